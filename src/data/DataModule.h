@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+
+#include "data/DataSet.h"
+
+namespace marvesa {
+
+// The data module: the connection, the five tables with their columns and
+// the five data sources, alive for the whole run.
+class TdmMarvesa {
+public:
+    TdmMarvesa();
+    ~TdmMarvesa();
+    TdmMarvesa(const TdmMarvesa&) = delete;
+    TdmMarvesa& operator=(const TdmMarvesa&) = delete;
+
+    // The database, relative to the working directory: "..\dB\dbQuaz.mdb"
+    // written with the platform's separator.
+    static QString databasePath();
+
+    // Opens the data store: sets the database path, connects, then opens
+    // TBL_NUCLEO, TBL_ANAGRAFICA, TBL_COMUNI, TBL_NAZIONI and TBL_EXPORT in
+    // this order. A failure stops there: the tables after it stay closed.
+    void DataModuleCreate();
+    void DataModuleCreate(const QString& path);
+
+    // "Chiudi Programma": disconnect (pending rows abandoned), then close the
+    // family-unit, member and the two reference tables. TBL_EXPORT stays open
+    // until the module is released.
+    void closeDataStore();
+
+    // The blank-date rule of the two end-of-hosting columns: a text that is
+    // only the two separators once its blanks are gone makes the column NULL;
+    // anything else is converted as a date.
+    void TBL_NUCLEOTERMINE_ALLOGGIOSetText(Field& sender, const QString& text);
+    void TBL_ANAGRAFICATERMINE_ALLOGGIOSetText(Field& sender, const QString& text);
+
+    DataSource* dataSourceByName(const QString& name);
+
+    Connection cnQuaz;
+    DataSet TBL_NUCLEO;
+    DataSet TBL_ANAGRAFICA;
+    DataSet TBL_COMUNI;
+    DataSet TBL_NAZIONI;
+    DataSet TBL_EXPORT;
+    DataSource dsNUCLEO;
+    DataSource dsANAGRAFICA;
+    DataSource dsCOMUNI;
+    DataSource dsNAZIONI;
+    DataSource dsEXPORT;
+};
+
+// The one data module of the process; set from the moment its creation
+// begins.
+extern TdmMarvesa* dmMarvesa;
+
+// The blank-date rule on its own.
+void setBlankDateText(Field& field, const QString& text);
+
+}  // namespace marvesa

@@ -1,0 +1,606 @@
+#include "data/DataSet.h"
+
+#include <algorithm>
+
+#include "data/Error.h"
+#include "data/SqliteEngine.h"
+#include "data/TextRules.h"
+
+namespace marvesa {
+
+QString stateName(DataSetState state) {
+    switch (state) {
+        case dsInactive: return QStringLiteral("dsInactive");
+        case dsBrowse: return QStringLiteral("dsBrowse");
+        case dsEdit: return QStringLiteral("dsEdit");
+        case dsInsert: return QStringLiteral("dsInsert");
+    }
+    return QString();
+}
+
+DataLink::~DataLink() = default;
+
+// ---------------------------------------------------------------- Connection
+
+void Connection::setEngineFactory(
+    std::function<std::unique_ptr<Engine>(const QString& path)> factory) {
+    m_factory = std::move(factory);
+}
+
+void Connection::connect() {
+    if (isConnected()) return;
+    if (!m_engine) {
+        m_engine = m_factory ? m_factory(m_path) : std::make_unique<SqliteEngine>(m_path);
+    }
+    m_engine->connect();
+}
+
+void Connection::disconnect() {
+    if (!isConnected()) return;
+    // A pending row is abandoned, never stored, when the connection closes.
+    const std::vector<DataSet*> dataSets = m_dataSets;
+    for (DataSet* ds : dataSets) {
+        if (ds->isEditing()) ds->cancel();
+    }
+    m_engine->disconnect();
+}
+
+Engine& Connection::engine() const {
+    if (!isConnected()) {
+        throw Error(QStringLiteral("%1: la connessione al database non è aperta").arg(m_name));
+    }
+    return *m_engine;
+}
+
+// --------------------------------------------------------------------- Field
+
+Field::Field(DataSet* dataSet, ColumnDef def, int index)
+    : m_dataSet(dataSet), m_def(std::move(def)), m_index(index),
+      m_name(dataSet->name() + m_def.name) {}
+
+Value Field::value() const { return m_dataSet->currentValue(m_index); }
+
+void Field::setValue(const Value& value) { m_dataSet->setCurrentValue(m_index, value, true); }
+
+QString Field::displayTextOf(const Value& value) {
+    return value.isNull() ? QString() : value.toText();
+}
+
+QString Field::displayText() const { return displayTextOf(value()); }
+
+void Field::setText(const QString& text) {
+    if (m_onSetText) {
+        m_onSetText(*this, text);
+    } else {
+        setDefaultText(text);
+    }
+}
+
+void Field::setDefaultText(const QString& text) {
+    switch (m_def.kind) {
+        case FieldKind::Text:
+        case FieldKind::Memo: setValue(Value::text(text)); break;
+        case FieldKind::DateTime:
+            setValue(text.isEmpty() ? Value() : Value::date(dateFromText(text)));
+            break;
+        case FieldKind::Counter: setValue(Value::text(text)); break;  // refused by setValue
+    }
+}
+
+// ---------------------------------------------------------- master-detail link
+
+// Listens to the master's data source and keeps the detail table on the rows
+// of the master's current row.
+class MasterDetailLink : public DataLink {
+public:
+    explicit MasterDetailLink(DataSet* detail) : m_detail(detail) {}
+    void dataEvent(DataEvent event, Field* field) override {
+        if (!m_detail->active()) return;
+        switch (event) {
+            case deCheckBrowseMode: m_detail->checkBrowseMode(); break;
+            case deDataSetChange:
+            case deDataSetScroll:
+            case deRecordChange: m_detail->linkChanged(); break;
+            case deFieldChange:
+                if (field && field->fieldName() == m_detail->m_masterField) m_detail->linkChanged();
+                break;
+            default: break;
+        }
+    }
+
+private:
+    DataSet* m_detail;
+};
+
+// ------------------------------------------------------------------- DataSet
+
+DataSet::DataSet(QString componentName, QString tableName, Connection* connection)
+    : m_name(std::move(componentName)), m_tableName(std::move(tableName)),
+      m_connection(connection) {
+    if (m_connection) m_connection->m_dataSets.push_back(this);
+}
+
+DataSet::~DataSet() {
+    if (m_master && m_masterLink) m_master->removeLink(m_masterLink.get());
+    for (DataSource* s : std::vector<DataSource*>(m_sources)) detachDataSource(s);
+    if (m_connection) {
+        auto& v = m_connection->m_dataSets;
+        v.erase(std::remove(v.begin(), v.end(), this), v.end());
+    }
+}
+
+Field* DataSet::addField(const ColumnDef& def) {
+    m_fields.push_back(std::unique_ptr<Field>(new Field(this, def, int(m_fields.size()))));
+    m_fieldsDeclared = true;
+    return m_fields.back().get();
+}
+
+void DataSet::declareFields(const TableDef& table) {
+    for (const ColumnDef& c : table.columns) addField(c);
+}
+
+Field* DataSet::findField(const QString& fieldName) const {
+    for (const auto& f : m_fields) {
+        if (f->fieldName().compare(fieldName, Qt::CaseInsensitive) == 0) return f.get();
+    }
+    return nullptr;
+}
+
+Field* DataSet::fieldByName(const QString& fieldName) const {
+    Field* f = findField(fieldName);
+    if (!f) fail(QStringLiteral("Field '%1' not found").arg(fieldName));
+    return f;
+}
+
+void DataSet::setMasterSource(DataSource* master, const QString& masterField,
+                              const QString& detailField) {
+    if (m_master && m_masterLink) m_master->removeLink(m_masterLink.get());
+    m_master = master;
+    m_masterField = masterField;
+    m_detailField = detailField;
+    m_masterLink = std::make_unique<MasterDetailLink>(this);
+    if (m_master) m_master->addLink(m_masterLink.get());
+}
+
+void DataSet::attachDataSource(DataSource* source) {
+    if (std::find(m_sources.begin(), m_sources.end(), source) == m_sources.end()) {
+        m_sources.push_back(source);
+    }
+}
+
+void DataSet::detachDataSource(DataSource* source) {
+    m_sources.erase(std::remove(m_sources.begin(), m_sources.end(), source), m_sources.end());
+}
+
+void DataSet::dataEvent(DataEvent event, Field* field) {
+    const std::vector<DataSource*> sources = m_sources;
+    for (DataSource* s : sources) s->notify(event, field);
+}
+
+void DataSet::fail(const QString& text) const { throw dataSetError(m_name, text); }
+
+void DataSet::checkActive() const {
+    if (m_state == dsInactive) fail(QStringLiteral("Cannot perform this operation on a closed dataset"));
+}
+
+void DataSet::setState(DataSetState state) {
+    if (m_state == state) return;
+    m_state = state;
+    m_modified = false;
+    dataEvent(deUpdateState);
+}
+
+QStringList DataSet::fieldNames() const {
+    QStringList names;
+    for (const auto& f : m_fields) names << f->fieldName();
+    return names;
+}
+
+Value DataSet::storedValue(const Row& row, int fieldIndex) const {
+    const QVariant& v = row.stored.at(fieldIndex);
+    if (v.isNull()) return Value();
+    switch (m_fields[fieldIndex]->kind()) {
+        case FieldKind::Counter: return Value::integer(v.toLongLong());
+        case FieldKind::Text:
+        case FieldKind::Memo: return Value::text(v.toString());
+        case FieldKind::DateTime: {
+            const QString s = v.toString();
+            const QDateTime dt = dateTimeFromStorage(s);
+            // A date-time some other tool stored in a form not read here is
+            // shown as it stands rather than lost.
+            return dt.isValid() ? Value::dateTime(dt) : Value::text(s);
+        }
+    }
+    return Value();
+}
+
+QVariant DataSet::toStorage(const Field& field, const Value& value) const {
+    if (value.isNull()) return QVariant();
+    switch (value.kind()) {
+        case Value::Kind::Text: return *value.textIf();
+        case Value::Kind::DateTime: return dateTimeToStorage(*value.dateTimeIf());
+        case Value::Kind::Integer:
+            return field.kind() == FieldKind::Counter ? QVariant(qint64(value.toDouble()))
+                                                      : QVariant(value.toText());
+        case Value::Kind::Null: break;
+    }
+    return QVariant();
+}
+
+Value DataSet::currentValue(int fieldIndex) const {
+    if (m_current < 0 || m_current >= int(m_rows.size())) return Value();
+    if (isEditing()) return m_pending[fieldIndex];
+    return storedValue(m_rows[m_current], fieldIndex);
+}
+
+Value DataSet::valueAt(int row, int fieldIndex) const {
+    if (row < 0 || row >= int(m_rows.size())) return Value();
+    if (row == m_current && isEditing()) return m_pending[fieldIndex];
+    return storedValue(m_rows[row], fieldIndex);
+}
+
+void DataSet::setCurrentValue(int fieldIndex, const Value& value, bool raise) {
+    if (!isEditing()) fail(QStringLiteral("Dataset not in edit or insert mode"));
+    Field& field = *m_fields[fieldIndex];
+    Value v = value;
+    if (!v.isNull()) {
+        switch (field.kind()) {
+            case FieldKind::Counter:
+                fail(QStringLiteral("Field '%1' cannot be modified").arg(field.fieldName()));
+            case FieldKind::Text: v = Value::text(cutToWidth(v.toText(), field.width())); break;
+            case FieldKind::Memo:
+                if (v.kind() != Value::Kind::Text) v = Value::text(v.toText());
+                break;
+            case FieldKind::DateTime:
+                if (v.kind() == Value::Kind::Text) v = Value::date(dateFromText(v.toText()));
+                break;
+        }
+    }
+    m_pending[fieldIndex] = v;
+    m_modified = true;
+    if (raise) dataEvent(deFieldChange, &field);
+}
+
+Value DataSet::fieldValue(const QString& fieldName) const {
+    return currentValue(fieldByName(fieldName)->index());
+}
+
+void DataSet::setFieldValue(const QString& fieldName, const Value& value) {
+    fieldByName(fieldName)->setValue(value);
+}
+
+ReadRequest DataSet::readRequest() const {
+    ReadRequest r;
+    r.table = m_tableName;
+    r.columns = fieldNames();
+    r.orderColumn = m_orderColumn;
+    return r;
+}
+
+void DataSet::readRows() {
+    m_rows.clear();
+    if (m_master) {
+        // No rows while the master has none current or is inserting; a NULL
+        // code matches no member.
+        if (!m_filter || m_filter->isNull()) return;
+        ReadRequest r = readRequest();
+        r.filterColumn = m_detailField;
+        r.filterValue = m_filter->toText();
+        for (StoredRow& s : m_connection->engine().read(r)) {
+            m_rows.push_back({s.id, std::move(s.values)});
+        }
+        return;
+    }
+    for (StoredRow& s : m_connection->engine().read(readRequest())) {
+        m_rows.push_back({s.id, std::move(s.values)});
+    }
+}
+
+void DataSet::open() {
+    if (active()) return;
+    if (!m_connection) fail(QStringLiteral("Missing Connection or ConnectionString"));
+    Engine& engine = m_connection->engine();
+    if (!m_fieldsDeclared && m_fields.empty()) {
+        for (const EngineColumn& c : engine.columns(m_tableName)) {
+            int width = 0;
+            const FieldKind kind = fieldKindFromDeclaredType(c.declaredType, &width);
+            m_fields.push_back(std::unique_ptr<Field>(
+                new Field(this, ColumnDef{c.name, kind, width}, int(m_fields.size()))));
+        }
+    }
+    m_filter.reset();
+    if (m_master) {
+        const DataSet* master = m_master->dataSet();
+        if (master && master->active() && master->m_current >= 0 && master->state() != dsInsert) {
+            m_filter = master->fieldValue(m_masterField);
+        }
+    }
+    readRows();
+    m_current = m_rows.empty() ? -1 : 0;
+    m_bof = true;
+    m_eof = m_rows.empty();
+    setState(dsBrowse);
+}
+
+void DataSet::close() {
+    if (!active()) return;
+    // A pending row is abandoned, not stored.
+    if (m_state == dsInsert && m_current >= 0) m_rows.erase(m_rows.begin() + m_current);
+    m_pending.clear();
+    m_rows.clear();
+    m_current = -1;
+    m_bof = m_eof = true;
+    m_filter.reset();
+    setState(dsInactive);
+}
+
+void DataSet::checkBrowseMode() {
+    checkActive();
+    dataEvent(deCheckBrowseMode);
+    if (isEditing()) {
+        dataEvent(deUpdateRecord);
+        if (m_modified) {
+            post();
+        } else {
+            cancel();
+        }
+    }
+}
+
+void DataSet::first() {
+    checkActive();
+    checkBrowseMode();
+    m_current = m_rows.empty() ? -1 : 0;
+    m_bof = true;
+    m_eof = m_rows.empty();
+    dataEvent(deDataSetChange);
+}
+
+void DataSet::last() {
+    checkActive();
+    checkBrowseMode();
+    m_current = int(m_rows.size()) - 1;
+    m_eof = true;
+    m_bof = m_rows.empty();
+    dataEvent(deDataSetChange);
+}
+
+void DataSet::next() {
+    checkActive();
+    checkBrowseMode();
+    if (m_eof) return;
+    m_bof = m_eof = false;
+    if (m_current + 1 < int(m_rows.size())) {
+        ++m_current;
+    } else {
+        m_eof = true;
+    }
+    dataEvent(deDataSetScroll);
+}
+
+void DataSet::prior() {
+    checkActive();
+    checkBrowseMode();
+    if (m_bof) return;
+    m_bof = m_eof = false;
+    if (m_current > 0) {
+        --m_current;
+    } else {
+        m_bof = true;
+    }
+    dataEvent(deDataSetScroll);
+}
+
+void DataSet::moveTo(int row) {
+    checkActive();
+    checkBrowseMode();
+    if (row < 0 || row >= int(m_rows.size()) || row == m_current) return;
+    m_current = row;
+    m_bof = m_eof = false;
+    dataEvent(deDataSetScroll);
+}
+
+void DataSet::insert() {
+    checkActive();
+    checkBrowseMode();
+    m_rowBeforeInsert = m_current;
+    m_bofBeforeInsert = m_bof;
+    m_eofBeforeInsert = m_eof;
+    const int pos = m_current < 0 ? 0 : m_current;
+    m_rows.insert(m_rows.begin() + pos, Row{0, QVector<QVariant>(int(m_fields.size()))});
+    m_current = pos;
+    m_pending.assign(m_fields.size(), Value());
+    m_bof = m_eof = false;
+    setState(dsInsert);
+    if (m_master) {
+        // The new row belongs to the master's current row.
+        Field* detail = fieldByName(m_detailField);
+        const DataSet* master = m_master->dataSet();
+        m_pending[detail->index()] =
+            master ? master->fieldValue(m_masterField) : Value();
+    }
+    dataEvent(deDataSetChange);
+    m_modified = false;
+}
+
+void DataSet::edit() {
+    checkActive();
+    if (isEditing()) return;
+    if (m_rows.empty()) {
+        insert();
+        return;
+    }
+    checkBrowseMode();
+    m_pending.resize(m_fields.size());
+    for (int i = 0; i < int(m_fields.size()); ++i) m_pending[i] = storedValue(m_rows[m_current], i);
+    setState(dsEdit);
+    dataEvent(deRecordChange);
+}
+
+void DataSet::storePending() {
+    Engine& engine = m_connection->engine();
+    Row& row = m_rows[m_current];
+    const QStringList names = fieldNames();
+    if (m_state == dsInsert) {
+        QStringList columns;
+        QVector<QVariant> values;
+        for (const auto& f : m_fields) {
+            if (f->isReadOnly() || m_pending[f->index()].isNull()) continue;
+            columns << f->fieldName();
+            values << toStorage(*f, m_pending[f->index()]);
+        }
+        const qint64 id = engine.insert(m_tableName, columns, values);
+        StoredRow stored;
+        if (engine.readRow(m_tableName, names, id, &stored)) {
+            row = Row{stored.id, std::move(stored.values)};
+        } else {
+            row.id = id;
+            for (const auto& f : m_fields) row.stored[f->index()] = toStorage(*f, m_pending[f->index()]);
+        }
+        return;
+    }
+    QStringList changed;
+    QVector<QVariant> values;
+    for (const auto& f : m_fields) {
+        if (f->isReadOnly()) continue;
+        if (m_pending[f->index()] != storedValue(row, f->index())) {
+            changed << f->fieldName();
+            values << toStorage(*f, m_pending[f->index()]);
+        }
+    }
+    if (changed.isEmpty()) return;
+    if (!engine.update(m_tableName, row.id, changed, values, names, row.stored)) {
+        throw Error(QStringLiteral(
+            "%1: la riga è stata modificata o cancellata da un altro utente dopo essere stata "
+            "letta e non è stata salvata. Annullare le modifiche e aggiornare i dati")
+                        .arg(m_name));
+    }
+    StoredRow stored;
+    if (engine.readRow(m_tableName, names, row.id, &stored)) {
+        row.stored = std::move(stored.values);
+    }
+}
+
+void DataSet::post() {
+    if (!isEditing()) fail(QStringLiteral("Dataset not in edit or insert mode"));
+    dataEvent(deUpdateRecord);
+    dataEvent(deCheckBrowseMode);
+    storePending();
+    m_pending.clear();
+    setState(dsBrowse);
+    dataEvent(deDataSetChange);
+}
+
+void DataSet::abandonPending() {
+    if (m_state == dsInsert && m_current >= 0) {
+        m_rows.erase(m_rows.begin() + m_current);
+        m_current = m_rows.empty() ? -1 : qBound(0, m_rowBeforeInsert, int(m_rows.size()) - 1);
+        m_bof = m_rows.empty() || m_bofBeforeInsert;
+        m_eof = m_rows.empty() || m_eofBeforeInsert;
+    }
+    m_pending.clear();
+}
+
+void DataSet::cancel() {
+    if (!isEditing()) return;
+    dataEvent(deCheckBrowseMode);
+    abandonPending();
+    setState(dsBrowse);
+    dataEvent(deDataSetChange);
+}
+
+void DataSet::remove() {
+    checkActive();
+    if (m_state == dsInsert) {
+        cancel();
+        return;
+    }
+    if (m_rows.empty()) fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    dataEvent(deCheckBrowseMode);
+    m_connection->engine().remove(m_tableName, m_rows[m_current].id);
+    m_pending.clear();
+    m_rows.erase(m_rows.begin() + m_current);
+    if (m_rows.empty()) {
+        m_current = -1;
+        m_bof = m_eof = true;
+    } else {
+        m_current = std::min(m_current, int(m_rows.size()) - 1);
+        m_bof = m_eof = false;
+    }
+    setState(dsBrowse);
+    dataEvent(deDataSetChange);
+}
+
+void DataSet::refresh() {
+    checkActive();
+    checkBrowseMode();
+    const qint64 id = m_current >= 0 ? m_rows[m_current].id : 0;
+    const int oldIndex = m_current;
+    readRows();
+    m_current = -1;
+    for (int i = 0; i < int(m_rows.size()); ++i) {
+        if (m_rows[i].id == id) {
+            m_current = i;
+            break;
+        }
+    }
+    if (m_current < 0 && !m_rows.empty()) m_current = qBound(0, oldIndex, int(m_rows.size()) - 1);
+    if (m_rows.empty()) m_bof = m_eof = true;
+    dataEvent(deDataSetChange);
+}
+
+int DataSet::recordCount() const {
+    checkActive();
+    return int(m_rows.size()) - (m_state == dsInsert ? 1 : 0);
+}
+
+void DataSet::linkChanged() {
+    checkBrowseMode();
+    std::optional<Value> key;
+    const DataSet* master = m_master ? m_master->dataSet() : nullptr;
+    if (master && master->active() && master->m_current >= 0 && master->state() != dsInsert) {
+        key = master->fieldValue(m_masterField);
+    }
+    const bool same = key.has_value() == m_filter.has_value() && (!key || *key == *m_filter);
+    if (same) return;
+    m_filter = key;
+    readRows();
+    m_current = m_rows.empty() ? -1 : 0;
+    first();
+}
+
+// ---------------------------------------------------------------- DataSource
+
+DataSource::DataSource(QString name, DataSet* dataSet) : m_name(std::move(name)), m_dataSet(dataSet) {
+    if (m_dataSet) {
+        m_dataSet->attachDataSource(this);
+        m_lastState = m_dataSet->state();
+    }
+}
+
+DataSource::~DataSource() {
+    if (m_dataSet) m_dataSet->detachDataSource(this);
+}
+
+void DataSource::addLink(DataLink* link) {
+    if (std::find(m_links.begin(), m_links.end(), link) == m_links.end()) m_links.push_back(link);
+}
+
+void DataSource::removeLink(DataLink* link) {
+    m_links.erase(std::remove(m_links.begin(), m_links.end(), link), m_links.end());
+}
+
+void DataSource::notify(DataEvent event, Field* field) {
+    const std::vector<DataLink*> links = m_links;
+    if (event == deUpdateState) {
+        const DataSetState now = state();
+        if (now == m_lastState) return;
+        m_lastState = now;
+        for (DataLink* l : links) l->dataEvent(event, field);
+        if (m_onStateChange) m_onStateChange(this);
+        return;
+    }
+    for (DataLink* l : links) l->dataEvent(event, field);
+}
+
+}  // namespace marvesa

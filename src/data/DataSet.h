@@ -1,0 +1,286 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "data/Engine.h"
+#include "data/MaskModel.h"
+#include "data/Schema.h"
+#include "data/Value.h"
+
+namespace marvesa {
+
+class DataSet;
+class DataSource;
+class Field;
+
+enum DataSetState { dsInactive, dsBrowse, dsEdit, dsInsert };
+
+enum DataEvent {
+    deFieldChange,      // one column of the current row received a value
+    deRecordChange,     // the current row entered dsEdit
+    deDataSetChange,    // the rows or the current row were established anew
+    deDataSetScroll,    // next or prior moved the current row (or a flag)
+    deUpdateRecord,     // bound controls write their unwritten text
+    deUpdateState,      // the state changed
+    deCheckBrowseMode,  // a pending edit is about to be ended
+};
+
+QString stateName(DataSetState state);
+
+// Something that listens to a data source: a bound control, a grid model, a
+// navigator, the member table's link to the family-unit table.
+class DataLink {
+public:
+    virtual ~DataLink();
+    // `field` is the column concerned for deFieldChange, otherwise null.
+    virtual void dataEvent(DataEvent event, Field* field) = 0;
+};
+
+// The database connection the tables of the data module share.
+class Connection {
+public:
+    explicit Connection(QString name) : m_name(std::move(name)) {}
+    const QString& name() const { return m_name; }
+
+    // The engine is built when the connection is made; a factory lets tests
+    // and other platforms give their own.
+    void setEngineFactory(std::function<std::unique_ptr<Engine>(const QString& path)> factory);
+    void setDatabasePath(const QString& path) { m_path = path; }
+    const QString& databasePath() const { return m_path; }
+
+    void connect();
+    // Abandons every pending row of the tables on this connection, then
+    // closes it. Disconnecting a closed connection does nothing.
+    void disconnect();
+    bool isConnected() const { return m_engine && m_engine->isConnected(); }
+
+    // The engine of the open connection; throws when there is none.
+    Engine& engine() const;
+
+private:
+    friend class DataSet;
+    QString m_name;
+    QString m_path;
+    std::function<std::unique_ptr<Engine>(const QString&)> m_factory;
+    std::unique_ptr<Engine> m_engine;
+    std::vector<DataSet*> m_dataSets;
+};
+
+// A column object: one declared column of a table cursor, named after the
+// cursor and the column ("TBL_NUCLEOTERMINE_ALLOGGIO").
+class Field {
+public:
+    using SetTextHandler = std::function<void(Field& sender, const QString& text)>;
+
+    const QString& name() const { return m_name; }
+    const QString& fieldName() const { return m_def.name; }
+    FieldKind kind() const { return m_def.kind; }
+    int width() const { return m_def.width; }
+    int index() const { return m_index; }
+    DataSet& dataSet() const { return *m_dataSet; }
+    bool isReadOnly() const { return m_def.kind == FieldKind::Counter; }
+
+    // The value in the current row; NULL when there is none.
+    Value value() const;
+    // Writes a value (a text is cut to the column's width); only while the
+    // table is in dsEdit or dsInsert.
+    void setValue(const Value& value);
+    void clear() { setValue(Value()); }
+
+    // The text controls and grid cells show: the text, the counter's digits,
+    // the date as dd/mm/yyyy (with the time when it is not midnight); nothing
+    // for NULL.
+    QString displayText() const;
+    static QString displayTextOf(const Value& value);
+
+    // Writes typed text into the column: the handler when one is attached,
+    // otherwise the column's own rule (texts cut to width; dates converted,
+    // the empty text giving NULL).
+    void setText(const QString& text);
+    void setDefaultText(const QString& text);
+    void setOnSetText(SetTextHandler handler) { m_onSetText = std::move(handler); }
+
+    // The input mask controls use for this column (date columns only).
+    const QString& editMask() const { return m_editMask; }
+    void setEditMask(const QString& mask) { m_editMask = mask; }
+
+private:
+    friend class DataSet;
+    Field(DataSet* dataSet, ColumnDef def, int index);
+    DataSet* m_dataSet;
+    ColumnDef m_def;
+    int m_index;
+    QString m_name;
+    QString m_editMask;
+    SetTextHandler m_onSetText;
+};
+
+// A table cursor over one database table: a state, a sequence of rows with
+// one current row, the beginning-of-table and end-of-table flags, and while
+// editing the pending values of the current row with the modified flag.
+//
+// Rows are read when the table opens (a static cursor); post stores one row,
+// delete removes one at once, refresh reads the values again. Every change is
+// announced synchronously to the table's data sources.
+class DataSet {
+public:
+    DataSet(QString componentName, QString tableName, Connection* connection);
+    ~DataSet();
+    DataSet(const DataSet&) = delete;
+    DataSet& operator=(const DataSet&) = delete;
+
+    const QString& name() const { return m_name; }
+    const QString& tableName() const { return m_tableName; }
+
+    // Declared columns; a table without declared columns takes every column
+    // of the database table when it opens.
+    Field* addField(const ColumnDef& def);
+    void declareFields(const TableDef& table);
+    Field* findField(const QString& fieldName) const;
+    Field* fieldByName(const QString& fieldName) const;  // throws when missing
+    const std::vector<std::unique_ptr<Field>>& fields() const { return m_fields; }
+
+    // Rows come ordered by this column, equal values in counter order.
+    void setOrderColumn(const QString& column) { m_orderColumn = column; }
+
+    // Makes this table the detail of `master`: its rows are those whose
+    // `detailField` equals the master's current `masterField`.
+    void setMasterSource(DataSource* master, const QString& masterField,
+                         const QString& detailField);
+
+    DataSetState state() const { return m_state; }
+    bool active() const { return m_state != dsInactive; }
+    bool isEditing() const { return m_state == dsEdit || m_state == dsInsert; }
+    bool bof() const { return m_bof; }
+    bool eof() const { return m_eof; }
+    bool modified() const { return m_modified; }
+    bool isEmpty() const { return m_rows.empty(); }
+
+    void open();
+    void close();
+    void first();
+    void next();
+    void prior();
+    void last();
+    void insert();
+    void edit();
+    void post();
+    void cancel();
+    void remove();  // delete
+    void refresh();
+    int recordCount() const;
+
+    // Ends a pending edit: the row is posted when something in it changed and
+    // abandoned otherwise (after the controls have written their text).
+    void checkBrowseMode();
+
+    // Moves to a row of the sequence (a grid's click or arrow key); ends a
+    // pending edit first.
+    void moveTo(int row);
+
+    Value fieldValue(const QString& fieldName) const;
+    void setFieldValue(const QString& fieldName, const Value& value);
+
+    // For grids: the rows as they stand, the current one with its pending
+    // values; no copy is made.
+    int rowCount() const { return int(m_rows.size()); }
+    int currentRow() const { return m_current; }
+    Value valueAt(int row, int fieldIndex) const;
+
+    // The data sources announce the table's events to their listeners.
+    void attachDataSource(DataSource* source);
+    void detachDataSource(DataSource* source);
+
+    // Raises an event to every data source of this table.
+    void dataEvent(DataEvent event, Field* field = nullptr);
+
+private:
+    friend class Field;
+    friend class Connection;
+    friend class MasterDetailLink;
+
+    struct Row {
+        qint64 id = 0;
+        QVector<QVariant> stored;  // as read from the database
+    };
+
+    void checkActive() const;
+    [[noreturn]] void fail(const QString& text) const;
+    void setState(DataSetState state);
+    Value storedValue(const Row& row, int fieldIndex) const;
+    QVariant toStorage(const Field& field, const Value& value) const;
+    void setCurrentValue(int fieldIndex, const Value& value, bool raise);
+    Value currentValue(int fieldIndex) const;
+    ReadRequest readRequest() const;
+    void readRows();
+    QStringList fieldNames() const;
+    void abandonPending();
+    void storePending();
+    void applyLinkFilter();
+    void linkChanged();
+    void disconnected();
+
+    QString m_name;
+    QString m_tableName;
+    Connection* m_connection;
+    std::vector<std::unique_ptr<Field>> m_fields;
+    bool m_fieldsDeclared = false;
+    QString m_orderColumn;
+    std::vector<DataSource*> m_sources;
+
+    DataSetState m_state = dsInactive;
+    std::vector<Row> m_rows;
+    int m_current = -1;
+    bool m_bof = true;
+    bool m_eof = true;
+    std::vector<Value> m_pending;
+    bool m_modified = false;
+    int m_rowBeforeInsert = -1;
+    bool m_bofBeforeInsert = true;
+    bool m_eofBeforeInsert = true;
+
+    // Master-detail link.
+    std::unique_ptr<DataLink> m_masterLink;
+    DataSource* m_master = nullptr;
+    QString m_masterField;
+    QString m_detailField;
+    // The filter in force: nullopt while the master has no current row or is
+    // inserting (no rows at all); otherwise the master's code, possibly NULL.
+    std::optional<Value> m_filter;
+};
+
+// A data source: passes every event of its table to its listeners, and
+// calls its state-change handler once for each real change of state.
+class DataSource {
+public:
+    using StateChangeHandler = std::function<void(DataSource* sender)>;
+
+    DataSource(QString name, DataSet* dataSet);
+    ~DataSource();
+    DataSource(const DataSource&) = delete;
+    DataSource& operator=(const DataSource&) = delete;
+
+    const QString& name() const { return m_name; }
+    DataSet* dataSet() const { return m_dataSet; }
+    DataSetState state() const { return m_dataSet ? m_dataSet->state() : dsInactive; }
+
+    void setOnStateChange(StateChangeHandler handler) { m_onStateChange = std::move(handler); }
+    void addLink(DataLink* link);
+    void removeLink(DataLink* link);
+
+    // Called by the table.
+    void notify(DataEvent event, Field* field);
+
+private:
+    QString m_name;
+    DataSet* m_dataSet;
+    std::vector<DataLink*> m_links;
+    StateChangeHandler m_onStateChange;
+    DataSetState m_lastState = dsInactive;
+};
+
+}  // namespace marvesa

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <exception>
+#include <memory>
+
+namespace marvesa {
+
+// The one error type of the program. An error carries the text the operator
+// will read and, where one failure caused another, the error that caused it.
+// Errors unwind to the application's top-level handler; nothing below it
+// catches and hides them.
+class Error : public std::exception {
+public:
+    explicit Error(QString message, std::shared_ptr<Error> inner = nullptr);
+
+    const QString& message() const { return m_message; }
+    const Error* inner() const { return m_inner.get(); }
+    const char* what() const noexcept override { return m_utf8.constData(); }
+
+    // The message the operator is shown: that of the innermost error whose
+    // message is not empty, or this error's own when none has one.
+    QString innermostMessage() const;
+
+private:
+    QString m_message;
+    QByteArray m_utf8;
+    std::shared_ptr<Error> m_inner;
+};
+
+// Errors raised by a table cursor read "<component name>: <text>".
+Error dataSetError(const QString& componentName, const QString& text);
+
+}  // namespace marvesa

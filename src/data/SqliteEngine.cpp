@@ -1,0 +1,288 @@
+#include "data/SqliteEngine.h"
+
+#include <QAtomicInt>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QUrl>
+
+#include "data/Error.h"
+
+namespace marvesa {
+
+namespace {
+
+QAtomicInt g_connectionCounter;
+
+QString engineText(const QSqlError& error) {
+    QString text = error.databaseText();
+    if (text.isEmpty()) text = error.driverText();
+    if (text.isEmpty()) text = error.text();
+    return text.trimmed();
+}
+
+}  // namespace
+
+QString quoteIdentifier(const QString& name) {
+    QString quoted = name;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+SqliteEngine::SqliteEngine(QString path)
+    : m_path(std::move(path)),
+      m_connectionName(QStringLiteral("marvesa-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1))) {}
+
+SqliteEngine::~SqliteEngine() { disconnect(); }
+
+QString SqliteEngine::location() const {
+    return QDir::toNativeSeparators(QFileInfo(m_path).absoluteFilePath());
+}
+
+void SqliteEngine::fail(const QString& what, const QString& text) const {
+    throw Error(QStringLiteral("%1: %2 (database \"%3\")").arg(what, text, location()));
+}
+
+void SqliteEngine::connect() {
+    if (m_connected) return;
+    const QFileInfo info(m_path);
+    if (!info.exists()) {
+        throw Error(QStringLiteral("Impossibile aprire il database: il file \"%1\" non esiste")
+                        .arg(location()));
+    }
+    if (!info.isFile()) {
+        throw Error(QStringLiteral("Impossibile aprire il database: \"%1\" non è un file")
+                        .arg(location()));
+    }
+    if (!info.isReadable() || !info.isWritable()) {
+        throw Error(QStringLiteral("Impossibile aprire il database \"%1\": il file è in sola "
+                                   "lettura o non è accessibile")
+                        .arg(location()));
+    }
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+        // mode=rw: open an existing file for reading and writing, never create one.
+        QUrl url = QUrl::fromLocalFile(info.absoluteFilePath());
+        url.setQuery(QStringLiteral("mode=rw"));
+        db.setDatabaseName(url.toString(QUrl::FullyEncoded));
+        db.setConnectOptions(
+            QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        if (!db.open()) {
+            const QString text = engineText(db.lastError());
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(m_connectionName);
+            fail(QStringLiteral("Impossibile aprire il database"), text);
+        }
+    }
+    m_connected = true;
+    try {
+        // The first statement reads the file's header: a file that is no
+        // database fails here.
+        QSqlQuery probe(QSqlDatabase::database(m_connectionName, false));
+        if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+            fail(QStringLiteral("Il file non è un database valido"), engineText(probe.lastError()));
+        }
+        execPragma(QStringLiteral("PRAGMA journal_mode=WAL"),
+                   QStringLiteral("Impossibile preparare il database alla condivisione"));
+        execPragma(QStringLiteral("PRAGMA synchronous=FULL"),
+                   QStringLiteral("Impossibile preparare il database"));
+    } catch (...) {
+        disconnect();
+        throw;
+    }
+}
+
+void SqliteEngine::execPragma(const QString& sql, const QString& what) {
+    QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
+    if (!q.exec(sql)) fail(what, engineText(q.lastError()));
+}
+
+void SqliteEngine::disconnect() {
+    if (!m_connected && !QSqlDatabase::contains(m_connectionName)) return;
+    m_statements.clear();
+    m_knownTables.clear();
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        if (db.isOpen()) db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connectionName);
+    m_connected = false;
+}
+
+bool SqliteEngine::isConnected() const { return m_connected; }
+
+void SqliteEngine::requireConnected() const {
+    if (!m_connected) {
+        throw Error(QStringLiteral("La connessione al database \"%1\" è chiusa").arg(location()));
+    }
+}
+
+QSqlQuery& SqliteEngine::prepared(const QString& sql) {
+    requireConnected();
+    auto it = m_statements.find(sql);
+    if (it == m_statements.end()) {
+        QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
+        q.setForwardOnly(true);
+        if (!q.prepare(sql)) {
+            fail(QStringLiteral("Istruzione non accettata dal database"), engineText(q.lastError()));
+        }
+        it = m_statements.insert(sql, q);
+    }
+    return it.value();
+}
+
+void SqliteEngine::exec(QSqlQuery& query, const QString& what) {
+    if (!query.exec()) {
+        const QString text = engineText(query.lastError());
+        query.finish();
+        fail(what, text);
+    }
+}
+
+void SqliteEngine::checkTable(const QString& table) {
+    if (m_knownTables.contains(table)) return;
+    QSqlQuery& q = prepared(QStringLiteral(
+        "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?"));
+    q.addBindValue(table);
+    exec(q, QStringLiteral("Impossibile leggere lo schema del database"));
+    const bool exists = q.next() && q.value(0).toInt() > 0;
+    q.finish();
+    if (!exists) {
+        throw Error(QStringLiteral("La tabella \"%1\" non esiste nel database \"%2\"")
+                        .arg(table, location()));
+    }
+    m_knownTables.insert(table, true);
+}
+
+QVector<EngineColumn> SqliteEngine::columns(const QString& table) {
+    checkTable(table);
+    QSqlQuery& q = prepared(QStringLiteral("SELECT name, type FROM pragma_table_info(?)"));
+    q.addBindValue(table);
+    exec(q, QStringLiteral("Impossibile leggere le colonne della tabella %1").arg(table));
+    QVector<EngineColumn> result;
+    while (q.next()) result.push_back({q.value(0).toString(), q.value(1).toString()});
+    q.finish();
+    return result;
+}
+
+namespace {
+
+QString selectList(const QStringList& columns) {
+    QString s = QStringLiteral("rowid");
+    for (const QString& c : columns) s += QStringLiteral(", ") + quoteIdentifier(c);
+    return s;
+}
+
+void fetchRow(const QSqlQuery& q, int columnCount, StoredRow* row) {
+    row->id = q.value(0).toLongLong();
+    row->values.resize(columnCount);
+    for (int i = 0; i < columnCount; ++i) row->values[i] = q.value(i + 1);
+}
+
+}  // namespace
+
+std::vector<StoredRow> SqliteEngine::read(const ReadRequest& request) {
+    checkTable(request.table);
+    QString sql = QStringLiteral("SELECT ") + selectList(request.columns) +
+                  QStringLiteral(" FROM ") + quoteIdentifier(request.table);
+    if (!request.filterColumn.isEmpty()) {
+        sql += QStringLiteral(" WHERE ") + quoteIdentifier(request.filterColumn) +
+               QStringLiteral(" = ?");
+    }
+    sql += QStringLiteral(" ORDER BY ");
+    if (!request.orderColumn.isEmpty()) sql += quoteIdentifier(request.orderColumn) + QStringLiteral(", ");
+    sql += QStringLiteral("rowid");
+
+    QSqlQuery& q = prepared(sql);
+    if (!request.filterColumn.isEmpty()) q.addBindValue(request.filterValue);
+    exec(q, QStringLiteral("Impossibile leggere la tabella %1").arg(request.table));
+    std::vector<StoredRow> rows;
+    const int n = request.columns.size();
+    while (q.next()) {
+        rows.emplace_back();
+        fetchRow(q, n, &rows.back());
+    }
+    if (q.lastError().isValid()) {
+        const QString text = engineText(q.lastError());
+        q.finish();
+        fail(QStringLiteral("Impossibile leggere la tabella %1").arg(request.table), text);
+    }
+    q.finish();
+    return rows;
+}
+
+bool SqliteEngine::readRow(const QString& table, const QStringList& columns, qint64 id,
+                           StoredRow* row) {
+    QSqlQuery& q = prepared(QStringLiteral("SELECT ") + selectList(columns) +
+                            QStringLiteral(" FROM ") + quoteIdentifier(table) +
+                            QStringLiteral(" WHERE rowid = ?"));
+    q.addBindValue(id);
+    exec(q, QStringLiteral("Impossibile rileggere una riga della tabella %1").arg(table));
+    const bool found = q.next();
+    if (found) fetchRow(q, columns.size(), row);
+    q.finish();
+    return found;
+}
+
+qint64 SqliteEngine::insert(const QString& table, const QStringList& columns,
+                            const QVector<QVariant>& values) {
+    QString sql = QStringLiteral("INSERT INTO ") + quoteIdentifier(table);
+    if (columns.isEmpty()) {
+        sql += QStringLiteral(" DEFAULT VALUES");
+    } else {
+        QStringList names, marks;
+        for (const QString& c : columns) {
+            names << quoteIdentifier(c);
+            marks << QStringLiteral("?");
+        }
+        sql += QStringLiteral(" (") + names.join(QStringLiteral(", ")) +
+               QStringLiteral(") VALUES (") + marks.join(QStringLiteral(", ")) +
+               QLatin1Char(')');
+    }
+    QSqlQuery& q = prepared(sql);
+    for (const QVariant& v : values) q.addBindValue(v);
+    exec(q, QStringLiteral("Impossibile salvare la nuova riga nella tabella %1").arg(table));
+    const qint64 id = q.lastInsertId().toLongLong();
+    q.finish();
+    return id;
+}
+
+bool SqliteEngine::update(const QString& table, qint64 id, const QStringList& changed,
+                          const QVector<QVariant>& values, const QStringList& checked,
+                          const QVector<QVariant>& expected) {
+    if (changed.isEmpty()) return true;
+    QStringList sets, conditions;
+    for (const QString& c : changed) sets << quoteIdentifier(c) + QStringLiteral(" = ?");
+    conditions << QStringLiteral("rowid = ?");
+    // "IS" compares NULL with NULL as equal, so a column read as NULL must
+    // still be NULL.
+    for (const QString& c : checked) conditions << quoteIdentifier(c) + QStringLiteral(" IS ?");
+    QSqlQuery& q = prepared(QStringLiteral("UPDATE ") + quoteIdentifier(table) +
+                            QStringLiteral(" SET ") + sets.join(QStringLiteral(", ")) +
+                            QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND ")));
+    for (const QVariant& v : values) q.addBindValue(v);
+    q.addBindValue(id);
+    for (const QVariant& v : expected) q.addBindValue(v);
+    exec(q, QStringLiteral("Impossibile salvare la riga nella tabella %1").arg(table));
+    const int affected = q.numRowsAffected();
+    q.finish();
+    return affected > 0;
+}
+
+void SqliteEngine::remove(const QString& table, qint64 id) {
+    QSqlQuery& q = prepared(QStringLiteral("DELETE FROM ") + quoteIdentifier(table) +
+                            QStringLiteral(" WHERE rowid = ?"));
+    q.addBindValue(id);
+    exec(q, QStringLiteral("Impossibile cancellare la riga dalla tabella %1").arg(table));
+    q.finish();
+}
+
+void SqliteEngine::setRelaxedDurability(bool relaxed) {
+    requireConnected();
+    execPragma(relaxed ? QStringLiteral("PRAGMA synchronous=NORMAL")
+                       : QStringLiteral("PRAGMA synchronous=FULL"),
+               QStringLiteral("Impossibile impostare il database"));
+}
+
+}  // namespace marvesa

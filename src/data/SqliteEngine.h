@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QHash>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+#include "data/Engine.h"
+
+namespace marvesa {
+
+// The database engine over one SQLite file, through Qt's QSQLITE driver.
+//
+// The file is opened read-write and never created here: a missing file is an
+// error. Several copies of the program may work on one file at once: the
+// journal is written ahead (WAL) and a statement waits for a busy database
+// instead of failing at once.
+class SqliteEngine : public Engine {
+public:
+    explicit SqliteEngine(QString path);
+    ~SqliteEngine() override;
+
+    void connect() override;
+    void disconnect() override;
+    bool isConnected() const override;
+
+    QVector<EngineColumn> columns(const QString& table) override;
+    std::vector<StoredRow> read(const ReadRequest& request) override;
+    bool readRow(const QString& table, const QStringList& columns, qint64 id,
+                 StoredRow* row) override;
+    qint64 insert(const QString& table, const QStringList& columns,
+                  const QVector<QVariant>& values) override;
+    bool update(const QString& table, qint64 id, const QStringList& changed,
+                const QVector<QVariant>& values, const QStringList& checked,
+                const QVector<QVariant>& expected) override;
+    void remove(const QString& table, qint64 id) override;
+    void setRelaxedDurability(bool relaxed) override;
+    QString location() const override;
+
+    // How long a statement waits for another copy of the program that holds
+    // the database.
+    static constexpr int kBusyTimeoutMs = 10000;
+
+private:
+    QSqlQuery& prepared(const QString& sql);
+    void exec(QSqlQuery& query, const QString& what);
+    void execPragma(const QString& sql, const QString& what);
+    void requireConnected() const;
+    void checkTable(const QString& table);
+    [[noreturn]] void fail(const QString& what, const QString& engineText) const;
+
+    QString m_path;
+    QString m_connectionName;
+    bool m_connected = false;
+    QHash<QString, QSqlQuery> m_statements;
+    QHash<QString, bool> m_knownTables;
+};
+
+// Quotes an identifier taken from the program's own declarations (table and
+// column names), never from a value.
+QString quoteIdentifier(const QString& name);
+
+}  // namespace marvesa
