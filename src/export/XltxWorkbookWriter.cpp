@@ -1,0 +1,418 @@
+#include "export/XltxWorkbookWriter.h"
+
+#include <xlsxwriter.h>
+#include <zip.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <utility>
+
+#include "data/Error.h"
+
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
+
+namespace marvesa {
+
+namespace {
+
+constexpr char SheetName[] = "Foglio1";
+constexpr char DateFormat[] = "dd/mm/yyyy";
+constexpr char ContentTypesEntry[] = "[Content_Types].xml";
+
+const QFile::Permissions PrivateFolder = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+const QFile::Permissions PrivateFile = QFile::ReadOwner | QFile::WriteOwner;
+
+QString native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+// The earliest and latest day a date cell can show with its number format.
+bool fitsDateCell(const QDate& d) {
+    return d >= QDate(1900, 1, 1) && d <= QDate(9999, 12, 31);
+}
+
+bool isHex(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F');
+}
+
+// The UTF-8 bytes stored for a text cell.
+//
+// The file format writes characters it cannot carry as "_xHHHH_", and every
+// reader decodes such a sequence; a text that itself contains one gets its
+// underscore stored as "_x005F_" so that it reads back unchanged. U+0000
+// cannot be stored at all and is dropped.
+//
+// A cell holds at most MaxTextLength UTF-16 code units once read back, and
+// libxlsxwriter refuses a stored text of more than MaxTextLength code points
+// (escapes included). The text is cut where the next character would break
+// either limit, never inside a surrogate pair.
+QByteArray cellBytes(const QString& text) {
+    const int limit = XltxWorkbookWriter::MaxTextLength;
+    if (text.size() <= limit && !text.contains(QLatin1Char('_')) && !text.contains(QChar(0)))
+        return text.toUtf8();
+
+    QString out;
+    out.reserve(qMin<qsizetype>(text.size(), limit) + 16);
+    qsizetype units = 0;   // UTF-16 code units of the text as read back
+    qsizetype points = 0;  // code points as stored
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (c.unicode() == 0)
+            continue;
+        if (c.isHighSurrogate() && i + 1 < n && text.at(i + 1).isLowSurrogate()) {
+            if (units + 2 > limit || points + 1 > limit)
+                break;
+            out += c;
+            out += text.at(++i);
+            units += 2;
+            points += 1;
+            continue;
+        }
+        const bool escape = c == QLatin1Char('_') && i + 6 < n &&
+                            text.at(i + 1) == QLatin1Char('x') && isHex(text.at(i + 2)) &&
+                            isHex(text.at(i + 3)) && isHex(text.at(i + 4)) &&
+                            isHex(text.at(i + 5)) && text.at(i + 6) == QLatin1Char('_');
+        const int stored = escape ? 7 : 1;
+        if (units + 1 > limit || points + stored > limit)
+            break;
+        if (escape)
+            out += QLatin1String("_x005F_");
+        else
+            out += c;
+        units += 1;
+        points += stored;
+    }
+    return out.toUtf8();
+}
+
+QString zipErrorText(int code) {
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
+    const QString text = QString::fromUtf8(zip_error_strerror(&error));
+    zip_error_fini(&error);
+    return text;
+}
+
+// Turns the finished workbook package into a template package: only the
+// content type of the workbook part changes, in [Content_Types].xml; every
+// other entry is copied as it is. Throws the reason as an Error.
+void convertToTemplate(const QString& path) {
+    static const QByteArray workbookType = QByteArrayLiteral(
+        "\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"");
+    static const QByteArray templateType = QByteArrayLiteral(
+        "\"application/vnd.openxmlformats-officedocument.spreadsheetml.template.main+xml\"");
+
+    const QByteArray encoded = QFile::encodeName(path);
+    int code = 0;
+    zip_t* archive = zip_open(encoded.constData(), 0, &code);
+    if (!archive)
+        throw Error(zipErrorText(code));
+
+    // Discards the archive unchanged on every way out but a successful close.
+    struct Discard {
+        zip_t*& archive;
+        ~Discard() {
+            if (archive)
+                zip_discard(archive);
+        }
+    } discard{archive};
+    const auto archiveError = [&archive] { return QString::fromUtf8(zip_strerror(archive)); };
+
+    const zip_int64_t index = zip_name_locate(archive, ContentTypesEntry, 0);
+    if (index < 0)
+        throw Error(QStringLiteral("il pacchetto non contiene la voce %1")
+                        .arg(QLatin1String(ContentTypesEntry)));
+
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    if (zip_stat_index(archive, zip_uint64_t(index), 0, &stat) != 0)
+        throw Error(archiveError());
+    if (!(stat.valid & ZIP_STAT_SIZE) || stat.size > 16 * 1024 * 1024)
+        throw Error(
+            QStringLiteral("la voce %1 non è leggibile").arg(QLatin1String(ContentTypesEntry)));
+
+    QByteArray xml(qsizetype(stat.size), Qt::Uninitialized);
+    zip_file_t* file = zip_fopen_index(archive, zip_uint64_t(index), 0);
+    if (!file)
+        throw Error(archiveError());
+    const zip_int64_t read = zip_fread(file, xml.data(), stat.size);
+    const QString readError = QString::fromUtf8(zip_file_strerror(file));
+    zip_fclose(file);
+    if (read != zip_int64_t(stat.size))
+        throw Error(readError);
+
+    if (!xml.contains(workbookType))
+        throw Error(QStringLiteral("il tipo di contenuto della cartella di lavoro non è stato "
+                                   "trovato in %1")
+                        .arg(QLatin1String(ContentTypesEntry)));
+    xml.replace(workbookType, templateType);
+
+    // `xml` outlives zip_close(), which is when libzip reads the buffer.
+    zip_source_t* source = zip_source_buffer(archive, xml.constData(), zip_uint64_t(xml.size()), 0);
+    if (!source)
+        throw Error(archiveError());
+    if (zip_file_replace(archive, zip_uint64_t(index), source, 0) < 0) {
+        zip_source_free(source);
+        throw Error(archiveError());
+    }
+    if (zip_close(archive) < 0)
+        throw Error(archiveError());
+    archive = nullptr;
+}
+
+}  // namespace
+
+XltxWorkbookWriter::XltxWorkbookWriter(QString folder)
+    : m_folder(folder.isEmpty() ? defaultFolder() : std::move(folder)) {}
+
+XltxWorkbookWriter::~XltxWorkbookWriter() {
+    abandon();
+}
+
+QString XltxWorkbookWriter::defaultFolder() {
+    const auto safe = [](const QString& name) {
+        static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9._-]+$"));
+        return !name.startsWith(QLatin1Char('.')) && allowed.match(name).hasMatch();
+    };
+    QString user;
+#ifdef Q_OS_UNIX
+    // The name of the effective user, so that the folder always belongs to
+    // whoever is running; its number when the name is unusable as a file name.
+    if (const passwd* pw = ::getpwuid(::geteuid()))
+        user = QString::fromLocal8Bit(pw->pw_name);
+    if (!safe(user))
+        user = QString::number(::geteuid());
+#else
+    user = qEnvironmentVariable("USERNAME");
+    if (!safe(user))
+        user = QStringLiteral("utente");
+#endif
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
+        .absoluteFilePath(QStringLiteral("marvesa-") + user);
+}
+
+void XltxWorkbookWriter::prepareFolder() const {
+    const QFileInfo info(m_folder);
+    if (!info.exists() && !info.isSymLink()) {
+        QDir().mkpath(info.absolutePath());
+        if (!QDir().mkdir(m_folder, PrivateFolder) && !QFileInfo::exists(m_folder))
+            throw Error(QStringLiteral("Impossibile creare la cartella temporanea \"%1\".")
+                            .arg(native(m_folder)));
+        if (!QFile::setPermissions(m_folder, PrivateFolder))
+            throw Error(QStringLiteral("Impossibile rendere privata la cartella temporanea \"%1\".")
+                            .arg(native(m_folder)));
+    }
+#ifdef Q_OS_UNIX
+    // The folder must be a real folder of ours that nobody else can enter,
+    // otherwise another user could read or replace the exported data.
+    const QByteArray encoded = QFile::encodeName(m_folder);
+    struct stat st;
+    if (::lstat(encoded.constData(), &st) != 0)
+        throw Error(QStringLiteral("Impossibile usare la cartella temporanea \"%1\": %2")
+                        .arg(native(m_folder), QString::fromLocal8Bit(std::strerror(errno))));
+    if (!S_ISDIR(st.st_mode))
+        throw Error(
+            QStringLiteral("La cartella temporanea \"%1\" non è una cartella vera e propria: "
+                           "il foglio di calcolo non vi viene scritto.")
+                .arg(native(m_folder)));
+    if (st.st_uid != ::geteuid())
+        throw Error(QStringLiteral("La cartella temporanea \"%1\" appartiene a un altro utente: "
+                                   "il foglio di calcolo non vi viene scritto.")
+                        .arg(native(m_folder)));
+    if ((st.st_mode & 077) != 0) {
+        if (!QFile::setPermissions(m_folder, PrivateFolder) ||
+            ::lstat(encoded.constData(), &st) != 0 || (st.st_mode & 077) != 0)
+            throw Error(QStringLiteral("Impossibile rendere privata la cartella temporanea \"%1\".")
+                            .arg(native(m_folder)));
+    }
+#else
+    if (!info.isDir())
+        throw Error(
+            QStringLiteral("La cartella temporanea \"%1\" non è una cartella vera e propria: "
+                           "il foglio di calcolo non vi viene scritto.")
+                .arg(native(m_folder)));
+#endif
+}
+
+QString XltxWorkbookWriter::reserveFile() const {
+    // Creating the file here, exclusively and readable by its owner only,
+    // claims the name; the workbook is then written into this very file.
+    const QDir dir(m_folder);
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        const QString path = dir.absoluteFilePath(
+            QStringLiteral("Marvesa-export-%1-%2.xltx")
+                .arg(stamp)
+                .arg(QRandomGenerator::system()->generate(), 8, 16, QLatin1Char('0')));
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly, PrivateFile))
+            return path;
+        if (!QFileInfo::exists(path))
+            throw Error(QStringLiteral("Impossibile creare il file \"%1\": %2")
+                            .arg(native(path), file.errorString()));
+    }
+    throw Error(QStringLiteral("Impossibile trovare un nome libero per il foglio di calcolo nella "
+                               "cartella \"%1\".")
+                    .arg(native(m_folder)));
+}
+
+void XltxWorkbookWriter::begin() {
+    if (m_workbook)
+        throw Error(QStringLiteral("Il foglio di calcolo \"%1\" è ancora in scrittura.")
+                        .arg(native(m_path)));
+    prepareFolder();
+    m_path = reserveFile();
+    m_encodedPath = QFile::encodeName(m_path);
+    m_encodedTmpDir = QFile::encodeName(m_folder);
+
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
+    options.tmpdir = m_encodedTmpDir.data();
+    options.use_zip64 = LXW_FALSE;
+    m_workbook = workbook_new_opt(m_encodedPath.constData(), &options);
+    if (!m_workbook) {
+        QFile::remove(m_path);
+        throw Error(QStringLiteral("Impossibile scrivere il foglio di calcolo \"%1\": "
+                                   "memoria insufficiente")
+                        .arg(native(m_path)));
+    }
+    m_sheet = workbook_add_worksheet(m_workbook, SheetName);
+    if (!m_sheet)
+        fail(QStringLiteral("impossibile aggiungere il foglio \"%1\"")
+                 .arg(QLatin1String(SheetName)));
+    m_dateFormat = workbook_add_format(m_workbook);
+    if (!m_dateFormat)
+        fail(QStringLiteral("memoria insufficiente"));
+    format_set_num_format(m_dateFormat, DateFormat);
+    m_row = 0;
+}
+
+void XltxWorkbookWriter::writeRow(const QVector<Cell>& cells) {
+    if (!m_workbook)
+        throw Error(QStringLiteral("Nessun foglio di calcolo in scrittura."));
+    if (m_row >= LXW_ROW_MAX)
+        fail(QStringLiteral("un foglio non può contenere più di %1 righe").arg(LXW_ROW_MAX));
+    if (cells.size() > LXW_COL_MAX)
+        fail(QStringLiteral("un foglio non può contenere più di %1 colonne").arg(LXW_COL_MAX));
+
+    const auto row = lxw_row_t(m_row);
+    for (qsizetype i = 0; i < cells.size(); ++i) {
+        const Cell& cell = cells.at(i);
+        const auto col = lxw_col_t(i);
+        switch (cell.kind) {
+            case Cell::Kind::Empty:
+                break;  // a blank cell: nothing is written
+            case Cell::Kind::Text:
+                if (!cell.text.isEmpty())
+                    check(worksheet_write_string(m_sheet, row, col,
+                                                 cellBytes(cell.text).constData(), nullptr));
+                break;
+            case Cell::Kind::Date:
+                if (!cell.date.isValid())
+                    break;  // no date at all: a blank cell
+                if (fitsDateCell(cell.date)) {
+                    lxw_datetime dt{
+                        cell.date.year(), cell.date.month(), cell.date.day(), 0, 0, 0.0};
+                    check(worksheet_write_datetime(m_sheet, row, col, &dt, m_dateFormat));
+                } else {
+                    const QString text = cell.date.toString(QStringLiteral("dd/MM/yyyy"));
+                    check(worksheet_write_string(m_sheet, row, col, text.toUtf8().constData(),
+                                                 nullptr));
+                }
+                break;
+        }
+    }
+    ++m_row;
+}
+
+QString XltxWorkbookWriter::finish() {
+    if (!m_workbook)
+        throw Error(QStringLiteral("Nessun foglio di calcolo in scrittura."));
+    lxw_workbook* workbook = std::exchange(m_workbook, nullptr);
+    m_sheet = nullptr;
+    m_dateFormat = nullptr;
+    const QString path = std::exchange(m_path, QString());
+
+    const lxw_error closed = workbook_close(workbook);  // frees the workbook in any case
+    if (closed != LXW_NO_ERROR) {
+        QFile::remove(path);
+        throw Error(QStringLiteral("Impossibile scrivere il foglio di calcolo \"%1\": %2")
+                        .arg(native(path), QString::fromUtf8(lxw_strerror(closed))));
+    }
+    try {
+        convertToTemplate(path);
+    } catch (const Error& e) {
+        QFile::remove(path);
+        throw Error(QStringLiteral("Impossibile trasformare il foglio di calcolo \"%1\" in un "
+                                   "modello: %2")
+                        .arg(native(path), e.message()));
+    }
+    if (!QFile::setPermissions(path, PrivateFile)) {
+        QFile::remove(path);
+        throw Error(QStringLiteral("Impossibile proteggere il foglio di calcolo \"%1\".")
+                        .arg(native(path)));
+    }
+    return QFileInfo(path).absoluteFilePath();
+}
+
+void XltxWorkbookWriter::check(int lxwError) {
+    if (lxwError != LXW_NO_ERROR)
+        fail(QString::fromUtf8(lxw_strerror(lxw_error(lxwError))));
+}
+
+void XltxWorkbookWriter::fail(const QString& reason) {
+    const QString path = m_path;
+    abandon();
+    throw Error(QStringLiteral("Impossibile scrivere il foglio di calcolo \"%1\": %2")
+                    .arg(native(path), reason));
+}
+
+void XltxWorkbookWriter::abandon() {
+    if (m_workbook) {
+        workbook_close(m_workbook);  // the only complete way to release it
+        m_workbook = nullptr;
+        m_sheet = nullptr;
+        m_dateFormat = nullptr;
+    }
+    if (!m_path.isEmpty()) {
+        QFile::remove(m_path);
+        m_path.clear();
+    }
+}
+
+int XltxWorkbookWriter::removeStaleExports(const QString& folder, std::chrono::seconds maxAge) {
+    static const QRegularExpression ownName(
+        QStringLiteral("^Marvesa-export-\\d{8}-\\d{6}-[0-9a-f]{8}\\.xltx$"));
+    const QDir dir(folder);
+    if (!dir.exists())
+        return 0;
+    const QDateTime limit = QDateTime::currentDateTimeUtc().addSecs(-qint64(maxAge.count()));
+    int removed = 0;
+    const QFileInfoList files =
+        dir.entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::NoSort);
+    for (const QFileInfo& file : files) {
+        if (!ownName.match(file.fileName()).hasMatch())
+            continue;
+        if (file.lastModified().toUTC() >= limit)
+            continue;
+        if (QFile::remove(file.absoluteFilePath()))
+            ++removed;
+    }
+    return removed;
+}
+
+}  // namespace marvesa
