@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <exception>
+
+namespace marvesa {
+
+class Error;
+
+// The text the top-level handler shows for an error: the message of the
+// innermost error whose message is not empty, with "." appended when its
+// last character's code is above U+002E ("."). An empty message stays empty.
+QString errorBoxText(const Error& error);
+QString errorBoxText(const QString& message);
+
+// The application's top-level handler: shows an error that ended a command
+// (error icon, one OK button, the application title) and returns. Nothing
+// is undone; the program goes on with the state that was reached.
+void handleApplicationError(const std::exception& error);
+
+// Runs a command or an event handler of the window, showing through the
+// top-level handler any error that escapes it. Returns false when one did.
+// Errors are shown here, at the program's own boundary, rather than left to
+// unwind through the toolkit's event delivery.
+template <typename Fn>
+bool runGuarded(Fn&& fn) {
+    try {
+        fn();
+        return true;
+    } catch (const std::exception& e) {
+        handleApplicationError(e);
+        return false;
+    }
+}
+
+}  // namespace marvesa
