@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+namespace marvesa {
+
+class TdmMarvesa;
+class TfrmMain;
+
+// The program's two long-lived objects, made and released in their fixed
+// order: the window first (not shown), then the data module, which opens the
+// database; only then is the window shown. At the end the data module goes
+// before the window.
+class Program {
+public:
+    Program();
+    ~Program();  // the exit sequence
+
+    // Start-up: seeds the generator, prepares the platform, creates the
+    // window and the data module, opens the data store (an error there is
+    // shown and start-up goes on), shows the window.
+    void start(const QString& databasePath);
+
+    TfrmMain* window() const { return m_window.get(); }
+    TdmMarvesa* dataModule() const { return m_dataModule.get(); }
+
+private:
+    std::unique_ptr<TfrmMain> m_window;
+    std::unique_ptr<TdmMarvesa> m_dataModule;
+};
+
+// The whole run: start-up, the event loop, the exit sequence. Returns the
+// exit status, 0.
+int runProgram(const QString& databasePath);
+
+}  // namespace marvesa

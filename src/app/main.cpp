@@ -1,0 +1,11 @@
+// Marvesa: registration of displaced persons received during a humanitarian
+// emergency and lodged with local host families.
+
+#include "app/Application.h"
+#include "app/Program.h"
+#include "data/DataModule.h"
+
+int main(int argc, char* argv[]) {
+    marvesa::Application app(argc, argv);
+    return marvesa::runProgram(marvesa::TdmMarvesa::databasePath());
+}
