@@ -217,7 +217,12 @@ Value DataSet::storedValue(const Row& row, int fieldIndex) const {
 QVariant DataSet::toStorage(const Field& field, const Value& value) const {
     if (value.isNull()) return QVariant();
     switch (value.kind()) {
-        case Value::Kind::Text: return *value.textIf();
+        case Value::Kind::Text: {
+            // Qt binds a null QString as SQL NULL; the empty text is a value
+            // and must be stored as one.
+            const QString& s = *value.textIf();
+            return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s);
+        }
         case Value::Kind::DateTime: return dateTimeToStorage(*value.dateTimeIf());
         case Value::Kind::Integer:
             return field.kind() == FieldKind::Counter ? QVariant(qint64(value.toDouble()))

@@ -124,10 +124,14 @@ QDateTime dateTimeFromStorage(const QString& text) {
     if (h < 0 || mi < 0 || se < 0 || s.at(13) != u':' || s.at(16) != u':') return QDateTime();
     int ms = 0;
     if (s.size() > 19) {
-        if (s.at(19) != u'.') return QDateTime();
+        // A fraction has at least one digit and nothing but digits; only
+        // milliseconds are kept.
+        if (s.at(19) != u'.' || s.size() == 20) return QDateTime();
+        for (int i = 20; i < s.size(); ++i) {
+            if (s.at(i).unicode() < u'0' || s.at(i).unicode() > u'9') return QDateTime();
+        }
         const int fracDigits = qMin(3, int(s.size()) - 20);
         ms = digitsAt(s, 20, fracDigits);
-        if (ms < 0) return QDateTime();
         for (int i = fracDigits; i < 3; ++i) ms *= 10;
     }
     const QTime time(h, mi, se, ms);

@@ -1,0 +1,210 @@
+#pragma once
+
+// Helpers shared by the data-layer tests: fresh database files, direct SQL on
+// a connection of their own (to seed rows, to play "another user", to read
+// back what the cursors stored), and a listener that records what the data
+// sources announce.
+
+#include <QDir>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUuid>
+#include <QVariant>
+#include <QtTest>
+#include <functional>
+
+#include "data/DataModule.h"
+#include "data/DataSet.h"
+#include "data/Error.h"
+#include "data/Schema.h"
+
+namespace marvesa::test {
+
+inline QString eventName(DataEvent e) {
+    switch (e) {
+        case deFieldChange: return QStringLiteral("deFieldChange");
+        case deRecordChange: return QStringLiteral("deRecordChange");
+        case deDataSetChange: return QStringLiteral("deDataSetChange");
+        case deDataSetScroll: return QStringLiteral("deDataSetScroll");
+        case deUpdateRecord: return QStringLiteral("deUpdateRecord");
+        case deUpdateState: return QStringLiteral("deUpdateState");
+        case deCheckBrowseMode: return QStringLiteral("deCheckBrowseMode");
+    }
+    return QStringLiteral("?");
+}
+
+// A new database made the way the program's tool makes one.
+inline QString newDatabase(const QTemporaryDir& dir, const QString& name = QStringLiteral("dbQuaz.mdb")) {
+    const QString path = dir.filePath(name);
+    schema::createDatabase(path);
+    return path;
+}
+
+// A connection of the test's own on a database file, for SQL the cursors do
+// not do. Every value is bound.
+class Sql {
+public:
+    explicit Sql(const QString& path)
+        : m_name(QStringLiteral("test-sql-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        if (!db.open()) qFatal("cannot open %s", qPrintable(path));
+    }
+    ~Sql() {
+        QSqlDatabase::database(m_name, false).close();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    Sql(const Sql&) = delete;
+    Sql& operator=(const Sql&) = delete;
+
+    // Runs a statement; returns the first column of every row.
+    QVariantList exec(const QString& sql, const QVariantList& values = {}) {
+        QSqlQuery q(QSqlDatabase::database(m_name, false));
+        if (!q.prepare(sql)) {
+            qWarning("prepare failed: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+            return {};
+        }
+        for (const QVariant& v : values) q.addBindValue(v);
+        if (!q.exec()) {
+            qWarning("exec failed: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+            return {};
+        }
+        QVariantList result;
+        while (q.next()) result << q.value(0);
+        return result;
+    }
+    QVariant one(const QString& sql, const QVariantList& values = {}) {
+        const QVariantList r = exec(sql, values);
+        return r.isEmpty() ? QVariant() : r.first();
+    }
+    // Every row as a list of columns.
+    QList<QVariantList> rows(const QString& sql, const QVariantList& values = {}) {
+        QSqlQuery q(QSqlDatabase::database(m_name, false));
+        q.prepare(sql);
+        for (const QVariant& v : values) q.addBindValue(v);
+        QList<QVariantList> result;
+        if (!q.exec()) {
+            qWarning("exec failed: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+            return result;
+        }
+        while (q.next()) {
+            QVariantList row;
+            for (int i = 0; i < q.record().count(); ++i) row << q.value(i);
+            result << row;
+        }
+        return result;
+    }
+
+    qint64 addNucleo(const QString& code, const QString& denominazione = QString()) {
+        exec(QStringLiteral("INSERT INTO TBL_NUCLEO (CODICE_NUCLEO, DENOMINAZIONE) VALUES (?, ?)"),
+             {code, denominazione.isNull() ? QStringLiteral("Famiglia ") + code : denominazione});
+        return one(QStringLiteral("SELECT max(ID_NUCLEO) FROM TBL_NUCLEO")).toLongLong();
+    }
+    qint64 addMember(const QString& code, const QString& cognome, const QString& nome = QStringLiteral("N")) {
+        exec(QStringLiteral("INSERT INTO TBL_ANAGRAFICA (CODICE_NUCLEO, COGNOME, NOME) VALUES (?, ?, ?)"),
+             {code, cognome, nome});
+        return one(QStringLiteral("SELECT max(ID_ANAGRAFICA) FROM TBL_ANAGRAFICA")).toLongLong();
+    }
+
+private:
+    QString m_name;
+};
+
+// Records what data sources announce, as "<source>:<event>", with the state
+// for deUpdateState ("dsNUCLEO:deUpdateState(dsInsert)") and the column for
+// deFieldChange ("dsANAGRAFICA:deFieldChange(COGNOME)"); the state-change
+// handler adds "<source>:StateChange(<state>)" and checks its sender.
+class Recorder {
+public:
+    QStringList log;
+    int wrongSenders = 0;
+
+    void listen(DataSource* source) {
+        auto link = std::make_unique<Link>(this, source);
+        source->addLink(link.get());
+        m_links.push_back(std::move(link));
+        source->setOnStateChange([this, source](DataSource* sender) {
+            if (sender != source) ++wrongSenders;
+            log << sender->name() + QStringLiteral(":StateChange(") + stateName(sender->state()) +
+                       QLatin1Char(')');
+        });
+    }
+    ~Recorder() {
+        for (auto& l : m_links) {
+            l->source->removeLink(l.get());
+            l->source->setOnStateChange(nullptr);
+        }
+    }
+
+    // The entries of one source.
+    QStringList of(const QString& source) const {
+        QStringList r;
+        for (const QString& e : log)
+            if (e.startsWith(source + QLatin1Char(':'))) r << e;
+        return r;
+    }
+    // Only the state-change handler calls.
+    QStringList stateChanges() const {
+        QStringList r;
+        for (const QString& e : log)
+            if (e.contains(QLatin1String(":StateChange("))) r << e;
+        return r;
+    }
+    void clear() { log.clear(); }
+
+    // Called for every event after it is logged: lets a test act as a bound
+    // control would (write its unwritten text on deUpdateRecord).
+    std::function<void(const QString& source, DataEvent)> onEvent;
+
+private:
+    struct Link : DataLink {
+        Link(Recorder* r, DataSource* s) : recorder(r), source(s) {}
+        void dataEvent(DataEvent event, Field* field) override {
+            QString e = source->name() + QLatin1Char(':') + eventName(event);
+            if (event == deUpdateState) e += QLatin1Char('(') + stateName(source->state()) + QLatin1Char(')');
+            if (event == deFieldChange && field) e += QLatin1Char('(') + field->fieldName() + QLatin1Char(')');
+            recorder->log << e;
+            if (recorder->onEvent) recorder->onEvent(source->name(), event);
+        }
+        Recorder* recorder;
+        DataSource* source;
+    };
+    std::vector<std::unique_ptr<Link>> m_links;
+};
+
+// Listens to the data module's family-unit and member sources. The member
+// table's link to the family-unit source is attached again after the
+// recorder, so that the log shows each announcement of TBL_NUCLEO before the
+// member table's reaction to it.
+inline void listenToModule(Recorder& r, TdmMarvesa& dm) {
+    r.listen(&dm.dsNUCLEO);
+    r.listen(&dm.dsANAGRAFICA);
+    dm.TBL_ANAGRAFICA.setMasterSource(&dm.dsNUCLEO, QStringLiteral("CODICE_NUCLEO"),
+                                      QStringLiteral("CODICE_NUCLEO"));
+}
+
+// Runs `f` and returns the message of the marvesa::Error it throws; a test
+// failure when it throws nothing.
+template <typename F>
+QString errorOf(F&& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e.message();
+    }
+    return QStringLiteral("<no error>");
+}
+
+inline QString text(const DataSet& ds, const char* field) {
+    const Value v = ds.fieldValue(QString::fromLatin1(field));
+    return v.isNull() ? QStringLiteral("<NULL>") : v.toText();
+}
+
+inline Value txt(const char* s) { return Value::text(QString::fromUtf8(s)); }
+
+}  // namespace marvesa::test
