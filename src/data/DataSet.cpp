@@ -38,9 +38,13 @@ void Connection::connect() {
 void Connection::disconnect() {
     if (!isConnected()) return;
     // A pending row is abandoned, never stored, when the connection closes.
+    // Detail tables go first: cancelling a master announces
+    // deCheckBrowseMode, which would make its detail post a changed row.
     const std::vector<DataSet*> dataSets = m_dataSets;
-    for (DataSet* ds : dataSets) {
-        if (ds->isEditing()) ds->cancel();
+    for (const bool details : {true, false}) {
+        for (DataSet* ds : dataSets) {
+            if (ds->isEditing() && (ds->m_master != nullptr) == details) ds->cancel();
+        }
     }
     m_engine->disconnect();
 }
@@ -398,7 +402,12 @@ void DataSet::prior() {
 
 void DataSet::moveTo(int row) {
     checkActive();
+    // `row` counts the rows as they stand now, a new row among them; when
+    // ending the edit abandons that new row, the rows after it move up.
+    const int rowsBefore = int(m_rows.size());
+    const int editedRow = m_current;
     checkBrowseMode();
+    if (int(m_rows.size()) < rowsBefore && row > editedRow) --row;
     if (row < 0 || row >= int(m_rows.size()) || row == m_current) return;
     m_current = row;
     m_bof = m_eof = false;
@@ -550,7 +559,13 @@ void DataSet::refresh() {
         }
     }
     if (m_current < 0 && !m_rows.empty()) m_current = qBound(0, oldIndex, int(m_rows.size()) - 1);
-    if (m_rows.empty()) m_bof = m_eof = true;
+    if (m_rows.empty()) {
+        m_bof = m_eof = true;
+    } else if (oldIndex < 0) {
+        // The table was empty and now has rows: on the first, as after first.
+        m_bof = true;
+        m_eof = false;
+    }
     dataEvent(deDataSetChange);
 }
 
