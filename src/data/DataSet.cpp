@@ -29,9 +29,9 @@ void Connection::setEngineFactory(
 
 void Connection::connect() {
     if (isConnected()) return;
-    if (!m_engine) {
-        m_engine = m_factory ? m_factory(m_path) : std::make_unique<SqliteEngine>(m_path);
-    }
+    // A new engine for every connect: the path may have changed since an
+    // earlier attempt failed.
+    m_engine = m_factory ? m_factory(m_path) : std::make_unique<SqliteEngine>(m_path);
     m_engine->connect();
 }
 
@@ -309,12 +309,25 @@ void DataSet::open() {
     if (active()) return;
     if (!m_connection) fail(QStringLiteral("Missing Connection or ConnectionString"));
     Engine& engine = m_connection->engine();
+    // Read the table's columns even when they are declared: a missing table
+    // or column fails here, on opening, and not later at the first read
+    // (the member table reads nothing while there is no family unit).
+    const QVector<EngineColumn> columns = engine.columns(m_tableName);
     if (!m_fieldsDeclared && m_fields.empty()) {
-        for (const EngineColumn& c : engine.columns(m_tableName)) {
+        for (const EngineColumn& c : columns) {
             int width = 0;
             const FieldKind kind = fieldKindFromDeclaredType(c.declaredType, &width);
             m_fields.push_back(std::unique_ptr<Field>(
                 new Field(this, ColumnDef{c.name, kind, width}, int(m_fields.size()))));
+        }
+    }
+    for (const auto& f : m_fields) {
+        const bool found = std::any_of(columns.begin(), columns.end(), [&](const EngineColumn& c) {
+            return c.name.compare(f->fieldName(), Qt::CaseInsensitive) == 0;
+        });
+        if (!found) {
+            throw Error(QStringLiteral("La colonna \"%1\" non esiste nella tabella \"%2\" del database \"%3\"")
+                            .arg(f->fieldName(), m_tableName, engine.location()));
         }
     }
     m_filter.reset();

@@ -83,6 +83,9 @@ void SqliteEngine::connect() {
         if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
             fail(QStringLiteral("Il file non è un database valido"), engineText(probe.lastError()));
         }
+        // A statement left open holds a read transaction, inside which a
+        // database not yet in WAL mode cannot be switched to it.
+        probe.finish();
         execPragma(QStringLiteral("PRAGMA journal_mode=WAL"),
                    QStringLiteral("Impossibile preparare il database alla condivisione"));
         execPragma(QStringLiteral("PRAGMA synchronous=FULL"),
