@@ -20,6 +20,8 @@ QString stateName(DataSetState state) {
 
 DataLink::~DataLink() = default;
 
+void DataLink::dataSourceDestroyed(DataSource*) {}
+
 // ---------------------------------------------------------------- Connection
 
 void Connection::setEngineFactory(
@@ -110,6 +112,9 @@ public:
                 break;
             default: break;
         }
+    }
+    void dataSourceDestroyed(DataSource* source) override {
+        if (m_detail->m_master == source) m_detail->m_master = nullptr;
     }
 
 private:
@@ -613,6 +618,9 @@ DataSource::DataSource(QString name, DataSet* dataSet) : m_name(std::move(name))
 
 DataSource::~DataSource() {
     if (m_dataSet) m_dataSet->detachDataSource(this);
+    const std::vector<DataLink*> links = m_links;
+    m_links.clear();
+    for (DataLink* l : links) l->dataSourceDestroyed(this);
 }
 
 void DataSource::addLink(DataLink* link) {

@@ -38,6 +38,9 @@ public:
     virtual ~DataLink();
     // `field` is the column concerned for deFieldChange, otherwise null.
     virtual void dataEvent(DataEvent event, Field* field) = 0;
+    // The data source is being released while the link is still registered
+    // (the window outlives the data module): the link must forget it.
+    virtual void dataSourceDestroyed(DataSource* source);
 };
 
 // The database connection the tables of the data module share.
