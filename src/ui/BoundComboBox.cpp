@@ -1,0 +1,120 @@
+#include "ui/BoundComboBox.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QScopedValueRollback>
+#include <QWheelEvent>
+
+#include "ui/ErrorReport.h"
+
+namespace marvesa {
+
+BoundComboBox::BoundComboBox(const QString& dataSourceName, const QString& fieldName, QWidget* parent)
+    : QComboBox(parent), BoundControl(dataSourceName, fieldName) {
+    setEditable(false);
+    setFocusPolicy(Qt::StrongFocus);
+    setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    connect(this, qOverload<int>(&QComboBox::activated), this, &BoundComboBox::onActivated);
+}
+
+QString BoundComboBox::text() const { return currentIndex() >= 0 ? itemText(currentIndex()) : QString(); }
+
+void BoundComboBox::showIndex(int index) {
+    QScopedValueRollback<bool> guard(m_showing, true);
+    setCurrentIndex(index);
+}
+
+void BoundComboBox::onActivated(int index) {
+    if (m_showing) return;
+    if (!isEditing()) {
+        showColumn();
+        return;
+    }
+    runGuarded([&] { itemChosen(index); });
+}
+
+namespace {
+
+bool isPrintable(const QKeyEvent* e) {
+    const QString t = e->text();
+    return !t.isEmpty() && t.at(0).unicode() >= 0x20 && t.at(0) != QChar(0x7F) &&
+           !(e->modifiers() & (Qt::ControlModifier | Qt::MetaModifier | Qt::AltModifier));
+}
+
+bool opensList(const QKeyEvent* e) {
+    return e->key() == Qt::Key_F4 ||
+           ((e->modifiers() & Qt::AltModifier) && (e->key() == Qt::Key_Down || e->key() == Qt::Key_Up));
+}
+
+bool movesSelection(const QKeyEvent* e) {
+    switch (e->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+        case Qt::Key_Home:
+        case Qt::Key_End: return true;
+        default: return false;
+    }
+}
+
+}  // namespace
+
+void BoundComboBox::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        showColumn();
+        event->accept();
+        return;
+    }
+    if (opensList(event)) {
+        QComboBox::keyPressEvent(event);
+        return;
+    }
+    if (isPrintable(event)) {
+        if (isEditing()) {
+            typeAhead(event->text());
+            if (m_dropDownOnTyping && !view()->isVisible()) showPopup();
+        }
+        event->accept();
+        return;
+    }
+    if (movesSelection(event) && !isEditing()) {
+        event->accept();
+        return;
+    }
+    QComboBox::keyPressEvent(event);
+}
+
+void BoundComboBox::wheelEvent(QWheelEvent* event) {
+    if (!isEditing()) {
+        event->accept();
+        return;
+    }
+    QComboBox::wheelEvent(event);
+}
+
+// Characters typed in quick succession make one search text; the first item
+// that begins with it is chosen. A character that matches nothing is refused.
+void BoundComboBox::typeAhead(const QString& typed) {
+    if (!m_sinceTyped.isValid() || m_sinceTyped.elapsed() > QApplication::keyboardInputInterval()) {
+        m_typed.clear();
+    }
+    m_sinceTyped.start();
+    const QString search = m_typed + typed;
+    for (int i = 0; i < count(); ++i) {
+        if (itemText(i).startsWith(search, Qt::CaseInsensitive)) {
+            m_typed = search;
+            if (i != currentIndex()) {
+                showIndex(i);
+                runGuarded([&] { itemChosen(i); });
+            }
+            return;
+        }
+    }
+    QApplication::beep();
+}
+
+}  // namespace marvesa

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QLabel>
+
+#include "ui/BoundControl.h"
+
+namespace marvesa {
+
+// A data-bound label: shows the display text of its column in the current
+// row, in a fixed box; never takes input or the focus.
+//
+// A command may put another text in it (setCaption). That caption stays
+// until the table establishes its current row anew (deDataSetChange,
+// deDataSetScroll, deRecordChange), the label's own column changes, or the
+// table opens or closes; changes of other columns leave it alone.
+class DBLabel : public QLabel, public BoundControl {
+    Q_OBJECT
+public:
+    DBLabel(const QString& dataSourceName, const QString& fieldName, QWidget* parent = nullptr);
+
+    void setCaption(const QString& caption);
+    QString caption() const { return text(); }
+
+    void dataEvent(DataEvent event, Field* field) override;
+
+protected:
+    void bindingChanged() override;
+
+private:
+    void showColumn();
+    bool m_wasActive = false;
+};
+
+}  // namespace marvesa
