@@ -6,6 +6,7 @@
 // sources announce.
 
 #include <QDir>
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -37,10 +38,19 @@ inline QString eventName(DataEvent e) {
     return QStringLiteral("?");
 }
 
-// A new database made the way the program's tool makes one.
+// A new database made the way the program's tool makes one. The first is
+// made by schema::createDatabase; later ones are copies of it, which is the
+// same file and much faster than loading the reference lists again.
 inline QString newDatabase(const QTemporaryDir& dir, const QString& name = QStringLiteral("dbQuaz.mdb")) {
+    static QTemporaryDir templateDir;
+    static QString templatePath;
+    if (templatePath.isEmpty()) {
+        templatePath = templateDir.filePath(QStringLiteral("template.mdb"));
+        schema::createDatabase(templatePath);
+    }
     const QString path = dir.filePath(name);
-    schema::createDatabase(path);
+    if (!QFile::copy(templatePath, path)) qFatal("cannot copy the template database to %s", qPrintable(path));
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     return path;
 }
 

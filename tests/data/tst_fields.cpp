@@ -35,6 +35,9 @@ private slots:
 };
 
 void TestFields::init() {
+    // The text rules alone need no database.
+    const QByteArray test = QTest::currentTestFunction();
+    if (test == "parseDateText" || test == "dateConversionErrorText" || test == "blankTextAndControlTrim") return;
     QVERIFY(m_dir.isValid());
     const QString name = QStringLiteral("f-%1.db").arg(QUuid::createUuid().toString(QUuid::Id128));
     m_path = newDatabase(m_dir, name);
