@@ -35,6 +35,9 @@ TdmMarvesa::TdmMarvesa()
                                    QStringLiteral("CODICE_NUCLEO"));
     // Read in the order of the index CODICE_NUCLEO.
     TBL_EXPORT.setOrderColumn(QStringLiteral("CODICE_NUCLEO"));
+    // The staging table is filled row by row and only read after a refresh:
+    // reading each new row back would double the statements of an export.
+    TBL_EXPORT.setReadBackAfterInsert(false);
 
     TBL_ANAGRAFICA.fieldByName(QStringLiteral("DATA_NASCITA"))->setEditMask(kDateMaskRequiredYear);
     TBL_ANAGRAFICA.fieldByName(QStringLiteral("DATA_INGRESSO"))->setEditMask(kDateMaskRequiredYear);

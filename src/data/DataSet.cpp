@@ -149,6 +149,11 @@ void DataSet::declareFields(const TableDef& table) {
 }
 
 Field* DataSet::findField(const QString& fieldName) const {
+    // Commands name columns as declared: the exact spelling is found first,
+    // without the cost of comparing letter case column by column.
+    for (const auto& f : m_fields) {
+        if (f->fieldName() == fieldName) return f.get();
+    }
     for (const auto& f : m_fields) {
         if (f->fieldName().compare(fieldName, Qt::CaseInsensitive) == 0) return f.get();
     }
@@ -483,11 +488,15 @@ void DataSet::storePending() {
         }
         const qint64 id = engine.insert(m_tableName, columns, values);
         StoredRow stored;
-        if (engine.readRow(m_tableName, names, id, &stored)) {
+        if (m_readBackAfterInsert && engine.readRow(m_tableName, names, id, &stored)) {
             row = Row{stored.id, std::move(stored.values)};
         } else {
             row.id = id;
-            for (const auto& f : m_fields) row.stored[f->index()] = toStorage(*f, m_pending[f->index()]);
+            for (const auto& f : m_fields) {
+                row.stored[f->index()] = f->kind() == FieldKind::Counter
+                                             ? QVariant(id)
+                                             : toStorage(*f, m_pending[f->index()]);
+            }
         }
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -150,6 +151,13 @@ public:
     // Rows come ordered by this column, equal values in counter order.
     void setOrderColumn(const QString& column) { m_orderColumn = column; }
 
+    // Whether a new row is read back from the database once it is stored, so
+    // that the values the database gave it (column defaults) show at once.
+    // On by default. A table nobody looks at before its next refresh can do
+    // without this second statement per row; its new rows then hold their
+    // counter and the values they were given, the other columns NULL.
+    void setReadBackAfterInsert(bool on) { m_readBackAfterInsert = on; }
+
     // Makes this table the detail of `master`: its rows are those whose
     // `detailField` equals the master's current `masterField`.
     void setMasterSource(DataSource* master, const QString& masterField,
@@ -233,10 +241,13 @@ private:
     std::vector<std::unique_ptr<Field>> m_fields;
     bool m_fieldsDeclared = false;
     QString m_orderColumn;
+    bool m_readBackAfterInsert = true;
     std::vector<DataSource*> m_sources;
 
     DataSetState m_state = dsInactive;
-    std::vector<Row> m_rows;
+    // A deque: deleting the first row and inserting before it, as emptying
+    // and refilling a table do, cost the same however many rows follow.
+    std::deque<Row> m_rows;
     int m_current = -1;
     bool m_bof = true;
     bool m_eof = true;

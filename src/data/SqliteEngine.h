@@ -40,9 +40,18 @@ public:
     // the database.
     static constexpr int kBusyTimeoutMs = 10000;
 
+    // Journal pages between two automatic checkpoints: SQLite's default, and
+    // while durability is relaxed.
+    static constexpr int kDefaultCheckpointPages = 1000;
+    static constexpr int kRelaxedCheckpointPages = 16384;
+    // Size the write-ahead journal file is cut back to after a checkpoint.
+    static constexpr qint64 kJournalSizeLimit = 8 * 1024 * 1024;
+
 private:
     QSqlQuery& prepared(const QString& sql);
-    void exec(QSqlQuery& query, const QString& what);
+    // Runs a prepared statement; on failure throws `what` (with %1 replaced
+    // by `table` when given) followed by the engine's text.
+    void exec(QSqlQuery& query, const char* what, const QString& table = QString());
     void execPragma(const QString& sql, const QString& what);
     void requireConnected() const;
     void checkTable(const QString& table);

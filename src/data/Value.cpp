@@ -108,8 +108,30 @@ bool operator<(const Value& a, const Value& b) {
 }
 
 QString dateTimeToStorage(const QDateTime& dt) {
-    return dt.date().toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('T') +
-           dt.time().toString(QStringLiteral("HH:mm:ss"));
+    const QDate d = dt.date();
+    const QTime t = dt.time();
+    if (!d.isValid() || d.year() < 1 || d.year() > 9999 || !t.isValid()) {
+        return d.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('T') +
+               t.toString(QStringLiteral("HH:mm:ss"));
+    }
+    // Written digit by digit: every stored date-time passes through here, and
+    // formatting by pattern costs many times more.
+    char16_t out[19];
+    const auto put = [&out](int pos, int value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10) out[pos + i] = char16_t(u'0' + value % 10);
+    };
+    put(0, d.year(), 4);
+    out[4] = u'-';
+    put(5, d.month(), 2);
+    out[7] = u'-';
+    put(8, d.day(), 2);
+    out[10] = u'T';
+    put(11, t.hour(), 2);
+    out[13] = u':';
+    put(14, t.minute(), 2);
+    out[16] = u':';
+    put(17, t.second(), 2);
+    return QString(reinterpret_cast<const QChar*>(out), 19);
 }
 
 QDateTime dateTimeFromStorage(const QString& text) {
