@@ -83,6 +83,14 @@ bool MaskedText::type(QChar c) {
         m_cursor = nextEditable(pos + 1);
         return true;
     }
+    // Typing the separator right after the edit stepped over it by itself
+    // (the field before it is complete) just confirms it: "12/05/2022" typed
+    // in full gives that date.
+    if (m_cursor > 1 && m_cursor <= n && m_mask.isLiteral(m_cursor - 1) &&
+        m_mask.literalAt(m_cursor - 1) == c && !m_mask.isLiteral(m_cursor - 2) &&
+        !m_chars[m_cursor - 2].isNull()) {
+        return true;
+    }
     // The separator jumps to the first position after the next literal.
     if (m_cursor < n && !m_mask.isLiteral(m_cursor)) {
         for (int i = m_cursor + 1; i < n; ++i) {

@@ -60,7 +60,8 @@ public:
     // Types one character at the cursor (replacing a selection from..to
     // first, when given). Returns false when the character is refused (the
     // edit beeps): only digits go into digit positions; typing the literal
-    // jumps past the next literal.
+    // jumps past the next literal, or, right after the edit stepped over a
+    // literal behind a complete field, is taken as that literal.
     bool type(QChar c);
     // Backspace and Delete; with a selection they empty its positions.
     void backspace();

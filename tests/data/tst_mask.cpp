@@ -106,6 +106,12 @@ void TestMask::separatorJumpsPastTheNextSeparator() {
     QCOMPARE(m.cursor(), 6);
     QCOMPARE(typed(m, QStringLiteral("2022")), QStringLiteral("1 /2 /2022"));
     QCOMPARE(m.editText(), QStringLiteral("1_/2_/2022"));
+    // A date typed in full, separators included: each "/" typed right after
+    // a complete day or month is the separator the edit already stepped over.
+    MaskedText full{EditMask(RequiredYear)};
+    QCOMPARE(typed(full, QStringLiteral("12/05/2022")), QStringLiteral("12/05/2022"));
+    QCOMPARE(full.cursor(), 10);
+    QCOMPARE(typed(full, QStringLiteral("/")), QStringLiteral("12/05/2022"));
     // On the first position: jumps to the month.
     MaskedText n{EditMask(Optional)};
     QVERIFY(n.type(QLatin1Char('/')));
