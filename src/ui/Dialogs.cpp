@@ -49,7 +49,9 @@ QString applicationTitleFromPath(const QString& programPath) {
     QString name = QFileInfo(programPath).fileName();
     const int dot = name.indexOf(QLatin1Char('.'));
     if (dot >= 0) name.truncate(dot);
-    if (name.size() > 1) name = name.left(1) + name.mid(1).toLower();
+    // The rest is lower-cased; the first letter is a capital, so the program
+    // file "marvesa" of a Unix system reads "Marvesa" as "Marvesa.exe" does.
+    if (!name.isEmpty()) name = name.left(1).toUpper() + name.mid(1).toLower();
     return name;
 }
 

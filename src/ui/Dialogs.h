@@ -49,7 +49,7 @@ public:
 extern const QString kWindowTitle;  // "Gestione Emergenza Marvesa"
 
 // The application title: the program file's name without its folder, cut at
-// its first dot, every character after the first in lower case.
+// its first dot, the first character a capital and every other in lower case.
 QString applicationTitle();
 QString applicationTitleFromPath(const QString& programPath);
 
