@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QList>
+#include <QStringList>
+#include <functional>
 
 #include "ui/Dialogs.h"
 
@@ -18,6 +20,7 @@ public:
 
     DialogButton ask(const DialogRequest& request) override {
         shown.append(request);
+        if (onAsk) onAsk(request);
         if (!m_answers.isEmpty()) return m_answers.takeFirst();
         return request.buttons.isEmpty() ? DialogButton::Ok : request.buttons.first();
     }
@@ -31,6 +34,8 @@ public:
     void clear() { shown.clear(); m_answers.clear(); }
 
     QList<DialogRequest> shown;
+    // Called for every box as it is shown, before it is answered.
+    std::function<void(const DialogRequest&)> onAsk;
 
 private:
     QList<DialogButton> m_answers;

@@ -1,0 +1,283 @@
+// Start-up, shutdown and the top-level error handler, with the real window
+// and real database files.
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include "app/Program.h"
+#include "data/DataModule.h"
+#include "data/Error.h"
+#include "data/Schema.h"
+#include "support/ScriptedDialogs.h"
+#include "ui/ErrorReport.h"
+#include "ui/MainWindow.h"
+
+using namespace marvesa;
+
+namespace {
+
+// A runtime folder laid out as the program expects: a working directory
+// "work" with the database at ../dB/dbQuaz.mdb.
+struct RuntimeFolder {
+    QTemporaryDir dir;
+    QString previous = QDir::currentPath();
+    RuntimeFolder() {
+        QDir(dir.path()).mkpath(QStringLiteral("work"));
+        QDir(dir.path()).mkpath(QStringLiteral("dB"));
+        QDir::setCurrent(dir.filePath(QStringLiteral("work")));
+    }
+    ~RuntimeFolder() { QDir::setCurrent(previous); }
+    QString database() const { return dir.filePath(QStringLiteral("dB/dbQuaz.mdb")); }
+    void createDatabase() const { schema::createDatabase(database()); }
+};
+
+QList<bool> buttonStates(const TfrmMain& w) {
+    QList<bool> states;
+    for (const auto* b : w.commandButtons()) states << b->isEnabled();
+    return states;
+}
+
+// Browsing: every button but the two "Annulla" and the two "Salva".
+const QList<bool> kBrowsing{true, true, false, false, true, true, true, false, false, true, true, true};
+const QList<bool> kAllEnabled{true, true, true, true, true, true, true, true, true, true, true, true};
+
+}  // namespace
+
+class tst_program : public QObject {
+    Q_OBJECT
+private slots:
+    void errorBoxTextFollowsTheRule();
+    void applicationTitleComesFromTheProgramFile();
+    void missingDatabaseIsReportedBeforeTheWindowAndNothingIsCreated();
+    void missingReferenceTableLeavesTheLaterTablesClosed();
+    void startsOnAReadyDatabaseAndClosesWithStatusZero();
+    void closeIsRefusedWhileATableEdits();
+    void chiudiProgrammaEndsWithoutAQuestion();
+    void twoCopiesWorkOnOneDatabase();
+    void codesDifferBetweenRuns();
+};
+
+void tst_program::errorBoxTextFollowsTheRule() {
+    QCOMPARE(errorBoxText(QStringLiteral("Tabella mancante")), QStringLiteral("Tabella mancante."));
+    QCOMPARE(errorBoxText(QStringLiteral("Errore 42")), QStringLiteral("Errore 42."));
+    QCOMPARE(errorBoxText(QStringLiteral("Finito.")), QStringLiteral("Finito."));
+    QCOMPARE(errorBoxText(QStringLiteral("(Null) into type (OleStr)")),
+             QStringLiteral("(Null) into type (OleStr)"));
+    // "-" (U+002D) and "." (U+002E) are not above U+002E; "/" is.
+    QCOMPARE(errorBoxText(QStringLiteral("a -")), QStringLiteral("a -"));
+    QCOMPARE(errorBoxText(QStringLiteral("a/")), QStringLiteral("a/."));
+    QCOMPARE(errorBoxText(QString()), QString());
+
+    // The innermost error with a message wins; empty inner messages are passed over.
+    auto innermost = std::make_shared<Error>(QStringLiteral("disco pieno"));
+    auto emptyInner = std::make_shared<Error>(QString(), innermost);
+    Error outer(QStringLiteral("salvataggio fallito"), emptyInner);
+    QCOMPARE(errorBoxText(outer), QStringLiteral("disco pieno."));
+    auto blank = std::make_shared<Error>(QString());
+    QCOMPARE(errorBoxText(Error(QStringLiteral("esterno"), blank)), QStringLiteral("esterno."));
+
+    test::ScriptedDialogs dialogs;
+    handleApplicationError(Error(QString()));
+    QCOMPARE(dialogs.shown.size(), 1);
+    QCOMPARE(dialogs.shown[0].text, QString());
+    QCOMPARE(dialogs.shown[0].icon, DialogIcon::Error);
+    QCOMPARE(dialogs.shown[0].buttons, QList<DialogButton>{DialogButton::Ok});
+    QCOMPARE(dialogs.shown[0].title, applicationTitle());
+}
+
+void tst_program::applicationTitleComesFromTheProgramFile() {
+    QCOMPARE(applicationTitleFromPath(QStringLiteral("/opt/marvesa/bin/marvesa")), QStringLiteral("Marvesa"));
+    QCOMPARE(applicationTitleFromPath(QStringLiteral("C:/Programmi/MARVESA.EXE")), QStringLiteral("Marvesa"));
+    QCOMPARE(applicationTitleFromPath(QStringLiteral("/x/MarVesa.v2.exe")), QStringLiteral("Marvesa"));
+    QCOMPARE(applicationTitleFromPath(QStringLiteral("/x/tst_program")), QStringLiteral("Tst_program"));
+}
+
+void tst_program::missingDatabaseIsReportedBeforeTheWindowAndNothingIsCreated() {
+    RuntimeFolder runtime;
+    test::ScriptedDialogs dialogs;
+    QList<bool> windowVisibleAtBox;
+    dialogs.onAsk = [&](const DialogRequest&) {
+        windowVisibleAtBox << (frmMain && frmMain->isVisible());
+    };
+    {
+        Program program;
+        program.start(TdmMarvesa::databasePath());
+        QCOMPARE(dialogs.shown.size(), 1);
+        QCOMPARE(windowVisibleAtBox, QList<bool>{false});
+        const DialogRequest& box = dialogs.shown[0];
+        QCOMPARE(box.icon, DialogIcon::Error);
+        QCOMPARE(box.title, applicationTitle());
+        QVERIFY2(box.text.contains(QDir::toNativeSeparators(QFileInfo(runtime.database()).absoluteFilePath())),
+                 qPrintable(box.text));
+        QVERIFY(box.text.endsWith(QLatin1Char('.')));
+        QVERIFY(!QFileInfo::exists(runtime.database()));
+
+        // The window shows, empty, with all twelve buttons enabled.
+        TfrmMain* w = program.window();
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->windowTitle(), QStringLiteral("Gestione Emergenza Marvesa"));
+        QCOMPARE(buttonStates(*w), kAllEnabled);
+        QCOMPARE(program.dataModule()->TBL_NUCLEO.state(), dsInactive);
+        QVERIFY(w->edtDescNucleo->text().isEmpty());
+
+        // A command on the closed table fails with the data layer's error.
+        dialogs.clear();
+        w->btnNewNucleo->click();
+        QCOMPARE(dialogs.texts(),
+                 QStringList{QStringLiteral("TBL_NUCLEO: Cannot perform this operation on a closed dataset.")});
+        // "Chiudi Programma" still ends the program normally.
+        dialogs.clear();
+        w->btnExit->click();
+        QVERIFY(dialogs.shown.isEmpty());
+    }
+    QVERIFY(!QFileInfo::exists(runtime.database()));
+}
+
+void tst_program::missingReferenceTableLeavesTheLaterTablesClosed() {
+    RuntimeFolder runtime;
+    runtime.createDatabase();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("drop"));
+        db.setDatabaseName(runtime.database());
+        QVERIFY(db.open());
+        QVERIFY(QSqlQuery(db).exec(QStringLiteral("DROP TABLE TBL_SYS_COMUNI")));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("drop"));
+
+    test::ScriptedDialogs dialogs;
+    Program program;
+    program.start(TdmMarvesa::databasePath());
+    TdmMarvesa& dm = *program.dataModule();
+    QCOMPARE(dm.TBL_NUCLEO.state(), dsBrowse);
+    QCOMPARE(dm.TBL_ANAGRAFICA.state(), dsBrowse);
+    QCOMPARE(dm.TBL_COMUNI.state(), dsInactive);
+    QCOMPARE(dm.TBL_NAZIONI.state(), dsInactive);
+    QCOMPARE(dm.TBL_EXPORT.state(), dsInactive);
+    QCOMPARE(dialogs.shown.size(), 1);
+    QVERIFY2(dialogs.shown[0].text.contains(QStringLiteral("TBL_SYS_COMUNI")), qPrintable(dialogs.shown[0].text));
+    QCOMPARE(buttonStates(*program.window()), kBrowsing);
+}
+
+void tst_program::startsOnAReadyDatabaseAndClosesWithStatusZero() {
+    RuntimeFolder runtime;
+    runtime.createDatabase();
+    test::ScriptedDialogs dialogs;
+    bool closed = false;
+    QTimer::singleShot(0, [&] {
+        QVERIFY(frmMain && frmMain->isVisible());
+        QCOMPARE(frmMain->size(), QSize(951, 737));
+        QCOMPARE(frmMain->minimumSize(), frmMain->maximumSize());
+        QCOMPARE(buttonStates(*frmMain), kBrowsing);
+        closed = frmMain->close();
+    });
+    const int status = runProgram(TdmMarvesa::databasePath());
+    QCOMPARE(status, 0);
+    QVERIFY(dialogs.shown.isEmpty());
+    Q_UNUSED(closed);
+}
+
+void tst_program::closeIsRefusedWhileATableEdits() {
+    RuntimeFolder runtime;
+    runtime.createDatabase();
+    test::ScriptedDialogs dialogs;
+    int attempts = 0;
+    std::function<void()> step = [&] {
+        TdmMarvesa& dm = *dmMarvesa;
+        switch (attempts++) {
+            case 0:
+                frmMain->btnNewNucleo->click();  // dsInsert
+                QCOMPARE(dm.TBL_NUCLEO.state(), dsInsert);
+                frmMain->close();  // refused: nothing at all happens
+                QVERIFY(frmMain->isVisible());
+                QCOMPARE(dm.TBL_NUCLEO.state(), dsInsert);
+                frmMain->btnAnnNucleo->click();
+                dm.TBL_NUCLEO.insert();
+                dm.TBL_NUCLEO.setFieldValue(QStringLiteral("CODICE_NUCLEO"), Value::text(QStringLiteral("QX1")));
+                dm.TBL_NUCLEO.post();
+                dm.TBL_ANAGRAFICA.insert();  // a member being entered refuses too
+                frmMain->close();
+                QCOMPARE(dm.TBL_ANAGRAFICA.state(), dsInsert);
+                {
+                    bool canClose = true;
+                    frmMain->FormCloseQuery(frmMain, canClose);
+                    QVERIFY(!canClose);
+                }
+                frmMain->btnAnagAnnulla->click();
+                QTimer::singleShot(0, step);
+                break;
+            default:
+                frmMain->close();  // granted
+                break;
+        }
+    };
+    QTimer::singleShot(0, step);
+    QCOMPARE(runProgram(TdmMarvesa::databasePath()), 0);
+    QCOMPARE(attempts, 2);
+    QVERIFY(dialogs.shown.isEmpty());
+}
+
+void tst_program::chiudiProgrammaEndsWithoutAQuestion() {
+    RuntimeFolder runtime;
+    runtime.createDatabase();
+    test::ScriptedDialogs dialogs;
+    QTimer::singleShot(0, [&] {
+        frmMain->btnExit->click();
+        // The tables are closed by the command itself, before the loop ends.
+        QCOMPARE(dmMarvesa->TBL_NUCLEO.state(), dsInactive);
+        QCOMPARE(dmMarvesa->TBL_EXPORT.state(), dsBrowse);
+    });
+    QCOMPARE(runProgram(TdmMarvesa::databasePath()), 0);
+    QVERIFY(dialogs.shown.isEmpty());
+}
+
+void tst_program::twoCopiesWorkOnOneDatabase() {
+    RuntimeFolder runtime;
+    runtime.createDatabase();
+    test::ScriptedDialogs dialogs;
+    Program first, second;
+    first.start(TdmMarvesa::databasePath());
+    second.start(TdmMarvesa::databasePath());
+    QVERIFY2(dialogs.shown.isEmpty(), qPrintable(dialogs.texts().join(QLatin1Char('|'))));
+    // Each stores a family unit while the other holds the file open.
+    for (Program* p : {&first, &second}) {
+        DataSet& n = p->dataModule()->TBL_NUCLEO;
+        n.insert();
+        n.setFieldValue(QStringLiteral("DENOMINAZIONE"), Value::text(QStringLiteral("COPIA")));
+        n.post();
+    }
+    second.dataModule()->TBL_NUCLEO.refresh();
+    QCOMPARE(second.dataModule()->TBL_NUCLEO.recordCount(), 2);
+    QVERIFY(dialogs.shown.isEmpty());
+}
+
+void tst_program::codesDifferBetweenRuns() {
+    RuntimeFolder runtime;
+    runtime.createDatabase();
+    test::ScriptedDialogs dialogs;
+    auto codes = [] {
+        Program p;
+        p.start(TdmMarvesa::databasePath());
+        QStringList drawn;
+        for (int i = 0; i < 5; ++i) {
+            p.window()->btnNewNucleo->click();
+            drawn << p.window()->edtCodiceNucleo->caption();
+            p.window()->btnAnnNucleo->click();
+        }
+        return drawn;
+    };
+    const QStringList a = codes();
+    QTest::qWait(2);
+    const QStringList b = codes();
+    QCOMPARE(a.size(), 5);
+    for (const QString& c : a) QVERIFY(c.startsWith(QStringLiteral("QX")));
+    QVERIFY(a != b);
+}
+
+QTEST_MAIN(tst_program)
+#include "tst_program.moc"
