@@ -1,5 +1,7 @@
 #include "ui/MainWindow.h"
 
+#include "ui/Commands.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
@@ -8,6 +10,7 @@
 
 #include "data/DataModule.h"
 #include "data/TextRules.h"
+#include "ui/Commands.h"
 #include "ui/Dialogs.h"
 #include "ui/ErrorReport.h"
 #include "ui/WindowLayout.h"
@@ -261,6 +264,10 @@ void TfrmMain::bindTo(TdmMarvesa& dm) {
     for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
         if (auto* bound = dynamic_cast<BoundControl*>(w)) bound->bindByName(resolve);
     }
+    // Ctrl+Delete in the family-unit list takes the family unit's members
+    // with it, as "Elimina" does: a member without its family unit could
+    // never be shown, exported or deleted again.
+    DBGrid2->setDeleteHandler([&dm] { deleteFamilyUnitWithMembers(dm); });
     const QPointer<TfrmMain> window(this);
     dm.dsNUCLEO.setOnStateChange([window](DataSource* sender) {
         if (window) window->dsNUCLEOStateChange(sender);
