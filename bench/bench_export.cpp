@@ -15,6 +15,8 @@
 // its processor time, and the figures with their targets; the exit status is
 // 1 when a target is missed.
 
+#include <sys/resource.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -26,8 +28,6 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <memory>
-
-#include <sys/resource.h>
 
 #include "data/DataModule.h"
 #include "data/Error.h"
@@ -43,14 +43,18 @@ namespace {
 // Peak resident memory of the process so far (VmHWM), in kB.
 long peakMemoryKb() {
     QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return -1;
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return -1;
     for (const QByteArray& line : f.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
     }
     return -1;
 }
 
-double ms(std::int64_t ns) { return ns / 1e6; }
+double ms(std::int64_t ns) {
+    return ns / 1e6;
+}
 
 // Processor time used by the process so far (user and system), in ms. The
 // wall-clock figures depend on the disk and on whatever else runs; this one
@@ -66,15 +70,15 @@ void fail(const QString& what, const QSqlQuery& q) {
     throw Error(what + QStringLiteral(": ") + q.lastError().text());
 }
 
-const QStringList kSurnames = {
-    QStringLiteral("Shevchenko"), QStringLiteral("Kovalenko"),  QStringLiteral("Bondarenko"),
-    QStringLiteral("Tkachenko"),  QStringLiteral("Шевченко"),   QStringLiteral("Мельник"),
-    QStringLiteral("Kravchenko"), QStringLiteral("Oliynyk"),    QStringLiteral("Lysenko"),
-    QStringLiteral("Rudenko")};
-const QStringList kNames = {
-    QStringLiteral("Olena"), QStringLiteral("Andriy"), QStringLiteral("Iryna"),
-    QStringLiteral("Олександра"), QStringLiteral("Mykola"), QStringLiteral("Sofiia"),
-    QStringLiteral("Dmytro"), QStringLiteral("Anna")};
+const QStringList kSurnames = {QStringLiteral("Shevchenko"), QStringLiteral("Kovalenko"),
+                               QStringLiteral("Bondarenko"), QStringLiteral("Tkachenko"),
+                               QStringLiteral("Шевченко"),   QStringLiteral("Мельник"),
+                               QStringLiteral("Kravchenko"), QStringLiteral("Oliynyk"),
+                               QStringLiteral("Lysenko"),    QStringLiteral("Rudenko")};
+const QStringList kNames = {QStringLiteral("Olena"),  QStringLiteral("Andriy"),
+                            QStringLiteral("Iryna"),  QStringLiteral("Олександра"),
+                            QStringLiteral("Mykola"), QStringLiteral("Sofiia"),
+                            QStringLiteral("Dmytro"), QStringLiteral("Anna")};
 const QStringList kRelations = {QStringLiteral("Capofamiglia"), QStringLiteral("Coniuge"),
                                 QStringLiteral("Figlio"), QStringLiteral("Figlia"),
                                 QStringLiteral("Nonna")};
@@ -88,9 +92,11 @@ void populate(const QString& path, int families, int members) {
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
         db.setDatabaseName(path);
-        if (!db.open()) throw Error(db.lastError().text());
+        if (!db.open())
+            throw Error(db.lastError().text());
         QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("BEGIN"))) fail(QStringLiteral("BEGIN"), q);
+        if (!q.exec(QStringLiteral("BEGIN")))
+            fail(QStringLiteral("BEGIN"), q);
 
         QSqlQuery n(db);
         n.prepare(QStringLiteral(
@@ -118,56 +124,59 @@ void populate(const QString& path, int families, int members) {
             const QString town = kTowns.at(f % kTowns.size());
             const QString address = QStringLiteral("Via dei Mille, %1").arg(f % 300 + 1);
             const QString phone = QStringLiteral("+39 333 %1").arg(1000000 + f);
-            const QVariant end = f % 3 == 0 ? QVariant()
-                                            : QVariant(dateTimeToStorage(naiveDateTime(
-                                                  base.addDays(90 + f % 200))));
+            const QVariant end =
+                f % 3 == 0 ? QVariant()
+                           : QVariant(dateTimeToStorage(naiveDateTime(base.addDays(90 + f % 200))));
             for (const QVariant& v :
                  {QVariant(code), QVariant(QStringLiteral("Famiglia %1").arg(f)), QVariant(host),
                   QVariant(town), QVariant(address), QVariant(phone), end})
                 n.addBindValue(v);
-            if (!n.exec()) fail(QStringLiteral("TBL_NUCLEO"), n);
+            if (!n.exec())
+                fail(QStringLiteral("TBL_NUCLEO"), n);
 
             // Members spread evenly: the first families take one more.
             const int count = members / families + (f < members % families ? 1 : 0);
             for (int m = 0; m < count; ++m, ++member) {
-                const QString birth =
-                    dateTimeToStorage(naiveDateTime(QDate(1940 + member % 80, 1 + member % 12,
-                                                          1 + member % 28)));
+                const QString birth = dateTimeToStorage(
+                    naiveDateTime(QDate(1940 + member % 80, 1 + member % 12, 1 + member % 28)));
                 const QString entry = dateTimeToStorage(naiveDateTime(base.addDays(member % 400)));
-                const QVariant note =
-                    member % 4 == 0 ? QVariant()
-                                    : QVariant(QStringLiteral("Necessità particolari n. %1: "
-                                                              "assistenza sanitaria")
-                                                   .arg(member));
-                const QVariantList values{
-                    code,
-                    kSurnames.at(member % kSurnames.size()),
-                    kNames.at(member % kNames.size()),
-                    member % 2 ? QStringLiteral("F") : QStringLiteral("M"),
-                    birth,
-                    QStringLiteral("Ucraina"),
-                    QStringLiteral("Ucraina"),
-                    kRelations.at(m % kRelations.size()),
-                    town,
-                    address,
-                    end,
-                    entry,
-                    QStringLiteral("Polonia"),
-                    note,
-                    phone,
-                    host};
-                for (const QVariant& v : values) a.addBindValue(v);
-                if (!a.exec()) fail(QStringLiteral("TBL_ANAGRAFICA"), a);
+                const QVariant note = member % 4 == 0
+                                          ? QVariant()
+                                          : QVariant(QStringLiteral("Necessità particolari n. %1: "
+                                                                    "assistenza sanitaria")
+                                                         .arg(member));
+                const QVariantList values{code,
+                                          kSurnames.at(member % kSurnames.size()),
+                                          kNames.at(member % kNames.size()),
+                                          member % 2 ? QStringLiteral("F") : QStringLiteral("M"),
+                                          birth,
+                                          QStringLiteral("Ucraina"),
+                                          QStringLiteral("Ucraina"),
+                                          kRelations.at(m % kRelations.size()),
+                                          town,
+                                          address,
+                                          end,
+                                          entry,
+                                          QStringLiteral("Polonia"),
+                                          note,
+                                          phone,
+                                          host};
+                for (const QVariant& v : values)
+                    a.addBindValue(v);
+                if (!a.exec())
+                    fail(QStringLiteral("TBL_ANAGRAFICA"), a);
                 // What an earlier export left behind.
-                const QVariantList staged{code,   values[1], values[2],  values[3],
-                                          birth,  values[5], values[6],  values[7],
-                                          town,   address,   host,       phone,
-                                          end,    entry,     values[12], note};
-                for (const QVariant& v : staged) e.addBindValue(v);
-                if (!e.exec()) fail(QStringLiteral("TBL_EXPORT"), e);
+                const QVariantList staged{
+                    code, values[1], values[2], values[3], birth, values[5], values[6],  values[7],
+                    town, address,   host,      phone,     end,   entry,     values[12], note};
+                for (const QVariant& v : staged)
+                    e.addBindValue(v);
+                if (!e.exec())
+                    fail(QStringLiteral("TBL_EXPORT"), e);
             }
         }
-        if (!q.exec(QStringLiteral("COMMIT"))) fail(QStringLiteral("COMMIT"), q);
+        if (!q.exec(QStringLiteral("COMMIT")))
+            fail(QStringLiteral("COMMIT"), q);
         q.finish();
         n.finish();
         a.finish();
@@ -204,9 +213,11 @@ int run(const QStringList& args) {
     }
 
     QTemporaryDir temp;
-    if (!temp.isValid()) throw Error(QStringLiteral("cartella temporanea non disponibile"));
+    if (!temp.isValid())
+        throw Error(QStringLiteral("cartella temporanea non disponibile"));
     const QString folder = keep.isEmpty() ? temp.path() : QFileInfo(keep).absoluteFilePath();
-    if (!keep.isEmpty()) QDir().mkpath(folder);
+    if (!keep.isEmpty())
+        QDir().mkpath(folder);
     const QString dbPath = QDir(folder).filePath(QStringLiteral("dbQuaz.mdb"));
     QFile::remove(dbPath);
 
@@ -214,8 +225,9 @@ int run(const QStringList& args) {
     setup.start();
     schema::createDatabase(dbPath);
     populate(dbPath, families, members);
-    out << QStringLiteral("Database di prova: %1 nuclei, %2 familiari, %2 righe lasciate in "
-                          "TBL_EXPORT da un'esportazione precedente (preparato in %3 ms)\n")
+    out << QStringLiteral(
+               "Database di prova: %1 nuclei, %2 familiari, %2 righe lasciate in "
+               "TBL_EXPORT da un'esportazione precedente (preparato in %3 ms)\n")
                .arg(families)
                .arg(members)
                .arg(setup.elapsed());
@@ -256,15 +268,17 @@ int run(const QStringList& args) {
                    .arg(outcome.staged)
                    .arg(outcome.file)
                    .arg(QFileInfo(outcome.file).size() / 1024);
-        out << QStringLiteral("  riapertura di TBL_EXPORT %1 ms | svuotamento %2 ms | "
-                              "riempimento %3 ms | foglio di calcolo %4 ms\n")
+        out << QStringLiteral(
+                   "  riapertura di TBL_EXPORT %1 ms | svuotamento %2 ms | "
+                   "riempimento %3 ms | foglio di calcolo %4 ms\n")
                    .arg(ms(t.staging.reopenNs), 0, 'f', 0)
                    .arg(ms(t.staging.emptyNs), 0, 'f', 0)
                    .arg(ms(t.staging.stageNs), 0, 'f', 0)
                    .arg(ms(t.writeNs), 0, 'f', 0);
         out << QStringLiteral("  tempo di processore %1 ms\n").arg(cpu, 0, 'f', 0);
         report(QStringLiteral("Tempo totale"), ms(totalNs), QStringLiteral("ms"), 5000);
-        report(QStringLiteral("Memoria massima"), peakMemoryKb() / 1024.0, QStringLiteral("MB"), 300);
+        report(QStringLiteral("Memoria massima"), peakMemoryKb() / 1024.0, QStringLiteral("MB"),
+               300);
         out.flush();
     }
     out << (allMet ? "Tutti gli obiettivi raggiunti.\n" : "Almeno un obiettivo mancato.\n");

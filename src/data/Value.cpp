@@ -118,7 +118,8 @@ QString dateTimeToStorage(const QDateTime& dt) {
     // formatting by pattern costs many times more.
     char16_t out[19];
     const auto put = [&out](int pos, int value, int digits) {
-        for (int i = digits - 1; i >= 0; --i, value /= 10) out[pos + i] = char16_t(u'0' + value % 10);
+        for (int i = digits - 1; i >= 0; --i, value /= 10)
+            out[pos + i] = char16_t(u'0' + value % 10);
     };
     put(0, d.year(), 4);
     out[4] = u'-';

@@ -16,18 +16,22 @@ constexpr int kEntryDate = 13;
 constexpr int kNote = 15;
 
 Cell textCell(const Value& v) {
-    if (v.isNull()) return Cell::empty();
-    if (const QString* s = v.textIf()) return Cell::ofText(*s);
+    if (v.isNull())
+        return Cell::empty();
+    if (const QString* s = v.textIf())
+        return Cell::ofText(*s);
     return Cell::ofText(v.toText());
 }
 
 Cell dateCell(const Value& v) {
-    if (const QDateTime* dt = v.dateTimeIf()) return Cell::ofDate(dt->date());
+    if (const QDateTime* dt = v.dateTimeIf())
+        return Cell::ofDate(dt->date());
     return textCell(v);
 }
 
 Cell noteCell(const Value& v) {
-    if (v.isNull()) return Cell::empty();
+    if (v.isNull())
+        return Cell::empty();
     const QString text = v.toText();
     return isBlankText(text) ? Cell::empty() : Cell::ofText(text);
 }
@@ -63,11 +67,19 @@ QVector<Cell> exportCells(const std::array<Value, 16>& values) {
         const Value& v = values[i];
         switch (i) {
             case kBirthDate:
-            case kEntryDate: cells.append(dateCell(v)); break;
+            case kEntryDate:
+                cells.append(dateCell(v));
+                break;
             // The end of hosting is shown as text, with its time when it has one.
-            case kEndOfHosting: cells.append(v.isNull() ? Cell::empty() : Cell::ofText(v.toText())); break;
-            case kNote: cells.append(noteCell(v)); break;
-            default: cells.append(textCell(v)); break;
+            case kEndOfHosting:
+                cells.append(v.isNull() ? Cell::empty() : Cell::ofText(v.toText()));
+                break;
+            case kNote:
+                cells.append(noteCell(v));
+                break;
+            default:
+                cells.append(textCell(v));
+                break;
         }
     }
     return cells;
@@ -80,7 +92,8 @@ QString writeSpreadsheet(TdmMarvesa& dm, WorkbookWriter& writer) {
     writer.begin();
     QVector<Cell> header;
     header.reserve(exportHeaders().size());
-    for (const QString& h : exportHeaders()) header.append(Cell::ofText(h));
+    for (const QString& h : exportHeaders())
+        header.append(Cell::ofText(h));
     writer.writeRow(header);
 
     // A row inserted into an open table stands where it was inserted, before
@@ -93,7 +106,8 @@ QString writeSpreadsheet(TdmMarvesa& dm, WorkbookWriter& writer) {
     staging.first();
     std::array<Value, 16> values;
     for (int r = 0; r < count; ++r) {
-        for (int c = 0; c < int(columns.size()); ++c) values[c] = staging.fieldValue(columns[c].name);
+        for (int c = 0; c < int(columns.size()); ++c)
+            values[c] = staging.fieldValue(columns[c].name);
         writer.writeRow(exportCells(values));
         staging.next();
     }
@@ -106,11 +120,13 @@ QString writeSpreadsheet(TdmMarvesa& dm, WorkbookWriter& writer) {
 ExportOutcome runExport(TdmMarvesa& dm, WorkbookWriter& writer, ExportTimings* timings) {
     ExportOutcome outcome;
     outcome.staged = stageExport(dm, timings ? &timings->staging : nullptr);
-    if (dm.TBL_EXPORT.recordCount() < 1) return outcome;
+    if (dm.TBL_EXPORT.recordCount() < 1)
+        return outcome;
     QElapsedTimer clock;
     clock.start();
     outcome.file = writeSpreadsheet(dm, writer);
-    if (timings) timings->writeNs = clock.nsecsElapsed();
+    if (timings)
+        timings->writeNs = clock.nsecsElapsed();
     return outcome;
 }
 

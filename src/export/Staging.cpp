@@ -18,7 +18,8 @@ public:
         engine.setRelaxedDurability(true);
     }
     ~RelaxedDurability() {
-        if (!m_engine) return;
+        if (!m_engine)
+            return;
         // Reached only while another error is on its way out: that error is
         // the one the operator must see, so a failure here cannot replace it.
         try {
@@ -30,7 +31,8 @@ public:
     RelaxedDurability& operator=(const RelaxedDurability&) = delete;
 
     void restore() {
-        if (Engine* engine = std::exchange(m_engine, nullptr)) engine->setRelaxedDurability(false);
+        if (Engine* engine = std::exchange(m_engine, nullptr))
+            engine->setRelaxedDurability(false);
     }
 
 private:
@@ -76,11 +78,14 @@ int stageExport(TdmMarvesa& dm, StagingTimings* timings) {
 
     staging.close();
     staging.open();
-    if (timings) timings->reopenNs = clock.nsecsElapsed();
+    if (timings)
+        timings->reopenNs = clock.nsecsElapsed();
 
     staging.first();
-    while (!staging.eof()) staging.remove();
-    if (timings) timings->emptyNs = clock.nsecsElapsed() - timings->reopenNs;
+    while (!staging.eof())
+        staging.remove();
+    if (timings)
+        timings->emptyNs = clock.nsecsElapsed() - timings->reopenNs;
 
     nucleo.first();
     anagrafica.first();
@@ -93,7 +98,8 @@ int stageExport(TdmMarvesa& dm, StagingTimings* timings) {
             if (anagrafica.fieldValue(kCodiceNucleo) == nucleo.fieldValue(kCodiceNucleo)) {
                 staging.insert();
                 for (const StagedColumn& c : columns) {
-                    const DataSet& from = c.source == StagingSource::FamilyUnit ? nucleo : anagrafica;
+                    const DataSet& from =
+                        c.source == StagingSource::FamilyUnit ? nucleo : anagrafica;
                     staging.setFieldValue(c.name, from.fieldValue(c.name));
                 }
                 staging.post();
@@ -104,7 +110,8 @@ int stageExport(TdmMarvesa& dm, StagingTimings* timings) {
         nucleo.next();
     }
     relaxed.restore();
-    if (timings) timings->stageNs = clock.nsecsElapsed() - timings->reopenNs - timings->emptyNs;
+    if (timings)
+        timings->stageNs = clock.nsecsElapsed() - timings->reopenNs - timings->emptyNs;
 
     nucleo.first();
     anagrafica.first();

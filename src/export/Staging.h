@@ -22,9 +22,9 @@ const std::array<StagedColumn, 16>& stagedColumns();
 
 // How long the parts of a staging run took, in nanoseconds.
 struct StagingTimings {
-    std::int64_t reopenNs = 0;   // TBL_EXPORT closed and opened again
-    std::int64_t emptyNs = 0;    // the old staging rows deleted one by one
-    std::int64_t stageNs = 0;    // the walk, one insert and post per member
+    std::int64_t reopenNs = 0;  // TBL_EXPORT closed and opened again
+    std::int64_t emptyNs = 0;   // the old staging rows deleted one by one
+    std::int64_t stageNs = 0;   // the walk, one insert and post per member
 };
 
 // Rebuilds the staging table TBL_EXPORT through the table cursors:

@@ -32,14 +32,22 @@ const char* const Python = "/usr/bin/python3";
 
 // The sixteen columns of TBL_EXPORT filled by the export, in their order.
 const QStringList StagedColumns = {
-    QStringLiteral("CODICE_NUCLEO"),   QStringLiteral("COGNOME"),
-    QStringLiteral("NOME"),            QStringLiteral("SESSO"),
-    QStringLiteral("DATA_NASCITA"),    QStringLiteral("NAZIONE_NASCITA"),
-    QStringLiteral("CITTADINANZA"),    QStringLiteral("GRADO_PARENTELA"),
-    QStringLiteral("COMUNE"),          QStringLiteral("INDIRIZZO"),
-    QStringLiteral("NOME_OSPITANTE"),  QStringLiteral("TELEFONO"),
-    QStringLiteral("TERMINE_ALLOGGIO"), QStringLiteral("DATA_INGRESSO"),
-    QStringLiteral("FRONTIERA"),       QStringLiteral("NOTE"),
+    QStringLiteral("CODICE_NUCLEO"),
+    QStringLiteral("COGNOME"),
+    QStringLiteral("NOME"),
+    QStringLiteral("SESSO"),
+    QStringLiteral("DATA_NASCITA"),
+    QStringLiteral("NAZIONE_NASCITA"),
+    QStringLiteral("CITTADINANZA"),
+    QStringLiteral("GRADO_PARENTELA"),
+    QStringLiteral("COMUNE"),
+    QStringLiteral("INDIRIZZO"),
+    QStringLiteral("NOME_OSPITANTE"),
+    QStringLiteral("TELEFONO"),
+    QStringLiteral("TERMINE_ALLOGGIO"),
+    QStringLiteral("DATA_INGRESSO"),
+    QStringLiteral("FRONTIERA"),
+    QStringLiteral("NOTE"),
 };
 
 const QStringList Headers = {
@@ -63,8 +71,12 @@ const QStringList Headers = {
 
 using Values = QMap<QString, Value>;
 
-Value T(const QString& s) { return Value::text(s); }
-Value D(int y, int m, int d) { return Value::date(QDate(y, m, d)); }
+Value T(const QString& s) {
+    return Value::text(s);
+}
+Value D(int y, int m, int d) {
+    return Value::date(QDate(y, m, d));
+}
 Value DT(int y, int m, int d, int h, int mi, int s = 0) {
     return Value::dateTime(naiveDateTime(QDate(y, m, d), QTime(h, mi, s)));
 }
@@ -86,7 +98,8 @@ void addFamily(TdmMarvesa& dm, const Values& values) {
 // family unit as it stands now.
 void addMember(TdmMarvesa& dm, const Values& values) {
     dm.TBL_ANAGRAFICA.insert();
-    for (const char* c : {"COMUNE", "INDIRIZZO", "TERMINE_ALLOGGIO", "TELEFONO", "NOME_OSPITANTE"}) {
+    for (const char* c :
+         {"COMUNE", "INDIRIZZO", "TERMINE_ALLOGGIO", "TELEFONO", "NOME_OSPITANTE"}) {
         const QString column = QString::fromLatin1(c);
         dm.TBL_ANAGRAFICA.setFieldValue(column, dm.TBL_NUCLEO.fieldValue(column));
     }
@@ -98,7 +111,8 @@ void addMember(TdmMarvesa& dm, const Values& values) {
 // Makes the family unit at `row` of TBL_NUCLEO current.
 void goToFamily(TdmMarvesa& dm, int row) {
     dm.TBL_NUCLEO.first();
-    for (int i = 0; i < row; ++i) dm.TBL_NUCLEO.next();
+    for (int i = 0; i < row; ++i)
+        dm.TBL_NUCLEO.next();
 }
 
 // How a value is stored in the database, as text; "<NULL>" for NULL.
@@ -106,8 +120,10 @@ QString stored(const QVariant& v) {
     return v.isNull() ? QStringLiteral("<NULL>") : v.toString();
 }
 QString stored(const Value& v) {
-    if (v.isNull()) return QStringLiteral("<NULL>");
-    if (const QDateTime* dt = v.dateTimeIf()) return dateTimeToStorage(*dt);
+    if (v.isNull())
+        return QStringLiteral("<NULL>");
+    if (const QDateTime* dt = v.dateTimeIf())
+        return dateTimeToStorage(*dt);
     return v.toText();
 }
 
@@ -119,7 +135,8 @@ QList<QStringList> stagingTable(Sql& sql) {
          sql.rows(QStringLiteral("SELECT ") + StagedColumns.join(QStringLiteral(", ")) +
                   QStringLiteral(" FROM TBL_EXPORT ORDER BY ID_ANAGRAFICA"))) {
         QStringList r;
-        for (const QVariant& v : row) r << stored(v);
+        for (const QVariant& v : row)
+            r << stored(v);
         result << r;
     }
     return result;
@@ -129,9 +146,10 @@ QList<QStringList> stagingTable(Sql& sql) {
 QStringList stagedRow(const Values& family, const Values& member) {
     QStringList r;
     for (const QString& c : StagedColumns) {
-        const bool fromFamily = c == QLatin1String("CODICE_NUCLEO") || c == QLatin1String("COMUNE") ||
-                                c == QLatin1String("INDIRIZZO") || c == QLatin1String("NOME_OSPITANTE") ||
-                                c == QLatin1String("TELEFONO") || c == QLatin1String("TERMINE_ALLOGGIO");
+        const bool fromFamily =
+            c == QLatin1String("CODICE_NUCLEO") || c == QLatin1String("COMUNE") ||
+            c == QLatin1String("INDIRIZZO") || c == QLatin1String("NOME_OSPITANTE") ||
+            c == QLatin1String("TELEFONO") || c == QLatin1String("TERMINE_ALLOGGIO");
         r << stored((fromFamily ? family : member).value(c));
     }
     return r;
@@ -149,13 +167,16 @@ struct Book {
 // a date, "" for an empty cell.
 void expectRow(QMap<QPair<int, int>, QString>& cells, int row, const QStringList& values) {
     for (int c = 0; c < values.size(); ++c)
-        if (!values.at(c).isEmpty()) cells.insert({row, c + 1}, values.at(c));
+        if (!values.at(c).isEmpty())
+            cells.insert({row, c + 1}, values.at(c));
 }
 
 QString sha256(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return QString();
-    return QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromLatin1(
+        QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
 }
 
 QStringList filesIn(const QString& folder) {
@@ -212,10 +233,12 @@ private slots:
 };
 
 bool TestStaging::read(const QString& path, Book& book) {
-    if (!QFileInfo::exists(QString::fromLatin1(Python))) return false;
+    if (!QFileInfo::exists(QString::fromLatin1(Python)))
+        return false;
     QProcess p;
     p.start(QString::fromLatin1(Python), {QStringLiteral(MARVESA_READ_XLSX_SCRIPT), path});
-    if (!p.waitForFinished(60000)) return false;
+    if (!p.waitForFinished(60000))
+        return false;
     if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         qWarning("reader failed: %s", p.readAllStandardError().constData());
         return false;
@@ -228,26 +251,28 @@ bool TestStaging::read(const QString& path, Book& book) {
     for (const QJsonValue& v : root.value(QStringLiteral("cells")).toArray()) {
         const QJsonObject c = v.toObject();
         QString value = c.value(QStringLiteral("value")).toVariant().toString();
-        book.cells.insert({c.value(QStringLiteral("row")).toInt(), c.value(QStringLiteral("column")).toInt()},
-                          c.value(QStringLiteral("type")).toString() + QLatin1Char(':') + value);
+        book.cells.insert(
+            {c.value(QStringLiteral("row")).toInt(), c.value(QStringLiteral("column")).toInt()},
+            c.value(QStringLiteral("type")).toString() + QLatin1Char(':') + value);
     }
     return true;
 }
 
-#define READ_OR_SKIP(path, book)                                                         \
-    do {                                                                                 \
-        if (!QFileInfo::exists(QString::fromLatin1(Python)))                             \
-            QSKIP("/usr/bin/python3 is missing: the workbook cannot be read back");      \
-        if (!read(path, book)) {                                                         \
-            QProcess probe;                                                              \
-            probe.start(QString::fromLatin1(Python),                                     \
-                        {QStringLiteral("-c"), QStringLiteral("import openpyxl")});      \
-            probe.waitForFinished(60000);                                                \
-            if (probe.exitCode() != 0)                                                   \
-                QSKIP("openpyxl is missing for /usr/bin/python3: the workbook cannot be " \
-                      "read back");                                                      \
-            QFAIL("the reader could not read the workbook");                             \
-        }                                                                                \
+#define READ_OR_SKIP(path, book)                                                        \
+    do {                                                                                \
+        if (!QFileInfo::exists(QString::fromLatin1(Python)))                            \
+            QSKIP("/usr/bin/python3 is missing: the workbook cannot be read back");     \
+        if (!read(path, book)) {                                                        \
+            QProcess probe;                                                             \
+            probe.start(QString::fromLatin1(Python),                                    \
+                        {QStringLiteral("-c"), QStringLiteral("import openpyxl")});     \
+            probe.waitForFinished(60000);                                               \
+            if (probe.exitCode() != 0)                                                  \
+                QSKIP(                                                                  \
+                    "openpyxl is missing for /usr/bin/python3: the workbook cannot be " \
+                    "read back");                                                       \
+            QFAIL("the reader could not read the workbook");                            \
+        }                                                                               \
     } while (false)
 
 void TestStaging::exportsEveryMemberWithItsFamilyUnitsCurrentData() {
@@ -260,41 +285,67 @@ void TestStaging::exportsEveryMemberWithItsFamilyUnitsCurrentData() {
 
     // Family units in the order they are stored: QX100, QX200 (no members),
     // QX300 (no end of hosting), QX050 (end of hosting with a time of day).
-    Values a{{"CODICE_NUCLEO", T("QX100")},       {"DENOMINAZIONE", T("Famiglia Shevchenko")},
+    Values a{{"CODICE_NUCLEO", T("QX100")},         {"DENOMINAZIONE", T("Famiglia Shevchenko")},
              {"NOME_OSPITANTE", T("Bianchi Anna")}, {"COMUNE", T("Prato")},
              {"INDIRIZZO", T("Via Roma, 1")},       {"TELEFONO", T("0574 123456")},
              {"TERMINE_ALLOGGIO", D(2022, 5, 31)}};
-    const Values b{{"CODICE_NUCLEO", T("QX200")},      {"DENOMINAZIONE", T("Famiglia vuota")},
-                   {"NOME_OSPITANTE", T("Verdi Luca")}, {"COMUNE", T("Empoli")},
+    const Values b{{"CODICE_NUCLEO", T("QX200")},          {"DENOMINAZIONE", T("Famiglia vuota")},
+                   {"NOME_OSPITANTE", T("Verdi Luca")},    {"COMUNE", T("Empoli")},
                    {"INDIRIZZO", T("Piazza Farinata, 3")}, {"TELEFONO", T("0571 1")},
                    {"TERMINE_ALLOGGIO", D(2022, 9, 1)}};
-    const Values c{{"CODICE_NUCLEO", T("QX300")},       {"DENOMINAZIONE", T("Famiglia Kovalenko")},
-                   {"NOME_OSPITANTE", T("Neri Paolo")},  {"COMUNE", T("Firenze")},
-                   {"INDIRIZZO", T("Via dei Mille, 12")}, {"TELEFONO", T("055 1 055 2")}};
-    const Values d{{"CODICE_NUCLEO", T("QX050")},     {"DENOMINAZIONE", T("Famiglia Мельник")},
-                   {"NOME_OSPITANTE", T("Gialli Eva")}, {"COMUNE", T("Pistoia")},
-                   {"INDIRIZZO", T("Corso Gramsci, 7")}, {"TELEFONO", T("+39 333 7654321")},
+    const Values c{
+        {"CODICE_NUCLEO", T("QX300")},         {"DENOMINAZIONE", T("Famiglia Kovalenko")},
+        {"NOME_OSPITANTE", T("Neri Paolo")},   {"COMUNE", T("Firenze")},
+        {"INDIRIZZO", T("Via dei Mille, 12")}, {"TELEFONO", T("055 1 055 2")}};
+    const Values d{{"CODICE_NUCLEO", T("QX050")},
+                   {"DENOMINAZIONE", T("Famiglia Мельник")},
+                   {"NOME_OSPITANTE", T("Gialli Eva")},
+                   {"COMUNE", T("Pistoia")},
+                   {"INDIRIZZO", T("Corso Gramsci, 7")},
+                   {"TELEFONO", T("+39 333 7654321")},
                    {"TERMINE_ALLOGGIO", DT(2022, 7, 1, 14, 15)}};
-    for (const Values& f : {a, b, c, d}) addFamily(dm, f);
+    for (const Values& f : {a, b, c, d})
+        addFamily(dm, f);
 
-    const Values a1{{"COGNOME", T("Shevchenko")}, {"NOME", T("Olena")}, {"SESSO", T("F")},
-                    {"DATA_NASCITA", DT(1980, 5, 17, 10, 30)}, {"NAZIONE_NASCITA", T("Ucraina")},
-                    {"CITTADINANZA", T("Ucraina")}, {"GRADO_PARENTELA", T("Capofamiglia")},
-                    {"DATA_INGRESSO", D(2022, 3, 4)}, {"FRONTIERA", T("Polonia")},
+    const Values a1{{"COGNOME", T("Shevchenko")},
+                    {"NOME", T("Olena")},
+                    {"SESSO", T("F")},
+                    {"DATA_NASCITA", DT(1980, 5, 17, 10, 30)},
+                    {"NAZIONE_NASCITA", T("Ucraina")},
+                    {"CITTADINANZA", T("Ucraina")},
+                    {"GRADO_PARENTELA", T("Capofamiglia")},
+                    {"DATA_INGRESSO", D(2022, 3, 4)},
+                    {"FRONTIERA", T("Polonia")},
                     {"NOTE", T("\nDiabetica: insulina ogni giorno")}};
-    const Values a2{{"COGNOME", T("Шевченко")}, {"NOME", T("Олександра 👩‍👧")}, {"SESSO", T("F")},
-                    {"DATA_NASCITA", D(2015, 2, 28)}, {"NAZIONE_NASCITA", T("Ucraina")},
-                    {"CITTADINANZA", T("Ucraina")}, {"GRADO_PARENTELA", T("Figlia")},
-                    {"DATA_INGRESSO", D(2022, 3, 4)}, {"FRONTIERA", T("Polonia")}, {"NOTE", T("!")}};
-    const Values c1{{"COGNOME", T("Kovalenko 😀")}, {"NOME", T("Mykola")}, {"SESSO", T("M")},
-                    {"DATA_NASCITA", D(1890, 2, 1)}, {"NAZIONE_NASCITA", T("Ucraina")},
-                    {"CITTADINANZA", T("Moldavia")}, {"GRADO_PARENTELA", T("Nonno")},
-                    {"DATA_INGRESSO", D(2022, 4, 10)}, {"FRONTIERA", T("Romania")},
+    const Values a2{{"COGNOME", T("Шевченко")},
+                    {"NOME", T("Олександра 👩‍👧")},
+                    {"SESSO", T("F")},
+                    {"DATA_NASCITA", D(2015, 2, 28)},
+                    {"NAZIONE_NASCITA", T("Ucraina")},
+                    {"CITTADINANZA", T("Ucraina")},
+                    {"GRADO_PARENTELA", T("Figlia")},
+                    {"DATA_INGRESSO", D(2022, 3, 4)},
+                    {"FRONTIERA", T("Polonia")},
+                    {"NOTE", T("!")}};
+    const Values c1{{"COGNOME", T("Kovalenko 😀")},
+                    {"NOME", T("Mykola")},
+                    {"SESSO", T("M")},
+                    {"DATA_NASCITA", D(1890, 2, 1)},
+                    {"NAZIONE_NASCITA", T("Ucraina")},
+                    {"CITTADINANZA", T("Moldavia")},
+                    {"GRADO_PARENTELA", T("Nonno")},
+                    {"DATA_INGRESSO", D(2022, 4, 10)},
+                    {"FRONTIERA", T("Romania")},
                     {"NOTE", T("=1+1")}};
-    const Values d1{{"COGNOME", T("Melnyk")}, {"NOME", T("Iryna")}, {"SESSO", T("F")},
-                    {"DATA_NASCITA", D(1975, 12, 31)}, {"NAZIONE_NASCITA", T("Bielorussia")},
-                    {"CITTADINANZA", T("Ucraina")}, {"GRADO_PARENTELA", T("Coniuge")},
-                    {"DATA_INGRESSO", D(2022, 3, 20)}, {"FRONTIERA", T("Slovacchia")},
+    const Values d1{{"COGNOME", T("Melnyk")},
+                    {"NOME", T("Iryna")},
+                    {"SESSO", T("F")},
+                    {"DATA_NASCITA", D(1975, 12, 31)},
+                    {"NAZIONE_NASCITA", T("Bielorussia")},
+                    {"CITTADINANZA", T("Ucraina")},
+                    {"GRADO_PARENTELA", T("Coniuge")},
+                    {"DATA_INGRESSO", D(2022, 3, 20)},
+                    {"FRONTIERA", T("Slovacchia")},
                     {"NOTE", T(" spazio iniziale")}};
     goToFamily(dm, 0);
     addMember(dm, a1);
@@ -313,7 +364,8 @@ void TestStaging::exportsEveryMemberWithItsFamilyUnitsCurrentData() {
     a[QStringLiteral("INDIRIZZO")] = T("Via Nuova, 2");
     a[QStringLiteral("TELEFONO")] = T("055 999");
     a[QStringLiteral("TERMINE_ALLOGGIO")] = D(2022, 12, 31);
-    for (const char* col : {"NOME_OSPITANTE", "COMUNE", "INDIRIZZO", "TELEFONO", "TERMINE_ALLOGGIO"})
+    for (const char* col :
+         {"NOME_OSPITANTE", "COMUNE", "INDIRIZZO", "TELEFONO", "TERMINE_ALLOGGIO"})
         dm.TBL_NUCLEO.setFieldValue(QString::fromLatin1(col), a.value(QString::fromLatin1(col)));
     dm.TBL_NUCLEO.post();
 
@@ -338,7 +390,10 @@ void TestStaging::exportsEveryMemberWithItsFamilyUnitsCurrentData() {
     const QList<QStringList> expectedStaging{stagedRow(a, a1), stagedRow(a, a2), stagedRow(c, c1),
                                              stagedRow(d, d1)};
     QCOMPARE(stagingTable(sql), expectedStaging);
-    QCOMPARE(sql.one(QStringLiteral("SELECT count(*) FROM TBL_EXPORT WHERE CODICE_PRIORITA IS NOT NULL")).toInt(), 0);
+    QCOMPARE(
+        sql.one(QStringLiteral("SELECT count(*) FROM TBL_EXPORT WHERE CODICE_PRIORITA IS NOT NULL"))
+            .toInt(),
+        0);
 
     // Both tables back on their first rows; the staging table at its end.
     QCOMPARE(dm.TBL_NUCLEO.currentRow(), 0);
@@ -352,7 +407,8 @@ void TestStaging::exportsEveryMemberWithItsFamilyUnitsCurrentData() {
     QVERIFY(dm.TBL_EXPORT.eof());
 
     QVERIFY(QFileInfo(outcome.file).isFile());
-    QCOMPARE(QFileInfo(outcome.file).absolutePath(), QFileInfo(dir.filePath(QStringLiteral("out"))).absoluteFilePath());
+    QCOMPARE(QFileInfo(outcome.file).absolutePath(),
+             QFileInfo(dir.filePath(QStringLiteral("out"))).absoluteFilePath());
     Book book;
     READ_OR_SKIP(outcome.file, book);
     QCOMPARE(book.sheets, QStringList{QStringLiteral("Foglio1")});
@@ -362,20 +418,23 @@ void TestStaging::exportsEveryMemberWithItsFamilyUnitsCurrentData() {
     // the order they were staged. Every cell, with its type.
     QMap<QPair<int, int>, QString> expected;
     QStringList header;
-    for (const QString& h : Headers) header << QStringLiteral("s:") + h;
+    for (const QString& h : Headers)
+        header << QStringLiteral("s:") + h;
     expectRow(expected, 1, header);
     expectRow(expected, 2,
-              {"s:QX050", "s:Melnyk", "s:Iryna", "s:F", "d:1975-12-31", "s:Bielorussia", "s:Ucraina",
-               "s:Coniuge", "s:Pistoia", "s:Corso Gramsci, 7", "s:Gialli Eva", "s:+39 333 7654321",
-               "s:01/07/2022 14:15:00", "d:2022-03-20", "s:Slovacchia", ""});
-    expectRow(expected, 3,
-              {"s:QX100", "s:Shevchenko", "s:Olena", "s:F", "d:1980-05-17", "s:Ucraina", "s:Ucraina",
-               "s:Capofamiglia", "s:Firenze", "s:Via Nuova, 2", "s:Bianchi Anna e Marco", "s:055 999",
-               "s:31/12/2022", "d:2022-03-04", "s:Polonia", ""});
+              {"s:QX050", "s:Melnyk", "s:Iryna", "s:F", "d:1975-12-31", "s:Bielorussia",
+               "s:Ucraina", "s:Coniuge", "s:Pistoia", "s:Corso Gramsci, 7", "s:Gialli Eva",
+               "s:+39 333 7654321", "s:01/07/2022 14:15:00", "d:2022-03-20", "s:Slovacchia", ""});
+    expectRow(
+        expected, 3,
+        {"s:QX100", "s:Shevchenko", "s:Olena", "s:F", "d:1980-05-17", "s:Ucraina", "s:Ucraina",
+         "s:Capofamiglia", "s:Firenze", "s:Via Nuova, 2", "s:Bianchi Anna e Marco", "s:055 999",
+         "s:31/12/2022", "d:2022-03-04", "s:Polonia", ""});
     expectRow(expected, 4,
-              {"s:QX100", "s:Шевченко", "s:Олександра 👩‍👧", "s:F", "d:2015-02-28", "s:Ucraina",
-               "s:Ucraina", "s:Figlia", "s:Firenze", "s:Via Nuova, 2", "s:Bianchi Anna e Marco",
-               "s:055 999", "s:31/12/2022", "d:2022-03-04", "s:Polonia", "s:!"});
+              {"s:QX100", "s:Шевченко", "s:Олександра 👩‍👧", "s:F", "d:2015-02-28",
+               "s:Ucraina", "s:Ucraina", "s:Figlia", "s:Firenze", "s:Via Nuova, 2",
+               "s:Bianchi Anna e Marco", "s:055 999", "s:31/12/2022", "d:2022-03-04", "s:Polonia",
+               "s:!"});
     expectRow(expected, 5,
               {"s:QX300", "s:Kovalenko 😀", "s:Mykola", "s:M", "s:01/02/1890", "s:Ucraina",
                "s:Moldavia", "s:Nonno", "s:Firenze", "s:Via dei Mille, 12", "s:Neri Paolo",
@@ -411,10 +470,12 @@ void TestStaging::incompleteRowsDoNotStopTheExport() {
     READ_OR_SKIP(outcome.file, book);
     QMap<QPair<int, int>, QString> expected;
     QStringList header;
-    for (const QString& h : Headers) header << QStringLiteral("s:") + h;
+    for (const QString& h : Headers)
+        header << QStringLiteral("s:") + h;
     expectRow(expected, 1, header);
     expectRow(expected, 2, {"s:QX1"});
-    expectRow(expected, 3, {"s:QX1", "", "s:Anna", "", "", "", "", "", "", "", "", "", "", "d:2022-03-01"});
+    expectRow(expected, 3,
+              {"s:QX1", "", "s:Anna", "", "", "", "", "", "", "", "", "", "", "d:2022-03-01"});
     QCOMPARE(book.cells, expected);
 
     // The output on its own, on staging rows it cannot have made itself: a row
@@ -423,21 +484,24 @@ void TestStaging::incompleteRowsDoNotStopTheExport() {
     dm.TBL_EXPORT.close();
     dm.TBL_EXPORT.open();
     dm.TBL_EXPORT.first();
-    while (!dm.TBL_EXPORT.eof()) dm.TBL_EXPORT.remove();
+    while (!dm.TBL_EXPORT.eof())
+        dm.TBL_EXPORT.remove();
     dm.TBL_EXPORT.insert();
     dm.TBL_EXPORT.post();
-    sql.exec(QStringLiteral("INSERT INTO TBL_EXPORT (CODICE_NUCLEO, DATA_NASCITA, TERMINE_ALLOGGIO, "
-                            "DATA_INGRESSO, NOTE) VALUES (?, ?, ?, ?, ?)"),
-             {QStringLiteral("QX2"), QStringLiteral("31/02/2022"), QStringLiteral("2022-01-02T03:04:05"),
-              QStringLiteral("2022-02-03T23:59:59"), QStringLiteral("\tTab")});
+    sql.exec(
+        QStringLiteral("INSERT INTO TBL_EXPORT (CODICE_NUCLEO, DATA_NASCITA, TERMINE_ALLOGGIO, "
+                       "DATA_INGRESSO, NOTE) VALUES (?, ?, ?, ?, ?)"),
+        {QStringLiteral("QX2"), QStringLiteral("31/02/2022"), QStringLiteral("2022-01-02T03:04:05"),
+         QStringLiteral("2022-02-03T23:59:59"), QStringLiteral("\tTab")});
     XltxWorkbookWriter direct(dir.filePath(QStringLiteral("out")));
     const QString file = writeSpreadsheet(dm, direct);
     Book second;
     READ_OR_SKIP(file, second);
     expected.clear();
     expectRow(expected, 1, header);
-    expectRow(expected, 3, {"s:QX2", "", "", "", "s:31/02/2022", "", "", "", "", "", "", "",
-                            "s:02/01/2022 03:04:05", "d:2022-02-03"});
+    expectRow(expected, 3,
+              {"s:QX2", "", "", "", "s:31/02/2022", "", "", "", "", "", "", "",
+               "s:02/01/2022 03:04:05", "d:2022-02-03"});
     QCOMPARE(second.cells, expected);
 }
 
@@ -463,10 +527,11 @@ void TestStaging::familyUnitsSharingACode() {
 
         XltxWorkbookWriter writer(dir.filePath(QStringLiteral("out")));
         QCOMPARE(runExport(dm, writer).staged, 3);
-        QCOMPARE(sql.rows(QStringLiteral("SELECT CODICE_NUCLEO, COGNOME, NOME_OSPITANTE FROM TBL_EXPORT "
-                                         "ORDER BY ID_ANAGRAFICA")),
-                 (QList<QVariantList>{{"QX7", "Uno", "Primo"}, {"QX7", "Due", "Primo"},
-                                      {"QX8", "Tre", "Terzo"}}));
+        QCOMPARE(
+            sql.rows(QStringLiteral("SELECT CODICE_NUCLEO, COGNOME, NOME_OSPITANTE FROM TBL_EXPORT "
+                                    "ORDER BY ID_ANAGRAFICA")),
+            (QList<QVariantList>{
+                {"QX7", "Uno", "Primo"}, {"QX7", "Due", "Primo"}, {"QX8", "Tre", "Terzo"}}));
     }
     // Not one after the other: each of them stages all members with the code.
     // A member row still held by the member table after its code was changed
@@ -499,13 +564,14 @@ void TestStaging::familyUnitsSharingACode() {
 
         XltxWorkbookWriter writer(dir.filePath(QStringLiteral("out")));
         QCOMPARE(runExport(dm, writer).staged, 5);
-        QCOMPARE(sql.rows(QStringLiteral("SELECT CODICE_NUCLEO, COGNOME, NOME_OSPITANTE FROM TBL_EXPORT "
-                                         "ORDER BY ID_ANAGRAFICA")),
-                 (QList<QVariantList>{{"QX7", "Uno", "Primo"},
-                                      {"QX7", "Due", "Primo"},
-                                      {"QX8", "Tre", "Secondo"},
-                                      {"QX7", "Uno", "Terzo"},
-                                      {"QX7", "Due", "Terzo"}}));
+        QCOMPARE(
+            sql.rows(QStringLiteral("SELECT CODICE_NUCLEO, COGNOME, NOME_OSPITANTE FROM TBL_EXPORT "
+                                    "ORDER BY ID_ANAGRAFICA")),
+            (QList<QVariantList>{{"QX7", "Uno", "Primo"},
+                                 {"QX7", "Due", "Primo"},
+                                 {"QX8", "Tre", "Secondo"},
+                                 {"QX7", "Uno", "Terzo"},
+                                 {"QX7", "Due", "Terzo"}}));
     }
 }
 
@@ -519,7 +585,8 @@ void TestStaging::nothingToExport() {
     const QString out = dir.filePath(QStringLiteral("out"));
 
     // No family units at all; the staging table still gets emptied.
-    sql.exec(QStringLiteral("INSERT INTO TBL_EXPORT (CODICE_NUCLEO, COGNOME) VALUES ('QX1', 'Vecchio')"));
+    sql.exec(QStringLiteral(
+        "INSERT INTO TBL_EXPORT (CODICE_NUCLEO, COGNOME) VALUES ('QX1', 'Vecchio')"));
     sql.addMember(QStringLiteral("QX1"), QStringLiteral("Orfano"));
     {
         XltxWorkbookWriter writer(out);
@@ -589,8 +656,9 @@ void TestStaging::failureLeavesWhatWasStoredAndRestoresDurability() {
     Sql sql(path);
     QStringList durability;
     TdmMarvesa dm;
-    dm.cnQuaz.setEngineFactory(
-        [&durability](const QString& p) { return std::make_unique<RecordingEngine>(p, &durability); });
+    dm.cnQuaz.setEngineFactory([&durability](const QString& p) {
+        return std::make_unique<RecordingEngine>(p, &durability);
+    });
     dm.DataModuleCreate(path);
     addFamily(dm, {{"CODICE_NUCLEO", T("QX1")}});
     addMember(dm, {{"COGNOME", T("Primo")}});
@@ -605,9 +673,10 @@ void TestStaging::failureLeavesWhatWasStoredAndRestoresDurability() {
     // The database refuses one staging row: the export stops there with the
     // database's message, the rows stored before it stay stored (each one
     // on its own), and durability is back to normal.
-    sql.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON TBL_EXPORT "
-                            "WHEN NEW.COGNOME = 'Rifiutato' "
-                            "BEGIN SELECT RAISE(ABORT, 'riga rifiutata'); END"));
+    sql.exec(
+        QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON TBL_EXPORT "
+                       "WHEN NEW.COGNOME = 'Rifiutato' "
+                       "BEGIN SELECT RAISE(ABORT, 'riga rifiutata'); END"));
     durability.clear();
     XltxWorkbookWriter failing(dir.filePath(QStringLiteral("out")));
     const QString message = errorOf([&] { runExport(dm, failing); });
