@@ -96,6 +96,12 @@ void BoundComboBox::wheelEvent(QWheelEvent* event) {
     QComboBox::wheelEvent(event);
 }
 
+void BoundComboBox::focusInEvent(QFocusEvent* event) {
+    m_typed.clear();
+    m_sinceTyped.invalidate();
+    QComboBox::focusInEvent(event);
+}
+
 // Characters typed in quick succession make one search text; the first item
 // that begins with it is chosen. A character that matches nothing is refused.
 void BoundComboBox::typeAhead(const QString& typed) {

@@ -33,6 +33,9 @@ protected:
     void bindingChanged() override { showColumn(); }
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    // Coming back to the control starts a new search: what was typed on an
+    // earlier visit is no prefix of what is typed now.
+    void focusInEvent(QFocusEvent* event) override;
 
     // Selects the item at `index` (-1: none) without it counting as a choice.
     void showIndex(int index);

@@ -5,7 +5,10 @@
 // works on its own copy, with the window created, bound and shown in the
 // program's start-up order and made the active window.
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -122,6 +125,39 @@ struct WindowFixture {
         QCOMPARE(QApplication::focusWidget(), w);
     }
 };
+
+// Keyboard and list input as the operator gives it.
+inline void paste(QWidget* w, const QString& text) {
+    QGuiApplication::clipboard()->setText(text);
+    QTest::keyClick(w, Qt::Key_V, Qt::ControlModifier);
+}
+
+inline void replaceText(DBEdit* edit, const QString& typed) {
+    edit->selectAll();
+    QTest::keyClicks(edit, typed);
+}
+
+// Types characters beyond ASCII, which QTest::keyClicks cannot.
+inline void typeText(QWidget* w, const QString& text) {
+    for (QChar c : text) {
+        QTest::sendKeyEvent(QTest::Press, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        QTest::sendKeyEvent(QTest::Release, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+inline void tab(QWidget* from) { QTest::keyClick(from, Qt::Key_Tab); }
+
+inline QWidget* focused() { return QApplication::focusWidget(); }
+
+// Chooses the item `index` in a drop-down's open list.
+inline void chooseFromList(QComboBox* combo, int index) {
+    combo->showPopup();
+    QAbstractItemView* list = combo->view();
+    QVERIFY(list->isVisible());
+    list->setCurrentIndex(list->model()->index(index, 0));
+    QTest::keyClick(list, Qt::Key_Return);
+    QVERIFY(!list->isVisible());
+}
 
 // Clicks the visual row `row` of a grid.
 inline void clickGridRow(QTableView* grid, int row, int column = 0) {

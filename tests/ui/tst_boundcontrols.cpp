@@ -2,8 +2,6 @@
 // state, upper case and width, the trim on leaving, the masked date edits,
 // Escape, and a write into the column that fails.
 
-#include <QAbstractItemView>
-#include <QClipboard>
 #include <QtTest>
 
 #include "data/Error.h"
@@ -13,41 +11,6 @@
 using namespace marvesa;
 using namespace marvesa::test;
 
-namespace {
-
-void paste(QWidget* w, const QString& text) {
-    QGuiApplication::clipboard()->setText(text);
-    QTest::keyClick(w, Qt::Key_V, Qt::ControlModifier);
-}
-
-void replaceText(DBEdit* edit, const QString& typed) {
-    edit->selectAll();
-    QTest::keyClicks(edit, typed);
-}
-
-// Types characters beyond ASCII, which QTest::keyClicks cannot.
-void typeText(QWidget* w, const QString& text) {
-    for (QChar c : text) {
-        QTest::sendKeyEvent(QTest::Press, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
-        QTest::sendKeyEvent(QTest::Release, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
-    }
-}
-
-void tab(QWidget* from) { QTest::keyClick(from, Qt::Key_Tab); }
-
-QWidget* focused() { return QApplication::focusWidget(); }
-
-// Chooses the item `index` in a drop-down's open list.
-void chooseFromList(QComboBox* combo, int index) {
-    combo->showPopup();
-    QAbstractItemView* list = combo->view();
-    QVERIFY(list->isVisible());
-    list->setCurrentIndex(list->model()->index(index, 0));
-    QTest::keyClick(list, Qt::Key_Return);
-    QVERIFY(!list->isVisible());
-}
-
-}  // namespace
 
 class TstBoundControls : public QObject {
     Q_OBJECT
