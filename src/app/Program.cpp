@@ -16,7 +16,6 @@ Program::Program() = default;
 Program::~Program() {
     // Exit sequence: the data module is released before the window.
     m_dataModule.reset();
-    frmMain = nullptr;
     m_window.reset();
 }
 

@@ -4,6 +4,8 @@
 #include <QFocusEvent>
 #include <QWidget>
 
+#include "ui/ErrorReport.h"
+
 namespace marvesa {
 
 BoundControl::BoundControl(QString dataSourceName, QString fieldName)
@@ -27,6 +29,48 @@ void BoundControl::bindByName(const DataSourceResolver& resolve) {
 
 void BoundControl::dataSourceDestroyed(DataSource* source) {
     if (m_source == source) m_source = nullptr;
+}
+
+bool showsColumnAgainAfter(DataEvent event, const Field* changed, const Field* own) {
+    switch (event) {
+        case deDataSetChange:
+        case deDataSetScroll:
+        case deRecordChange:
+        case deUpdateState: return true;
+        case deFieldChange: return changed && changed == own;
+        default: return false;
+    }
+}
+
+void PendingChange::showWriteFailure() {
+    if (m_focused) focus::restoreTo(m_self);
+}
+
+void PendingChange::writeForRecordUpdate() {
+    if (!m_changed) return;
+    try {
+        writeChange();
+    } catch (...) {
+        showWriteFailure();
+        throw;
+    }
+}
+
+PendingChange::Exit PendingChange::leave(const QFocusEvent* event) {
+    if (!m_focused || focus::isRestoring() || !focus::leavesForControlOfWindow(m_self, event)) {
+        return Exit::Stayed;
+    }
+    if (m_changed) {
+        try {
+            writeChange();
+        } catch (const std::exception& error) {
+            showWriteFailure();
+            handleApplicationError(error);
+            return Exit::Refused;
+        }
+    }
+    m_focused = false;
+    return Exit::Left;
 }
 
 DataSet* BoundControl::dataSet() const { return m_source ? m_source->dataSet() : nullptr; }

@@ -8,7 +8,7 @@ namespace marvesa {
 
 DBComboBox::DBComboBox(const QString& dataSourceName, const QString& fieldName, const QStringList& items,
                        QWidget* parent)
-    : BoundComboBox(dataSourceName, fieldName, parent) {
+    : BoundComboBox(dataSourceName, fieldName, parent), PendingChange(this) {
     addItems(items);
     showIndex(-1);
 }
@@ -36,48 +36,20 @@ void DBComboBox::writeChange() {
 }
 
 void DBComboBox::dataEvent(DataEvent event, Field* f) {
-    switch (event) {
-        case deDataSetChange:
-        case deDataSetScroll:
-        case deRecordChange:
-        case deUpdateState: showColumn(); break;
-        case deFieldChange:
-            if (f && f == field()) showColumn();
-            break;
-        case deUpdateRecord:
-            if (m_changed) {
-                try {
-                    writeChange();
-                } catch (...) {
-                    if (m_focused) focus::restoreTo(this);
-                    throw;
-                }
-            }
-            break;
-        default: break;
+    if (event == deUpdateRecord) {
+        writeForRecordUpdate();
+    } else if (showsColumnAgainAfter(event, f, field())) {
+        showColumn();
     }
 }
 
 void DBComboBox::focusInEvent(QFocusEvent* event) {
-    m_focused = true;
+    enter();
     BoundComboBox::focusInEvent(event);
 }
 
 void DBComboBox::focusOutEvent(QFocusEvent* event) {
-    if (!m_focused || focus::isRestoring() || !focus::leavesForControlOfWindow(this, event)) {
-        BoundComboBox::focusOutEvent(event);
-        return;
-    }
-    if (m_changed) {
-        try {
-            writeChange();
-        } catch (const std::exception& error) {
-            focus::restoreTo(this);
-            handleApplicationError(error);
-            return;
-        }
-    }
-    m_focused = false;
+    if (leave(event) == Exit::Refused) return;
     BoundComboBox::focusOutEvent(event);
 }
 

@@ -9,13 +9,12 @@ namespace marvesa {
 // A choice is the control's change, written into the column when the focus
 // leaves the control for another control of the window, at post, and
 // whenever the table ends a pending edit.
-class DBComboBox : public BoundComboBox {
+class DBComboBox : public BoundComboBox, public PendingChange {
     Q_OBJECT
 public:
     DBComboBox(const QString& dataSourceName, const QString& fieldName, const QStringList& items,
                QWidget* parent = nullptr);
 
-    bool hasChange() const { return m_changed; }
 
     void dataEvent(DataEvent event, Field* field) override;
 
@@ -26,9 +25,7 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
-    void writeChange();
-    bool m_changed = false;
-    bool m_focused = false;
+    void writeChange() override;
 };
 
 }  // namespace marvesa

@@ -54,7 +54,7 @@ const int kUnlimited = 32767;  // QLineEdit's own default
 }  // namespace
 
 DBEdit::DBEdit(const QString& dataSourceName, const QString& fieldName, QWidget* parent)
-    : QLineEdit(parent), BoundControl(dataSourceName, fieldName) {
+    : QLineEdit(parent), BoundControl(dataSourceName, fieldName), PendingChange(this) {
     setAcceptDrops(false);
     setReadOnly(true);
     connect(this, &QLineEdit::textEdited, this, [this] { m_changed = true; });
@@ -103,7 +103,7 @@ void DBEdit::showColumn() {
 // edit has the focus, the column's display text otherwise.
 void DBEdit::render(bool placeCursor) {
     QString shown;
-    if (m_focused) {
+    if (hasFocusLogically()) {
         shown = m_masked->editText();
     } else {
         shown = m_changed ? m_masked->text() : m_columnText;
@@ -112,29 +112,14 @@ void DBEdit::render(bool placeCursor) {
         QLineEdit::setText(shown);
         placeCursor = true;
     }
-    if (placeCursor && m_focused) setCursorPosition(m_masked->cursor());
+    if (placeCursor && hasFocusLogically()) setCursorPosition(m_masked->cursor());
 }
 
 void DBEdit::dataEvent(DataEvent event, Field* f) {
-    switch (event) {
-        case deDataSetChange:
-        case deDataSetScroll:
-        case deRecordChange:
-        case deUpdateState: showColumn(); break;
-        case deFieldChange:
-            if (f && f == field()) showColumn();
-            break;
-        case deUpdateRecord:
-            if (m_changed) {
-                try {
-                    writeChange();
-                } catch (...) {
-                    showWriteFailure();
-                    throw;
-                }
-            }
-            break;
-        default: break;
+    if (event == deUpdateRecord) {
+        writeForRecordUpdate();
+    } else if (showsColumnAgainAfter(event, f, field())) {
+        showColumn();
     }
 }
 
@@ -167,42 +152,24 @@ void DBEdit::showWriteFailure() {
         focus::restoreTo(this);
         render(true);
         setCursorPosition(m_masked->cursor());
-    } else if (m_focused) {
+    } else if (hasFocusLogically()) {
         focus::restoreTo(this);
         selectAll();
     }
 }
 
 void DBEdit::focusInEvent(QFocusEvent* event) {
-    m_focused = true;
+    enter();
     if (m_masked) render(false);
     QLineEdit::focusInEvent(event);
 }
 
 void DBEdit::focusOutEvent(QFocusEvent* event) {
-    if (!m_focused || focus::isRestoring() || !focus::leavesForControlOfWindow(this, event)) {
-        QLineEdit::focusOutEvent(event);
-        return;
-    }
-    if (m_changed) {
-        try {
-            writeChange();
-        } catch (const std::exception& error) {
-            focus::restoreTo(this);
-            if (m_maskFailed) {
-                render(true);
-                setCursorPosition(m_masked->cursor());
-            } else {
-                selectAll();
-            }
-            handleApplicationError(error);
-            return;
-        }
-    }
-    m_focused = false;
+    const Exit exit = leave(event);
+    if (exit == Exit::Refused) return;
     QLineEdit::focusOutEvent(event);
     if (m_masked) render(false);
-    emit exited();
+    if (exit == Exit::Left) emit exited();
 }
 
 void DBEdit::keyPressEvent(QKeyEvent* event) {

@@ -24,7 +24,7 @@ namespace marvesa {
 // focus leaves the edit for another control of the window, at post, and
 // whenever the table ends a pending edit. Escape drops it and shows the
 // column again.
-class DBEdit : public QLineEdit, public BoundControl {
+class DBEdit : public QLineEdit, public BoundControl, public PendingChange {
     Q_OBJECT
 public:
     DBEdit(const QString& dataSourceName, const QString& fieldName, QWidget* parent = nullptr);
@@ -44,7 +44,6 @@ public:
 
     bool isMasked() const { return m_masked.has_value(); }
     // True while the control holds a change not yet written into its column.
-    bool hasChange() const { return m_changed; }
 
     void dataEvent(DataEvent event, Field* field) override;
 
@@ -64,8 +63,8 @@ protected:
 private:
     void showColumn();
     void configureFor(const Field* field);
-    void writeChange();
-    void showWriteFailure();
+    void writeChange() override;
+    void showWriteFailure() override;
     void render(bool placeCursor);
     void editMasked(const std::function<void(MaskedText&)>& edit);
     void typeMasked(const QString& typed);
@@ -74,8 +73,6 @@ private:
     void deleteMasked(bool backwards);
 
     bool m_upperCase = false;
-    bool m_changed = false;
-    bool m_focused = false;
     bool m_maskFailed = false;
     QString m_columnText;
     std::optional<MaskedText> m_masked;

@@ -9,7 +9,7 @@
 namespace marvesa {
 
 DBMemo::DBMemo(const QString& dataSourceName, const QString& fieldName, QWidget* parent)
-    : QPlainTextEdit(parent), BoundControl(dataSourceName, fieldName) {
+    : QPlainTextEdit(parent), BoundControl(dataSourceName, fieldName), PendingChange(this) {
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -42,25 +42,10 @@ void DBMemo::writeChange() {
 }
 
 void DBMemo::dataEvent(DataEvent event, Field* f) {
-    switch (event) {
-        case deDataSetChange:
-        case deDataSetScroll:
-        case deRecordChange:
-        case deUpdateState: showColumn(); break;
-        case deFieldChange:
-            if (f && f == field()) showColumn();
-            break;
-        case deUpdateRecord:
-            if (m_changed) {
-                try {
-                    writeChange();
-                } catch (...) {
-                    if (m_focused) focus::restoreTo(this);
-                    throw;
-                }
-            }
-            break;
-        default: break;
+    if (event == deUpdateRecord) {
+        writeForRecordUpdate();
+    } else if (showsColumnAgainAfter(event, f, field())) {
+        showColumn();
     }
 }
 
@@ -74,25 +59,12 @@ void DBMemo::keyPressEvent(QKeyEvent* event) {
 }
 
 void DBMemo::focusInEvent(QFocusEvent* event) {
-    m_focused = true;
+    enter();
     QPlainTextEdit::focusInEvent(event);
 }
 
 void DBMemo::focusOutEvent(QFocusEvent* event) {
-    if (!m_focused || focus::isRestoring() || !focus::leavesForControlOfWindow(this, event)) {
-        QPlainTextEdit::focusOutEvent(event);
-        return;
-    }
-    if (m_changed) {
-        try {
-            writeChange();
-        } catch (const std::exception& error) {
-            focus::restoreTo(this);
-            handleApplicationError(error);
-            return;
-        }
-    }
-    m_focused = false;
+    if (leave(event) == Exit::Refused) return;
     QPlainTextEdit::focusOutEvent(event);
 }
 

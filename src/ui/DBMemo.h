@@ -11,13 +11,12 @@ namespace marvesa {
 // control. Like the edits it takes input only while its table is editing and
 // writes the operator's change into its column when the focus leaves it for
 // another control of the window, at post and when a pending edit is ended.
-class DBMemo : public QPlainTextEdit, public BoundControl {
+class DBMemo : public QPlainTextEdit, public BoundControl, public PendingChange {
     Q_OBJECT
 public:
     DBMemo(const QString& dataSourceName, const QString& fieldName, QWidget* parent = nullptr);
 
     QString text() const { return toPlainText(); }
-    bool hasChange() const { return m_changed; }
 
     void dataEvent(DataEvent event, Field* field) override;
 
@@ -29,10 +28,8 @@ protected:
 
 private:
     void showColumn();
-    void writeChange();
+    void writeChange() override;
 
-    bool m_changed = false;
-    bool m_focused = false;
     bool m_showing = false;
 };
 
