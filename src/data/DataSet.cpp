@@ -187,6 +187,12 @@ void DataSet::detachDataSource(DataSource* source) {
 }
 
 void DataSet::dataEvent(DataEvent event, Field* field) {
+    // Most tables have a single data source: it is called without copying
+    // the list (nothing of the list is touched after the call).
+    if (m_sources.size() <= 1) {
+        if (!m_sources.empty()) m_sources.front()->notify(event, field);
+        return;
+    }
     const std::vector<DataSource*> sources = m_sources;
     for (DataSource* s : sources) s->notify(event, field);
 }
@@ -477,10 +483,11 @@ void DataSet::edit() {
 void DataSet::storePending() {
     Engine& engine = m_connection->engine();
     Row& row = m_rows[m_current];
-    const QStringList names = fieldNames();
     if (m_state == dsInsert) {
         QStringList columns;
         QVector<QVariant> values;
+        columns.reserve(int(m_fields.size()));
+        values.reserve(int(m_fields.size()));
         for (const auto& f : m_fields) {
             if (f->isReadOnly() || m_pending[f->index()].isNull()) continue;
             columns << f->fieldName();
@@ -488,14 +495,22 @@ void DataSet::storePending() {
         }
         const qint64 id = engine.insert(m_tableName, columns, values);
         StoredRow stored;
-        if (m_readBackAfterInsert && engine.readRow(m_tableName, names, id, &stored)) {
+        if (m_readBackAfterInsert && engine.readRow(m_tableName, fieldNames(), id, &stored)) {
             row = Row{stored.id, std::move(stored.values)};
         } else {
+            // The row holds what was just stored: the values bound, in the
+            // same order, and NULL for the columns left out.
             row.id = id;
+            int bound = 0;
             for (const auto& f : m_fields) {
-                row.stored[f->index()] = f->kind() == FieldKind::Counter
-                                             ? QVariant(id)
-                                             : toStorage(*f, m_pending[f->index()]);
+                QVariant& cell = row.stored[f->index()];
+                if (f->kind() == FieldKind::Counter) {
+                    cell = QVariant(id);
+                } else if (!f->isReadOnly() && !m_pending[f->index()].isNull()) {
+                    cell = values.at(bound++);
+                } else {
+                    cell = QVariant();
+                }
             }
         }
         return;
@@ -510,6 +525,7 @@ void DataSet::storePending() {
         }
     }
     if (changed.isEmpty()) return;
+    const QStringList names = fieldNames();
     if (!engine.update(m_tableName, row.id, changed, values, names, row.stored)) {
         throw Error(QStringLiteral(
             "%1: la riga è stata modificata o cancellata da un altro utente dopo essere stata "

@@ -30,10 +30,20 @@ ColumnDef memo(const char* n) { return {QString::fromLatin1(n), FieldKind::Memo,
 // every date-time.
 const char* const kInsertionTimeDefault = "(strftime('%Y-%m-%dT%H:%M:%S', 'now', 'localtime'))";
 
-QString columnSql(const ColumnDef& c) {
+// The counters of the family units and of the members are never reused, not
+// even after the newest row is deleted (AUTOINCREMENT). The staging table is
+// emptied and refilled by every export and nothing refers to its rows: its
+// counter only needs to be assigned by the database, and without AUTOINCREMENT
+// an insert does not also rewrite the table of counters (one page fewer to
+// write per stored row).
+QString columnSql(const TableDef& table, const ColumnDef& c) {
     QString sql = quoteIdentifier(c.name) + QLatin1Char(' ');
     switch (c.kind) {
-        case FieldKind::Counter: sql += QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT"); break;
+        case FieldKind::Counter:
+            sql += table.name == QLatin1String("TBL_EXPORT")
+                       ? QStringLiteral("INTEGER PRIMARY KEY")
+                       : QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT");
+            break;
         case FieldKind::Text: sql += QStringLiteral("VARCHAR(%1)").arg(c.width); break;
         case FieldKind::DateTime: sql += QStringLiteral("DATETIME"); break;
         case FieldKind::Memo: sql += QStringLiteral("TEXT"); break;
@@ -116,7 +126,7 @@ QStringList createStatements() {
     QStringList statements;
     for (const TableDef* t : allTables()) {
         QStringList cols;
-        for (const ColumnDef& c : t->columns) cols << columnSql(c);
+        for (const ColumnDef& c : t->columns) cols << columnSql(*t, c);
         statements << QStringLiteral("CREATE TABLE ") + quoteIdentifier(t->name) +
                           QStringLiteral(" (\n  ") + cols.join(QStringLiteral(",\n  ")) +
                           QStringLiteral("\n)");

@@ -104,10 +104,13 @@ QString writeSpreadsheet(TdmMarvesa& dm, WorkbookWriter& writer) {
     staging.refresh();
     const int count = staging.recordCount();
     staging.first();
+    std::array<const Field*, 16> fields;
+    for (int c = 0; c < int(columns.size()); ++c)
+        fields[c] = staging.fieldByName(columns[c].name);
     std::array<Value, 16> values;
     for (int r = 0; r < count; ++r) {
         for (int c = 0; c < int(columns.size()); ++c)
-            values[c] = staging.fieldValue(columns[c].name);
+            values[c] = fields[c]->value();
         writer.writeRow(exportCells(values));
         staging.next();
     }

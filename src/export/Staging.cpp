@@ -87,6 +87,20 @@ int stageExport(TdmMarvesa& dm, StagingTimings* timings) {
     if (timings)
         timings->emptyNs = clock.nsecsElapsed() - timings->reopenNs;
 
+    // The columns are looked up by name once, not for every member.
+    struct Copy {
+        Field* from;
+        Field* to;
+    };
+    std::array<Copy, 16> copies;
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const StagedColumn& c = columns[i];
+        const DataSet& from = c.source == StagingSource::FamilyUnit ? nucleo : anagrafica;
+        copies[i] = {from.fieldByName(c.name), staging.fieldByName(c.name)};
+    }
+    const Field* familyCode = nucleo.fieldByName(kCodiceNucleo);
+    const Field* memberCode = anagrafica.fieldByName(kCodiceNucleo);
+
     nucleo.first();
     anagrafica.first();
     int staged = 0;
@@ -95,13 +109,10 @@ int stageExport(TdmMarvesa& dm, StagingTimings* timings) {
         // on the first member of that code; the same code as before leaves it
         // where it stands, at its end.
         while (!anagrafica.eof()) {
-            if (anagrafica.fieldValue(kCodiceNucleo) == nucleo.fieldValue(kCodiceNucleo)) {
+            if (memberCode->value() == familyCode->value()) {
                 staging.insert();
-                for (const StagedColumn& c : columns) {
-                    const DataSet& from =
-                        c.source == StagingSource::FamilyUnit ? nucleo : anagrafica;
-                    staging.setFieldValue(c.name, from.fieldValue(c.name));
-                }
+                for (const Copy& c : copies)
+                    c.to->setValue(c.from->value());
                 staging.post();
                 ++staged;
             }
