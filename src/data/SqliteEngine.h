@@ -44,10 +44,9 @@ public:
     // the database.
     static constexpr int kBusyTimeoutMs = 10000;
 
-    // Journal pages between two automatic checkpoints: SQLite's default, and
-    // while durability is relaxed.
-    static constexpr int kDefaultCheckpointPages = 1000;
-    static constexpr int kRelaxedCheckpointPages = 16384;
+    // Journal pages between two automatic checkpoints (SQLite's default),
+    // also while durability is relaxed.
+    static constexpr int kCheckpointPages = 1000;
     // Size the write-ahead journal file is cut back to after a checkpoint.
     static constexpr qint64 kJournalSizeLimit = 8 * 1024 * 1024;
 
