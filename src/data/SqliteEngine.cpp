@@ -5,9 +5,7 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlRecord>
-#include <QSqlDriver>
 #include <QUrl>
-#include <sqlite3.h>
 
 #include "data/Error.h"
 
@@ -96,12 +94,6 @@ void SqliteEngine::connect() {
         // A statement left open holds a read transaction, inside which a
         // database not yet in WAL mode cannot be switched to it.
         probe.finish();
-        const QVariant handle = QSqlDatabase::database(m_connectionName, false).driver()->handle();
-        if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0 ||
-            !(m_db = *static_cast<sqlite3* const*>(handle.constData()))) {
-            fail(QStringLiteral("Impossibile aprire il database"),
-                 QStringLiteral("connessione SQLite non disponibile"));
-        }
         execPragma(QStringLiteral("PRAGMA journal_mode=WAL"),
                    QStringLiteral("Impossibile preparare il database alla condivisione"));
         execPragma(QStringLiteral("PRAGMA synchronous=FULL"),
@@ -119,25 +111,14 @@ void SqliteEngine::execPragma(const QString& sql, const QString& what) {
 
 void SqliteEngine::disconnect() {
     if (!m_connected && !QSqlDatabase::contains(m_connectionName)) return;
-    // The connection closes only once no statement of it is left.
-    finalizeStatements();
+    m_statements.clear();
     m_knownTables.clear();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
         if (db.isOpen()) db.close();
     }
     QSqlDatabase::removeDatabase(m_connectionName);
-    m_db = nullptr;
     m_connected = false;
-}
-
-void SqliteEngine::finalizeStatements() {
-    for (sqlite3_stmt* s : std::as_const(m_statements)) sqlite3_finalize(s);
-    m_statements.clear();
-    m_inserts.clear();
-    m_reads.clear();
-    m_removeStatement = nullptr;
-    m_removeTable.clear();
 }
 
 bool SqliteEngine::isConnected() const { return m_connected; }
@@ -148,154 +129,40 @@ void SqliteEngine::requireConnected() const {
     }
 }
 
-sqlite3_stmt* SqliteEngine::prepared(const QString& sql) {
+QSqlQuery& SqliteEngine::prepared(const QString& sql) {
     requireConnected();
-    auto it = m_statements.constFind(sql);
-    if (it != m_statements.constEnd()) return it.value();
-    sqlite3_stmt* statement = nullptr;
-    const int rc = sqlite3_prepare16_v3(m_db, sql.utf16(), int(sql.size() * sizeof(QChar)),
-                                        SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
-    if (rc != SQLITE_OK || !statement) {
-        const QString text = QString::fromUtf8(sqlite3_errmsg(m_db));
-        sqlite3_finalize(statement);
-        fail(QStringLiteral("Istruzione non accettata dal database"), text);
-    }
-    m_statements.insert(sql, statement);
-    return statement;
-}
-
-void SqliteEngine::bindText(sqlite3_stmt* statement, int position, const QString& text) {
-    // Bound without a copy: the caller keeps the text until the statement is
-    // reset.
-    if (sqlite3_bind_text16(statement, position, text.utf16(), int(text.size() * sizeof(QChar)),
-                            SQLITE_STATIC) != SQLITE_OK) {
-        const QString message = QString::fromUtf8(sqlite3_errmsg(m_db));
-        sqlite3_reset(statement);
-        sqlite3_clear_bindings(statement);
-        fail(QStringLiteral("Valore non accettato dal database"), message);
-    }
-}
-
-void SqliteEngine::bind(sqlite3_stmt* statement, int position, const QVariant& value) {
-    int rc = SQLITE_OK;
-    if (value.isNull()) {
-        rc = sqlite3_bind_null(statement, position);
-    } else {
-        switch (value.typeId()) {
-            case QMetaType::QString: {
-                // The text stays alive, unchanged, until the statement is
-                // reset: the caller holds it.
-                const QString* s = static_cast<const QString*>(value.constData());
-                rc = sqlite3_bind_text16(statement, position, s->utf16(),
-                                         int(s->size() * sizeof(QChar)), SQLITE_STATIC);
-                break;
-            }
-            case QMetaType::Int:
-            case QMetaType::UInt:
-            case QMetaType::Long:
-            case QMetaType::LongLong:
-            case QMetaType::Bool:
-            case QMetaType::Short:
-            case QMetaType::UShort:
-                rc = sqlite3_bind_int64(statement, position, value.toLongLong());
-                break;
-            case QMetaType::ULong:
-            case QMetaType::ULongLong:
-                rc = sqlite3_bind_int64(statement, position, qint64(value.toULongLong()));
-                break;
-            case QMetaType::Double:
-            case QMetaType::Float:
-                rc = sqlite3_bind_double(statement, position, value.toDouble());
-                break;
-            case QMetaType::QByteArray: {
-                const QByteArray* b = static_cast<const QByteArray*>(value.constData());
-                rc = sqlite3_bind_blob(statement, position, b->constData(), int(b->size()),
-                                       SQLITE_STATIC);
-                break;
-            }
-            default: {
-                const QString s = value.toString();
-                rc = sqlite3_bind_text16(statement, position, s.utf16(),
-                                         int(s.size() * sizeof(QChar)), SQLITE_TRANSIENT);
-                break;
-            }
+    auto it = m_statements.find(sql);
+    if (it == m_statements.end()) {
+        QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
+        q.setForwardOnly(true);
+        if (!q.prepare(sql)) {
+            fail(QStringLiteral("Istruzione non accettata dal database"), engineText(q.lastError()));
         }
+        it = m_statements.insert(sql, q);
     }
-    if (rc != SQLITE_OK) {
-        const QString text = QString::fromUtf8(sqlite3_errmsg(m_db));
-        sqlite3_reset(statement);
-        sqlite3_clear_bindings(statement);
-        fail(QStringLiteral("Valore non accettato dal database"), text);
-    }
+    return it.value();
 }
 
-bool SqliteEngine::step(sqlite3_stmt* statement, const char* what, const QString& table) {
-    const int rc = sqlite3_step(statement);
-    if (rc == SQLITE_ROW) return true;
-    if (rc == SQLITE_DONE) return false;
-    const QString text = QString::fromUtf8(sqlite3_errmsg(m_db)).trimmed();
-    sqlite3_reset(statement);
-    sqlite3_clear_bindings(statement);
-    // The message is composed only when it is needed: statements run once
-    // per row.
-    QString message = QString::fromUtf8(what);
-    if (!table.isEmpty()) message = message.arg(table);
-    fail(message, text);
-}
-
-namespace {
-
-// Ends a run of a statement however it is left: a statement not reset would
-// keep the database open for reading.
-class Done {
-public:
-    explicit Done(sqlite3_stmt* statement) : m_statement(statement) {}
-    ~Done() {
-        sqlite3_reset(m_statement);
-        sqlite3_clear_bindings(m_statement);
-    }
-    Done(const Done&) = delete;
-    Done& operator=(const Done&) = delete;
-
-private:
-    sqlite3_stmt* m_statement;
-};
-
-// The database keeps its texts in UTF-8: they are decoded here, at once,
-// rather than converted by SQLite into a copy in UTF-16 first.
-QString columnText(sqlite3_stmt* statement, int column) {
-    const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-    return QString::fromUtf8(data, sqlite3_column_bytes(statement, column));
-}
-
-// A column of the current result row, as Qt's SQLite driver gives it.
-QVariant columnValue(sqlite3_stmt* statement, int column) {
-    switch (sqlite3_column_type(statement, column)) {
-        case SQLITE_INTEGER: return QVariant(qint64(sqlite3_column_int64(statement, column)));
-        case SQLITE_FLOAT: return QVariant(sqlite3_column_double(statement, column));
-        case SQLITE_NULL: return QVariant(QMetaType::fromType<QString>());
-        case SQLITE_BLOB: {
-            const void* data = sqlite3_column_blob(statement, column);
-            return QVariant(QByteArray(static_cast<const char*>(data),
-                                       sqlite3_column_bytes(statement, column)));
-        }
-        default: return QVariant(columnText(statement, column));
+void SqliteEngine::exec(QSqlQuery& query, const char* what, const QString& table) {
+    if (!query.exec()) {
+        const QString text = engineText(query.lastError());
+        query.finish();
+        // The message is composed only when it is needed: statements run
+        // once per row.
+        QString message = QString::fromUtf8(what);
+        if (!table.isEmpty()) message = message.arg(table);
+        fail(message, text);
     }
 }
-
-}  // namespace
 
 void SqliteEngine::checkTable(const QString& table) {
     if (m_knownTables.contains(table)) return;
-    sqlite3_stmt* q = prepared(QStringLiteral(
+    QSqlQuery& q = prepared(QStringLiteral(
         "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?"));
-    bool exists = false;
-    {
-        Done done(q);
-        bindText(q, 1, table);
-        exists = step(q, "Impossibile leggere lo schema del database") &&
-                 sqlite3_column_int64(q, 0) > 0;
-    }
+    q.addBindValue(table);
+    exec(q, "Impossibile leggere lo schema del database");
+    const bool exists = q.next() && q.value(0).toInt() > 0;
+    q.finish();
     if (!exists) {
         throw Error(QStringLiteral("La tabella \"%1\" non esiste nel database \"%2\"")
                         .arg(table, location()));
@@ -305,12 +172,12 @@ void SqliteEngine::checkTable(const QString& table) {
 
 QVector<EngineColumn> SqliteEngine::columns(const QString& table) {
     checkTable(table);
-    sqlite3_stmt* q = prepared(QStringLiteral("SELECT name, type FROM pragma_table_info(?)"));
-    Done done(q);
-    bindText(q, 1, table);
+    QSqlQuery& q = prepared(QStringLiteral("SELECT name, type FROM pragma_table_info(?)"));
+    q.addBindValue(table);
+    exec(q, "Impossibile leggere le colonne della tabella %1", table);
     QVector<EngineColumn> result;
-    while (step(q, "Impossibile leggere le colonne della tabella %1", table))
-        result.push_back({columnText(q, 0), columnText(q, 1)});
+    while (q.next()) result.push_back({q.value(0).toString(), q.value(1).toString()});
+    q.finish();
     return result;
 }
 
@@ -327,40 +194,16 @@ QString selectList(const QStringList& columns) {
     return s;
 }
 
-void fetchRow(sqlite3_stmt* q, int columnCount, StoredRow* row) {
-    row->id = sqlite3_column_int64(q, 0);
+void fetchRow(const QSqlQuery& q, int columnCount, StoredRow* row) {
+    row->id = q.value(0).toLongLong();
     row->values.resize(columnCount);
-    QVariant* values = row->values.data();
-    for (int i = 0; i < columnCount; ++i) values[i] = columnValue(q, i + 1);
+    for (int i = 0; i < columnCount; ++i) row->values[i] = q.value(i + 1);
 }
 
 }  // namespace
 
 std::vector<StoredRow> SqliteEngine::read(const ReadRequest& request) {
     checkTable(request.table);
-    // A detail table reads the same shape again for every row of its master.
-    sqlite3_stmt* q = nullptr;
-    for (const ReadShape& shape : m_reads) {
-        if (shape.table == request.table && shape.columns == request.columns &&
-            shape.orderColumn == request.orderColumn &&
-            shape.filterColumn == request.filterColumn) {
-            q = shape.statement;
-            break;
-        }
-    }
-    if (!q) q = prepareRead(request);
-    Done done(q);
-    if (!request.filterColumn.isEmpty()) bind(q, 1, request.filterValue);
-    std::vector<StoredRow> rows;
-    const int n = request.columns.size();
-    while (step(q, "Impossibile leggere la tabella %1", request.table)) {
-        rows.emplace_back();
-        fetchRow(q, n, &rows.back());
-    }
-    return rows;
-}
-
-sqlite3_stmt* SqliteEngine::prepareRead(const ReadRequest& request) {
     QString sql = QStringLiteral("SELECT ") + selectList(request.columns) +
                   QStringLiteral(" FROM ") + quoteIdentifier(request.table);
     if (!request.filterColumn.isEmpty()) {
@@ -370,58 +213,62 @@ sqlite3_stmt* SqliteEngine::prepareRead(const ReadRequest& request) {
     sql += QStringLiteral(" ORDER BY ");
     if (!request.orderColumn.isEmpty()) sql += quoteIdentifier(request.orderColumn) + QStringLiteral(", ");
     sql += QStringLiteral("rowid");
-    sqlite3_stmt* q = prepared(sql);
-    m_reads.push_back(
-        {request.table, request.columns, request.orderColumn, request.filterColumn, q});
-    return q;
+
+    QSqlQuery& q = prepared(sql);
+    if (!request.filterColumn.isEmpty()) q.addBindValue(request.filterValue);
+    exec(q, "Impossibile leggere la tabella %1", request.table);
+    std::vector<StoredRow> rows;
+    const int n = request.columns.size();
+    while (q.next()) {
+        rows.emplace_back();
+        fetchRow(q, n, &rows.back());
+    }
+    if (q.lastError().isValid()) {
+        const QString text = engineText(q.lastError());
+        q.finish();
+        fail(QStringLiteral("Impossibile leggere la tabella %1").arg(request.table), text);
+    }
+    q.finish();
+    return rows;
 }
 
 bool SqliteEngine::readRow(const QString& table, const QStringList& columns, qint64 id,
                            StoredRow* row) {
-    sqlite3_stmt* q = prepared(QStringLiteral("SELECT ") + selectList(columns) +
-                               QStringLiteral(" FROM ") + quoteIdentifier(table) +
-                               QStringLiteral(" WHERE rowid = ?"));
-    Done done(q);
-    sqlite3_bind_int64(q, 1, id);
-    const bool found = step(q, "Impossibile rileggere una riga della tabella %1", table);
+    QSqlQuery& q = prepared(QStringLiteral("SELECT ") + selectList(columns) +
+                            QStringLiteral(" FROM ") + quoteIdentifier(table) +
+                            QStringLiteral(" WHERE rowid = ?"));
+    q.addBindValue(id);
+    exec(q, "Impossibile rileggere una riga della tabella %1", table);
+    const bool found = q.next();
     if (found) fetchRow(q, columns.size(), row);
+    q.finish();
     return found;
 }
 
 qint64 SqliteEngine::insert(const QString& table, const QStringList& columns,
                             const QVector<QVariant>& values) {
-    requireConnected();
-    sqlite3_stmt* q = nullptr;
-    for (const InsertShape& shape : m_inserts) {
-        if (shape.table == table && shape.columns == columns) {
-            q = shape.statement;
-            break;
+    QString sql;
+    sql.reserve(32 + columns.size() * 28);
+    sql += QLatin1String("INSERT INTO ");
+    sql += quoteIdentifier(table);
+    if (columns.isEmpty()) {
+        sql += QLatin1String(" DEFAULT VALUES");
+    } else {
+        sql += QLatin1String(" (");
+        for (int i = 0; i < columns.size(); ++i) {
+            if (i > 0) sql += QLatin1String(", ");
+            sql += quoteIdentifier(columns.at(i));
         }
+        sql += QLatin1String(") VALUES (?");
+        for (int i = 1; i < columns.size(); ++i) sql += QLatin1String(", ?");
+        sql += QLatin1Char(')');
     }
-    if (!q) {
-        QString sql;
-        sql.reserve(32 + columns.size() * 28);
-        sql += QLatin1String("INSERT INTO ");
-        sql += quoteIdentifier(table);
-        if (columns.isEmpty()) {
-            sql += QLatin1String(" DEFAULT VALUES");
-        } else {
-            sql += QLatin1String(" (");
-            for (int i = 0; i < columns.size(); ++i) {
-                if (i > 0) sql += QLatin1String(", ");
-                sql += quoteIdentifier(columns.at(i));
-            }
-            sql += QLatin1String(") VALUES (?");
-            for (int i = 1; i < columns.size(); ++i) sql += QLatin1String(", ?");
-            sql += QLatin1Char(')');
-        }
-        q = prepared(sql);
-        m_inserts.push_back({table, columns, q});
-    }
-    Done done(q);
-    for (int i = 0; i < values.size(); ++i) bind(q, i + 1, values.at(i));
-    step(q, "Impossibile salvare la nuova riga nella tabella %1", table);
-    return sqlite3_last_insert_rowid(m_db);
+    QSqlQuery& q = prepared(sql);
+    for (const QVariant& v : values) q.addBindValue(v);
+    exec(q, "Impossibile salvare la nuova riga nella tabella %1", table);
+    const qint64 id = q.lastInsertId().toLongLong();
+    q.finish();
+    return id;
 }
 
 bool SqliteEngine::update(const QString& table, qint64 id, const QStringList& changed,
@@ -434,31 +281,24 @@ bool SqliteEngine::update(const QString& table, qint64 id, const QStringList& ch
     // "IS" compares NULL with NULL as equal, so a column read as NULL must
     // still be NULL.
     for (const QString& c : checked) conditions << quoteIdentifier(c) + QStringLiteral(" IS ?");
-    sqlite3_stmt* q = prepared(QStringLiteral("UPDATE ") + quoteIdentifier(table) +
-                               QStringLiteral(" SET ") + sets.join(QStringLiteral(", ")) +
-                               QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND ")));
-    Done done(q);
-    int position = 1;
-    for (const QVariant& v : values) bind(q, position++, v);
-    sqlite3_bind_int64(q, position++, id);
-    for (const QVariant& v : expected) bind(q, position++, v);
-    step(q, "Impossibile salvare la riga nella tabella %1", table);
-    return sqlite3_changes(m_db) > 0;
+    QSqlQuery& q = prepared(QStringLiteral("UPDATE ") + quoteIdentifier(table) +
+                            QStringLiteral(" SET ") + sets.join(QStringLiteral(", ")) +
+                            QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND ")));
+    for (const QVariant& v : values) q.addBindValue(v);
+    q.addBindValue(id);
+    for (const QVariant& v : expected) q.addBindValue(v);
+    exec(q, "Impossibile salvare la riga nella tabella %1", table);
+    const int affected = q.numRowsAffected();
+    q.finish();
+    return affected > 0;
 }
 
 void SqliteEngine::remove(const QString& table, qint64 id) {
-    requireConnected();
-    // The statement of the last table rows were deleted from is kept at
-    // hand: emptying a table deletes its rows one after the other.
-    if (!m_removeStatement || m_removeTable != table) {
-        m_removeStatement = prepared(QStringLiteral("DELETE FROM ") + quoteIdentifier(table) +
-                                     QStringLiteral(" WHERE rowid = ?"));
-        m_removeTable = table;
-    }
-    sqlite3_stmt* q = m_removeStatement;
-    Done done(q);
-    sqlite3_bind_int64(q, 1, id);
-    step(q, "Impossibile cancellare la riga dalla tabella %1", table);
+    QSqlQuery& q = prepared(QStringLiteral("DELETE FROM ") + quoteIdentifier(table) +
+                            QStringLiteral(" WHERE rowid = ?"));
+    q.addBindValue(id);
+    exec(q, "Impossibile cancellare la riga dalla tabella %1", table);
+    q.finish();
 }
 
 void SqliteEngine::setRelaxedDurability(bool relaxed) {
@@ -468,18 +308,15 @@ void SqliteEngine::setRelaxedDurability(bool relaxed) {
                        : QStringLiteral("PRAGMA synchronous=FULL"),
                what);
     // The journal is copied back into the database every kCheckpointPages
-    // pages, relaxed or not: spacing the checkpoints out (16384 pages was
-    // tried) lets the journal outgrow what the system keeps in memory, and an
-    // export of many small commits then takes longer, not shorter. The
-    // journal file is cut back to kJournalSizeLimit bytes once it has been
-    // copied back.
+    // pages, relaxed or not: spacing the checkpoints out lets the journal
+    // outgrow what the system keeps in memory, and many small commits then
+    // take longer, not shorter. The journal file is cut back to
+    // kJournalSizeLimit bytes once it has been copied back.
     execPragma(QStringLiteral("PRAGMA wal_autocheckpoint=%1").arg(kCheckpointPages), what);
     execPragma(QStringLiteral("PRAGMA journal_size_limit=%1").arg(kJournalSizeLimit), what);
     // Back to normal, what the relaxed commits left in the journal is copied
-    // into the database now, with durability restored, rather than by
-    // whichever commit comes next; the next write then starts the journal
-    // afresh and cuts its file back. Readers in other copies of the program
-    // are not waited for: what they still need stays for a later checkpoint.
+    // into the database now, with durability restored. Readers in other
+    // copies of the program are not waited for.
     if (!relaxed) execPragma(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"), what);
 }
 

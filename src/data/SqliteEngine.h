@@ -3,10 +3,6 @@
 #include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <vector>
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 #include "data/Engine.h"
 
@@ -51,20 +47,10 @@ public:
     static constexpr qint64 kJournalSizeLimit = 8 * 1024 * 1024;
 
 private:
-    // Statements run through SQLite's own interface on the connection Qt
-    // opened: each row of an export costs a few statements, and binding and
-    // reading values there spares the driver's per-value conversions and
-    // copies. A statement is prepared once per SQL text and kept.
-    sqlite3_stmt* prepared(const QString& sql);
-    // Binds a value the caller keeps unchanged until the statement is reset.
-    void bind(sqlite3_stmt* statement, int position, const QVariant& value);
-    void bindText(sqlite3_stmt* statement, int position, const QString& text);
-    // Steps a statement once; true when it delivered a row, false when it is
-    // done. On failure resets it and throws `what` (with %1 replaced by
-    // `table` when given) followed by the engine's text.
-    bool step(sqlite3_stmt* statement, const char* what, const QString& table = QString());
-    void finalizeStatements();
-    sqlite3_stmt* prepareRead(const ReadRequest& request);
+    QSqlQuery& prepared(const QString& sql);
+    // Runs a prepared statement; on failure throws `what` (with %1 replaced
+    // by `table` when given) followed by the engine's text.
+    void exec(QSqlQuery& query, const char* what, const QString& table = QString());
     void execPragma(const QString& sql, const QString& what);
     void requireConnected() const;
     void checkTable(const QString& table);
@@ -73,27 +59,7 @@ private:
     QString m_path;
     QString m_connectionName;
     bool m_connected = false;
-    sqlite3* m_db = nullptr;
-    QHash<QString, sqlite3_stmt*> m_statements;
-    // The inserts seen so far by table and column list: their statement is
-    // found without composing the SQL again for every row.
-    struct InsertShape {
-        QString table;
-        QStringList columns;
-        sqlite3_stmt* statement;
-    };
-    std::vector<InsertShape> m_inserts;
-    // Likewise the reads, by table, columns, order and filter column.
-    struct ReadShape {
-        QString table;
-        QStringList columns;
-        QString orderColumn;
-        QString filterColumn;
-        sqlite3_stmt* statement;
-    };
-    std::vector<ReadShape> m_reads;
-    sqlite3_stmt* m_removeStatement = nullptr;
-    QString m_removeTable;
+    QHash<QString, QSqlQuery> m_statements;
     QHash<QString, bool> m_knownTables;
 };
 
