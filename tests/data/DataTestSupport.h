@@ -217,4 +217,24 @@ inline QString text(const DataSet& ds, const char* field) {
 
 inline Value txt(const char* s) { return Value::text(QString::fromUtf8(s)); }
 
+// A list of texts written as one, "|"-separated.
+inline QStringList L(const char* list) { return QString::fromUtf8(list).split(QLatin1Char('|')); }
+
+// Writes a text into a column of the current row.
+inline void set(DataSet& ds, const char* column, const char* value) {
+    ds.setFieldValue(QString::fromLatin1(column), txt(value));
+}
+// Changes one column of the current row and stores it.
+inline void change(DataSet& ds, const char* column, const char* value) {
+    ds.edit();
+    set(ds, column, value);
+    ds.post();
+}
+// Stores a new row with one column filled.
+inline void add(DataSet& ds, const char* column, const char* value) {
+    ds.insert();
+    set(ds, column, value);
+    ds.post();
+}
+
 }  // namespace marvesa::test

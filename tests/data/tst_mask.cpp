@@ -9,11 +9,12 @@
 #include "data/MaskModel.h"
 
 using namespace marvesa;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString RequiredYear = QStringLiteral("!99/99/0000;1;_");
-const QString Optional = QStringLiteral("!99/99/9999;1;_");
+const QString RequiredYear = u"!99/99/0000;1;_"_s;
+const QString Optional = u"!99/99/9999;1;_"_s;
 
 QString typed(MaskedText& m, const QString& keys) {
     for (QChar c : keys) m.type(c);
@@ -26,7 +27,7 @@ QString errorOf(MaskedText& m) {
     } catch (const Error& e) {
         return e.message();
     }
-    return QStringLiteral("<no error>");
+    return u"<no error>"_s;
 }
 
 }  // namespace
@@ -65,8 +66,8 @@ void TestMask::templateOfBothMasks() {
 void TestMask::emptyEditReadsBlanksAndShowsPlaceholders() {
     for (const QString& source : {RequiredYear, Optional}) {
         MaskedText m{EditMask(source)};
-        QCOMPARE(m.text(), QStringLiteral("  /  /    "));
-        QCOMPARE(m.editText(), QStringLiteral("__/__/____"));
+        QCOMPARE(m.text(), u"  /  /    "_s);
+        QCOMPARE(m.editText(), u"__/__/____"_s);
         QVERIFY(m.isEmpty());
         QCOMPARE(m.cursor(), 0);
     }
@@ -78,20 +79,20 @@ void TestMask::typingDigitsStepsOverSeparators() {
     QCOMPARE(m.cursor(), 1);
     QVERIFY(m.type(QLatin1Char('2')));
     QCOMPARE(m.cursor(), 3);  // stepped over the separator
-    QCOMPARE(m.text(), QStringLiteral("12/  /    "));
-    QCOMPARE(m.editText(), QStringLiteral("12/__/____"));
-    QCOMPARE(typed(m, QStringLiteral("05")), QStringLiteral("12/05/    "));
+    QCOMPARE(m.text(), u"12/  /    "_s);
+    QCOMPARE(m.editText(), u"12/__/____"_s);
+    QCOMPARE(typed(m, u"05"_s), u"12/05/    "_s);
     QCOMPARE(m.cursor(), 6);
-    QCOMPARE(typed(m, QStringLiteral("2022")), QStringLiteral("12/05/2022"));
+    QCOMPARE(typed(m, u"2022"_s), u"12/05/2022"_s);
     QCOMPARE(m.cursor(), 10);
     QVERIFY(!m.isEmpty());
     // Typing over: the cursor put back on a filled position replaces it.
     m.setCursor(3);
-    QCOMPARE(typed(m, QStringLiteral("11")), QStringLiteral("12/11/2022"));
+    QCOMPARE(typed(m, u"11"_s), u"12/11/2022"_s);
     // The cursor on a separator: the digit goes into the next digit position.
     m.setCursor(2);
     QVERIFY(m.type(QLatin1Char('9')));
-    QCOMPARE(m.text(), QStringLiteral("12/91/2022"));
+    QCOMPARE(m.text(), u"12/91/2022"_s);
     QCOMPARE(m.cursor(), 4);
 }
 
@@ -104,14 +105,14 @@ void TestMask::separatorJumpsPastTheNextSeparator() {
     QVERIFY(m.type(QLatin1Char('2')));
     QVERIFY(m.type(QLatin1Char('/')));
     QCOMPARE(m.cursor(), 6);
-    QCOMPARE(typed(m, QStringLiteral("2022")), QStringLiteral("1 /2 /2022"));
-    QCOMPARE(m.editText(), QStringLiteral("1_/2_/2022"));
+    QCOMPARE(typed(m, u"2022"_s), u"1 /2 /2022"_s);
+    QCOMPARE(m.editText(), u"1_/2_/2022"_s);
     // A date typed in full, separators included: each "/" typed right after
     // a complete day or month is the separator the edit already stepped over.
     MaskedText full{EditMask(RequiredYear)};
-    QCOMPARE(typed(full, QStringLiteral("12/05/2022")), QStringLiteral("12/05/2022"));
+    QCOMPARE(typed(full, u"12/05/2022"_s), u"12/05/2022"_s);
     QCOMPARE(full.cursor(), 10);
-    QCOMPARE(typed(full, QStringLiteral("/")), QStringLiteral("12/05/2022"));
+    QCOMPARE(typed(full, u"/"_s), u"12/05/2022"_s);
     // On the first position: jumps to the month.
     MaskedText n{EditMask(Optional)};
     QVERIFY(n.type(QLatin1Char('/')));
@@ -121,59 +122,59 @@ void TestMask::separatorJumpsPastTheNextSeparator() {
     // In the year there is no separator left to jump to.
     QVERIFY(!n.type(QLatin1Char('/')));
     QCOMPARE(n.cursor(), 6);
-    QCOMPARE(n.text(), QStringLiteral("  /  /    "));
+    QCOMPARE(n.text(), u"  /  /    "_s);
 }
 
 void TestMask::refusedKeystrokes() {
     MaskedText m{EditMask(RequiredYear)};
-    for (QChar c : QStringLiteral("aZ -.:,+\t\u0661\u00B2")) {
+    for (QChar c : u"aZ -.:,+\t\u0661\u00B2"_s) {
         QVERIFY2(!m.type(c), qPrintable(QString(c)));
     }
-    QCOMPARE(m.text(), QStringLiteral("  /  /    "));
+    QCOMPARE(m.text(), u"  /  /    "_s);
     QCOMPARE(m.cursor(), 0);
     // Past the end nothing more goes in.
-    QCOMPARE(typed(m, QStringLiteral("12052022")), QStringLiteral("12/05/2022"));
+    QCOMPARE(typed(m, u"12052022"_s), u"12/05/2022"_s);
     QVERIFY(!m.type(QLatin1Char('7')));
     QVERIFY(!m.type(QLatin1Char('/')));
-    QCOMPARE(m.text(), QStringLiteral("12/05/2022"));
+    QCOMPARE(m.text(), u"12/05/2022"_s);
     QCOMPARE(m.cursor(), 10);
 }
 
 void TestMask::backspaceAndDelete() {
     MaskedText m{EditMask(RequiredYear)};
-    typed(m, QStringLiteral("12052022"));
+    typed(m, u"12052022"_s);
     m.backspace();
-    QCOMPARE(m.text(), QStringLiteral("12/05/202 "));
+    QCOMPARE(m.text(), u"12/05/202 "_s);
     QCOMPARE(m.cursor(), 9);
     m.setCursor(6);
     m.backspace();  // steps back over the separator
-    QCOMPARE(m.text(), QStringLiteral("12/0 /202 "));
+    QCOMPARE(m.text(), u"12/0 /202 "_s);
     QCOMPARE(m.cursor(), 4);
     m.setCursor(0);
     m.backspace();  // nothing before the first position
-    QCOMPARE(m.text(), QStringLiteral("12/0 /202 "));
+    QCOMPARE(m.text(), u"12/0 /202 "_s);
     m.del();
-    QCOMPARE(m.text(), QStringLiteral(" 2/0 /202 "));
+    QCOMPARE(m.text(), u" 2/0 /202 "_s);
     QCOMPARE(m.cursor(), 0);
     m.setCursor(2);
     m.del();  // on a separator: the next digit position
-    QCOMPARE(m.text(), QStringLiteral(" 2/  /202 "));
+    QCOMPARE(m.text(), u" 2/  /202 "_s);
     m.setCursor(10);
     m.del();  // past the end: nothing
-    QCOMPARE(m.text(), QStringLiteral(" 2/  /202 "));
+    QCOMPARE(m.text(), u" 2/  /202 "_s);
     // A selection empties its digit positions, the separators stay.
     m.clearRange(1, 9);
-    QCOMPARE(m.text(), QStringLiteral("  /  /    "));
+    QCOMPARE(m.text(), u"  /  /    "_s);
     QCOMPARE(m.cursor(), 1);
     QVERIFY(m.isEmpty());
-    m.setText(QStringLiteral("12/05/2022"));
+    m.setText(u"12/05/2022"_s);
     m.clear();
-    QCOMPARE(m.text(), QStringLiteral("  /  /    "));
+    QCOMPARE(m.text(), u"  /  /    "_s);
     QCOMPARE(m.cursor(), 0);
 }
 
 void TestMask::requiredYearCheck() {
-    const QString message = QStringLiteral("Invalid input value.  Use escape key to abandon changes");
+    const QString message = u"Invalid input value.  Use escape key to abandon changes"_s;
     MaskedText m{EditMask(RequiredYear)};
     // The empty template fails: a typed-into date of birth cannot be emptied.
     QCOMPARE(m.firstMissingRequired(), 6);
@@ -181,17 +182,17 @@ void TestMask::requiredYearCheck() {
     QCOMPARE(m.cursor(), 6);
     // Day and month typed, the year left empty.
     m.clear();
-    typed(m, QStringLiteral("1205"));
+    typed(m, u"1205"_s);
     QCOMPARE(errorOf(m), message);
     QCOMPARE(m.cursor(), 6);
     // A partial year: the cursor goes to the first empty year position.
-    typed(m, QStringLiteral("20"));
+    typed(m, u"20"_s);
     QCOMPARE(errorOf(m), message);
     QCOMPARE(m.cursor(), 8);
     m.setCursor(8);
-    typed(m, QStringLiteral("22"));
-    QCOMPARE(errorOf(m), QStringLiteral("<no error>"));
-    QCOMPARE(m.text(), QStringLiteral("12/05/2022"));
+    typed(m, u"22"_s);
+    QCOMPARE(errorOf(m), u"<no error>"_s);
+    QCOMPARE(m.text(), u"12/05/2022"_s);
     // A hole in the middle of the year.
     m.setCursor(7);
     m.del();
@@ -200,45 +201,45 @@ void TestMask::requiredYearCheck() {
     // Day and month may stay empty.
     MaskedText y{EditMask(RequiredYear)};
     y.setCursor(6);
-    typed(y, QStringLiteral("2022"));
-    QCOMPARE(errorOf(y), QStringLiteral("<no error>"));
-    QCOMPARE(y.text(), QStringLiteral("  /  /2022"));
+    typed(y, u"2022"_s);
+    QCOMPARE(errorOf(y), u"<no error>"_s);
+    QCOMPARE(y.text(), u"  /  /2022"_s);
     // The end-of-hosting mask requires nothing.
     MaskedText o{EditMask(Optional)};
     QCOMPARE(o.firstMissingRequired(), -1);
-    QCOMPARE(errorOf(o), QStringLiteral("<no error>"));
-    typed(o, QStringLiteral("1205"));
-    QCOMPARE(errorOf(o), QStringLiteral("<no error>"));
-    QCOMPARE(o.text(), QStringLiteral("12/05/    "));
+    QCOMPARE(errorOf(o), u"<no error>"_s);
+    typed(o, u"1205"_s);
+    QCOMPARE(errorOf(o), u"<no error>"_s);
+    QCOMPARE(o.text(), u"12/05/    "_s);
 }
 
 void TestMask::setTextFromDisplayText() {
     MaskedText m{EditMask(RequiredYear)};
-    m.setText(QStringLiteral("12/05/2022 10:00:00"));  // the time does not fit
-    QCOMPARE(m.text(), QStringLiteral("12/05/2022"));
-    QCOMPARE(m.editText(), QStringLiteral("12/05/2022"));
+    m.setText(u"12/05/2022 10:00:00"_s);  // the time does not fit
+    QCOMPARE(m.text(), u"12/05/2022"_s);
+    QCOMPARE(m.editText(), u"12/05/2022"_s);
     QCOMPARE(m.cursor(), 0);
-    m.setText(QStringLiteral("12/05/2022"));
-    QCOMPARE(m.text(), QStringLiteral("12/05/2022"));
+    m.setText(u"12/05/2022"_s);
+    QCOMPARE(m.text(), u"12/05/2022"_s);
     // NULL shows as the empty text.
     m.setText(QString());
-    QCOMPARE(m.text(), QStringLiteral("  /  /    "));
-    QCOMPARE(m.editText(), QStringLiteral("__/__/____"));
+    QCOMPARE(m.text(), u"  /  /    "_s);
+    QCOMPARE(m.editText(), u"__/__/____"_s);
     // What is not a digit stays empty; the separators are the mask's.
-    m.setText(QStringLiteral("1x-0y.2z2a"));
-    QCOMPARE(m.text(), QStringLiteral("1 /0 /2 2 "));
-    m.setText(QStringLiteral("12/05"));
-    QCOMPARE(m.text(), QStringLiteral("12/05/    "));
+    m.setText(u"1x-0y.2z2a"_s);
+    QCOMPARE(m.text(), u"1 /0 /2 2 "_s);
+    m.setText(u"12/05"_s);
+    QCOMPARE(m.text(), u"12/05/    "_s);
     // A text that went in comes out the same.
-    for (const QString& s : {QStringLiteral("01/01/0001"), QStringLiteral("31/12/9999"),
-                             QStringLiteral("1 /2 /2022"), QStringLiteral("  /  /2022")}) {
+    for (const QString& s : {u"01/01/0001"_s, u"31/12/9999"_s,
+                             u"1 /2 /2022"_s, u"  /  /2022"_s}) {
         m.setText(s);
         QCOMPARE(m.text(), s);
     }
 }
 
 void TestMask::randomKeystrokesKeepTheShape() {
-    const QString keys = QStringLiteral("0123456789/ a_-\b\x7f");
+    const QString keys = u"0123456789/ a_-\b\x7f"_s;
     for (const QString& source : {RequiredYear, Optional}) {
         QRandomGenerator rng(20250512);
         MaskedText m{EditMask(source)};
@@ -250,7 +251,7 @@ void TestMask::randomKeystrokesKeepTheShape() {
                 const int from = int(rng.bounded(-1, 11));
                 m.clearRange(from, from + int(rng.bounded(0, 11)));
             } else if (action == 2) {
-                m.setText(QStringLiteral("12/05/2022 10:00:00").left(int(rng.bounded(0, 20))));
+                m.setText(u"12/05/2022 10:00:00"_s.left(int(rng.bounded(0, 20))));
             } else {
                 const QChar c = keys.at(int(rng.bounded(keys.size())));
                 const int before = m.cursor();
@@ -281,12 +282,11 @@ void TestMask::randomKeystrokesKeepTheShape() {
                     QCOMPARE(shown.at(i), QLatin1Char('/'));
                 } else {
                     const QChar c = t.at(i);
-                    QVERIFY2(c == QLatin1Char(' ') || (c >= QLatin1Char('0') && c <= QLatin1Char('9')),
-                             qPrintable(t));
+                    QVERIFY2(c == QLatin1Char(' ') || (c >= QLatin1Char('0') && c <= QLatin1Char('9')), qPrintable(t));
                     QCOMPARE(shown.at(i), c == QLatin1Char(' ') ? QLatin1Char('_') : c);
                 }
             }
-            QCOMPARE(m.isEmpty(), t == QStringLiteral("  /  /    "));
+            QCOMPARE(m.isEmpty(), t == u"  /  /    "_s);
             const int missing = m.firstMissingRequired();
             if (source == Optional) {
                 QCOMPARE(missing, -1);
