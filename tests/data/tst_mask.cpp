@@ -52,7 +52,6 @@ void TestMask::templateOfBothMasks() {
         const EditMask mask(source);
         QVERIFY(mask.isValid());
         QCOMPARE(mask.length(), 10);
-        QCOMPARE(mask.source(), source);
         QCOMPARE(mask.placeholder(), QLatin1Char('_'));
         for (int i = 0; i < 10; ++i) {
             QCOMPARE(mask.isLiteral(i), i == 2 || i == 5);

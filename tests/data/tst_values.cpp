@@ -88,6 +88,7 @@ void TestValues::blankTextIsExactlyLessThanBang_data() {
     QTest::newRow("bang a") << u"!a"_s << false;
     QTest::newRow("quote") << u"\""_s << false;
     QTest::newRow("text") << u"Rossi"_s << false;
+    QTest::newRow("text then blank") << u"Rossi "_s << false;
     QTest::newRow("no-break space") << QString(QChar(0xA0)) << false;
     QTest::newRow("date") << u"12/05/2022"_s << false;
 }
