@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QToolButton>
 #include <QtTest>
 
@@ -55,6 +56,15 @@ public:
         return value(QStringLiteral("SELECT count(*) FROM ") + table +
                      (where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where))
             .toInt();
+    }
+    // The first row's columns, "|"-separated, NULL as "<NULL>".
+    QString row(const QString& sql) {
+        QSqlQuery q(QSqlDatabase::database(m_name));
+        if (!q.exec(sql) || !q.next()) return QStringLiteral("<no row>");
+        QStringList columns;
+        for (int i = 0; i < q.record().count(); ++i)
+            columns << (q.isNull(i) ? QStringLiteral("<NULL>") : q.value(i).toString());
+        return columns.join(QLatin1Char('|'));
     }
     bool exec(const QString& sql) { return QSqlQuery(QSqlDatabase::database(m_name)).exec(sql); }
     QSqlDatabase db() { return QSqlDatabase::database(m_name); }
@@ -132,19 +142,10 @@ private slots:
         QVERIFY2(f.dialogs.shown.isEmpty(), qPrintable(f.dialogs.texts().join(QLatin1Char('|'))));
         QCOMPARE(f.nucleo().state(), dsBrowse);
         QCOMPARE(sql.count(QStringLiteral("TBL_NUCLEO")), before + 1);
-        QSqlQuery q(sql.db());
-        QVERIFY(q.exec(QStringLiteral("SELECT CODICE_NUCLEO, DENOMINAZIONE, NOME_OSPITANTE, COMUNE, "
-                                      "INDIRIZZO, TELEFONO, TERMINE_ALLOGGIO FROM TBL_NUCLEO "
-                                      "ORDER BY ID_NUCLEO DESC LIMIT 1")));
-        QVERIFY(q.next());
-        QCOMPARE(q.value(0).toString(), code);
-        QCOMPARE(q.value(1).toString(), QStringLiteral("FAMIGLIA TEST"));
-        QCOMPARE(q.value(2).toString(), QStringLiteral("MARIO BIANCHI"));
-        QCOMPARE(q.value(3).toString(), QStringLiteral("Udine"));
-        QCOMPARE(q.value(4).toString(), QStringLiteral("VIA ROMA 1"));
-        QCOMPARE(q.value(5).toString(), QStringLiteral("0432 111222"));
-        QVERIFY(q.value(6).isNull());  // no end of hosting typed
-        q.finish();
+        QCOMPARE(sql.row(QStringLiteral("SELECT CODICE_NUCLEO, DENOMINAZIONE, NOME_OSPITANTE, COMUNE, "
+                                        "INDIRIZZO, TELEFONO, TERMINE_ALLOGGIO FROM TBL_NUCLEO "
+                                        "ORDER BY ID_NUCLEO DESC LIMIT 1")),
+                 code + QStringLiteral("|FAMIGLIA TEST|MARIO BIANCHI|Udine|VIA ROMA 1|0432 111222|<NULL>"));
         QCOMPARE(w.edtCodiceNucleo->caption(), code);
 
         // "Modifica" then "Salva" keeps the code.
@@ -267,24 +268,12 @@ private slots:
         QVERIFY2(f.dialogs.shown.isEmpty(), qPrintable(f.dialogs.texts().join(QLatin1Char('|'))));
         QCOMPARE(f.members().state(), dsBrowse);
         QCOMPARE(w.dbeCognome->text(), QStringLiteral("KOVALENKO"));  // the stored member stays current
-        QSqlQuery q(sql.db());
-        QVERIFY(q.exec(QStringLiteral(
-            "SELECT CODICE_NUCLEO, NOME_OSPITANTE, COMUNE, INDIRIZZO, TELEFONO, TERMINE_ALLOGGIO, "
-            "SESSO, DATA_NASCITA, DATA_INGRESSO, GRADO_PARENTELA, FRONTIERA "
-            "FROM TBL_ANAGRAFICA WHERE COGNOME = 'KOVALENKO'")));
-        QVERIFY(q.next());
-        QCOMPARE(q.value(0).toString(), QStringLiteral("QX100"));
-        QCOMPARE(q.value(1).toString(), QStringLiteral("MARIO BIANCHI "));
-        QCOMPARE(q.value(2).toString(), QStringLiteral("Abano Terme"));
-        QCOMPARE(q.value(3).toString(), QStringLiteral("VIA ROMA 1"));
-        QCOMPARE(q.value(4).toString(), QStringLiteral("049 123456"));
-        QVERIFY(q.value(5).isNull());
-        QCOMPARE(q.value(6).toString(), QStringLiteral("F"));
-        QCOMPARE(q.value(7).toString(), QStringLiteral("1984-05-12T00:00:00"));
-        QCOMPARE(q.value(8).toString(), QStringLiteral("2022-03-04T00:00:00"));
-        QCOMPARE(q.value(9).toString(), QStringLiteral("Coniuge"));
-        QCOMPARE(q.value(10).toString(), QStringLiteral("POLONIA"));
-        q.finish();
+        QCOMPARE(sql.row(QStringLiteral(
+                     "SELECT CODICE_NUCLEO, NOME_OSPITANTE, COMUNE, INDIRIZZO, TELEFONO, TERMINE_ALLOGGIO, "
+                     "SESSO, DATA_NASCITA, DATA_INGRESSO, GRADO_PARENTELA, FRONTIERA "
+                     "FROM TBL_ANAGRAFICA WHERE COGNOME = 'KOVALENKO'")),
+                 QStringLiteral("QX100|MARIO BIANCHI |Abano Terme|VIA ROMA 1|049 123456|<NULL>|F|"
+                                "1984-05-12T00:00:00|2022-03-04T00:00:00|Coniuge|POLONIA"));
 
         // Changing the host later leaves the stored member's copy alone.
         click(w.btnEditNucleo);
