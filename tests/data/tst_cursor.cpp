@@ -153,44 +153,38 @@ void TestCursor::openAndMoves() {
     QCOMPARE(m_dm->TBL_EXPORT.recordCount(), 0);
     QVERIFY(m_dm->TBL_EXPORT.fieldValue(u"COGNOME"_s).isNull());
 
-    m_rec->clear();
-    nucleo().next();
-    checkFlags(nucleo(), 1, false, false);
-    QCOMPARE(m_rec->of(u"dsNUCLEO"_s), events("N:deCheckBrowseMode|N:deDataSetScroll"));
-    nucleo().next();
-    checkFlags(nucleo(), 2, false, false);
-    // Next on the last row: the end flag, the last row stays current.
-    nucleo().next();
-    checkFlags(nucleo(), 2, false, true);
-    QCOMPARE(text(nucleo(), "CODICE_NUCLEO"), u"QX3"_s);
-    // Another next does nothing but end a pending edit.
-    m_rec->clear();
-    nucleo().next();
-    checkFlags(nucleo(), 2, false, true);
-    QCOMPARE(m_rec->of(u"dsNUCLEO"_s), events("N:deCheckBrowseMode"));
-    // Prior mirrors next.
-    nucleo().prior();
-    checkFlags(nucleo(), 1, false, false);
-    nucleo().prior();
-    nucleo().prior();
-    checkFlags(nucleo(), 0, true, false);
-    QCOMPARE(text(nucleo(), "CODICE_NUCLEO"), u"QX1"_s);
-    m_rec->clear();
-    nucleo().prior();
-    checkFlags(nucleo(), 0, true, false);
-    QCOMPARE(m_rec->of(u"dsNUCLEO"_s), events("N:deCheckBrowseMode"));
-    // Last and first.
-    m_rec->clear();
-    nucleo().last();
-    checkFlags(nucleo(), 2, false, true);
-    QCOMPARE(m_rec->of(u"dsNUCLEO"_s), events("N:deCheckBrowseMode|N:deDataSetChange"));
-    nucleo().first();
-    checkFlags(nucleo(), 0, true, false);
-    // A grid's move.
-    nucleo().moveTo(2);
-    checkFlags(nucleo(), 2, false, false);
-    nucleo().moveTo(7);  // no such row: stays
-    checkFlags(nucleo(), 2, false, false);
+    // Each move: the row it lands on, both flags, its code, and what
+    // TBL_NUCLEO announces (where given). Next on the last row sets the end
+    // flag and keeps the row; next there again, like prior on the first row,
+    // does nothing but end a pending edit.
+    DataSet& n = nucleo();
+    struct Move {
+        std::function<void()> move;
+        int row;
+        bool bof, eof;
+        const char* code;
+        const char* events;
+    };
+    const Move moves[] = {
+        {[&] { n.next(); }, 1, false, false, "QX2", "N:deCheckBrowseMode|N:deDataSetScroll"},
+        {[&] { n.next(); }, 2, false, false, "QX3", nullptr},
+        {[&] { n.next(); }, 2, false, true, "QX3", nullptr},
+        {[&] { n.next(); }, 2, false, true, "QX3", "N:deCheckBrowseMode"},
+        {[&] { n.prior(); }, 1, false, false, "QX2", nullptr},
+        {[&] { n.prior(); n.prior(); }, 0, true, false, "QX1", nullptr},
+        {[&] { n.prior(); }, 0, true, false, "QX1", "N:deCheckBrowseMode"},
+        {[&] { n.last(); }, 2, false, true, "QX3", "N:deCheckBrowseMode|N:deDataSetChange"},
+        {[&] { n.first(); }, 0, true, false, "QX1", nullptr},
+        {[&] { n.moveTo(2); }, 2, false, false, "QX3", nullptr},  // a grid's move
+        {[&] { n.moveTo(7); }, 2, false, false, "QX3", nullptr},  // no such row: stays
+    };
+    for (const Move& m : moves) {
+        m_rec->clear();
+        m.move();
+        checkFlags(n, m.row, m.bof, m.eof);
+        QCOMPARE(text(n, "CODICE_NUCLEO"), QString::fromLatin1(m.code));
+        if (m.events) QCOMPARE(m_rec->of(u"dsNUCLEO"_s), events(m.events));
+    }
     // The walk of the export: first, then next while the end flag is clear.
     QStringList walked;
     for (nucleo().first(); !nucleo().eof(); nucleo().next()) walked << text(nucleo(), "CODICE_NUCLEO");
