@@ -56,6 +56,7 @@ private slots:
     void missingDatabaseIsReportedBeforeTheWindowAndNothingIsCreated();
     void missingReferenceTableLeavesTheLaterTablesClosed();
     void startsOnAReadyDatabaseAndChiudiProgrammaEndsWithStatusZero();
+    void closeButtonEndsWithStatusZeroAfterAFailedStart();
     void codesDifferBetweenRuns();
 };
 
@@ -178,6 +179,21 @@ void tst_program::startsOnAReadyDatabaseAndChiudiProgrammaEndsWithStatusZero() {
     });
     QCOMPARE(runProgram(TdmMarvesa::databasePath()), 0);
     QVERIFY(dialogs.shown.isEmpty());
+}
+
+void tst_program::closeButtonEndsWithStatusZeroAfterAFailedStart() {
+    RuntimeFolder runtime;  // no database
+    test::ScriptedDialogs dialogs;
+    bool visible = false;
+    QTimer::singleShot(0, [&] {
+        visible = frmMain && frmMain->isVisible();
+        frmMain->close();
+    });
+    QCOMPARE(runProgram(TdmMarvesa::databasePath()), 0);
+    QVERIFY(visible);
+    QCOMPARE(dialogs.shown.size(), 1);
+    QCOMPARE(dialogs.shown[0].icon, DialogIcon::Error);
+    QVERIFY(!QFileInfo::exists(runtime.database()));
 }
 
 void tst_program::codesDifferBetweenRuns() {
