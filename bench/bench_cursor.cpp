@@ -27,22 +27,12 @@
 #include "data/DataModule.h"
 #include "data/Error.h"
 #include "data/Schema.h"
+#include "BenchSupport.h"
 
 using namespace marvesa;
+using namespace marvesa::bench;
 
 namespace {
-
-// Peak resident memory of the process so far (VmHWM), in kB.
-long peakMemoryKb() {
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return -1;
-    for (const QByteArray& line : f.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
-double ms(qint64 ns) { return ns / 1e6; }
 
 struct Stats {
     double median = 0, p95 = 0, max = 0;
@@ -56,65 +46,6 @@ Stats statsOf(std::vector<qint64> ns) {
     s.p95 = ms(ns[std::min(ns.size() - 1, ns.size() * 95 / 100)]);
     s.max = ms(ns.back());
     return s;
-}
-
-// Fills the database: `families` family units with codes QX<n> in a random
-// order, `members` members each given to a random family unit, every column
-// the window writes filled with a plausible value.
-void fill(const QString& path, int families, int members) {
-    const QString name = QStringLiteral("bench-fill");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        if (!db.open()) throw Error(db.lastError().text());
-        QSqlQuery q(db);
-        q.exec(QStringLiteral("BEGIN"));
-        QRandomGenerator rng(30000);
-        std::vector<QString> codes;
-        codes.reserve(families);
-        for (int i = 0; i < families; ++i) codes.push_back(QStringLiteral("QX%1").arg(100000 + i * 7));
-        std::shuffle(codes.begin(), codes.end(), rng);
-        q.prepare(QStringLiteral(
-            "INSERT INTO TBL_NUCLEO (CODICE_NUCLEO, DENOMINAZIONE, NOME_OSPITANTE, COMUNE, INDIRIZZO, "
-            "TELEFONO, TERMINE_ALLOGGIO) VALUES (?, ?, ?, ?, ?, ?, ?)"));
-        for (int i = 0; i < families; ++i) {
-            q.addBindValue(codes[i]);
-            q.addBindValue(QStringLiteral("Famiglia numero %1 accolta a Trento").arg(i));
-            q.addBindValue(QStringLiteral("Ospitante %1").arg(i));
-            q.addBindValue(QStringLiteral("Trento"));
-            q.addBindValue(QStringLiteral("Via delle Rose %1").arg(i % 300));
-            q.addBindValue(QStringLiteral("0461 %1 333 %2").arg(100000 + i).arg(1000000 + i));
-            q.addBindValue(i % 3 ? QVariant(QStringLiteral("2026-06-30T00:00:00")) : QVariant());
-            if (!q.exec()) throw Error(q.lastError().text());
-        }
-        q.prepare(QStringLiteral(
-            "INSERT INTO TBL_ANAGRAFICA (CODICE_NUCLEO, COGNOME, NOME, SESSO, DATA_NASCITA, NAZIONE_NASCITA, "
-            "CITTADINANZA, GRADO_PARENTELA, COMUNE, INDIRIZZO, TERMINE_ALLOGGIO, DATA_INGRESSO, FRONTIERA, NOTE, "
-            "TELEFONO, NOME_OSPITANTE) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        for (int i = 0; i < members; ++i) {
-            q.addBindValue(codes[rng.bounded(families)]);
-            q.addBindValue(QStringLiteral("Cognome%1").arg(i));
-            q.addBindValue(QStringLiteral("Nome%1").arg(i % 977));
-            q.addBindValue(i % 2 ? QStringLiteral("F") : QStringLiteral("M"));
-            q.addBindValue(QStringLiteral("19%1-0%2-1%3T00:00:00").arg(50 + i % 50).arg(1 + i % 9).arg(i % 10));
-            q.addBindValue(QStringLiteral("Ucraina"));
-            q.addBindValue(QStringLiteral("Ucraina"));
-            q.addBindValue(QStringLiteral("Figlio/a"));
-            q.addBindValue(QStringLiteral("Trento"));
-            q.addBindValue(QStringLiteral("Via delle Rose %1").arg(i % 300));
-            q.addBindValue(QStringLiteral("2026-06-30T00:00:00"));
-            q.addBindValue(QStringLiteral("2022-03-%1T00:00:00").arg(10 + i % 18));
-            q.addBindValue(QStringLiteral("Polonia"));
-            q.addBindValue(i % 4 ? QVariant() : QVariant(QStringLiteral("Necessita di assistenza medica; allergie. ").repeated(3)));
-            q.addBindValue(QStringLiteral("333 %1").arg(1000000 + i));
-            q.addBindValue(QStringLiteral("Ospitante %1").arg(i % families));
-            if (!q.exec()) throw Error(q.lastError().text());
-        }
-        q.exec(QStringLiteral("COMMIT"));
-        q.finish();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
 }
 
 }  // namespace
@@ -135,17 +66,7 @@ int main(int argc, char* argv[]) {
         QTextStream(stderr) << "Uso: bench_cursor [--families N] [--members M] [--moves K] [--keep DIR]\n";
         return 2;
     }
-    bool allMet = true;
-    auto report = [&](const QString& what, double value, const QString& unit, double target) {
-        const bool met = value < target;
-        allMet = allMet && met;
-        out << QStringLiteral("%1: %2 %3 (obiettivo < %4 %3) %5\n")
-                   .arg(what)
-                   .arg(value, 0, 'f', 3)
-                   .arg(unit)
-                   .arg(target)
-                   .arg(met ? QStringLiteral("OK") : QStringLiteral("OLTRE L'OBIETTIVO"));
-    };
+    Targets targets(out);
     try {
         QTemporaryDir temp;
         const QString dir = keep.isEmpty() ? temp.path() : keep;
@@ -155,7 +76,7 @@ int main(int argc, char* argv[]) {
         QElapsedTimer timer;
         timer.start();
         schema::createDatabase(path);
-        fill(path, families, members);
+        populate(path, families, members, false);
         out << QStringLiteral("Database di prova: %1 nuclei, %2 familiari, preparato in %3 s (%4)\n")
                    .arg(families)
                    .arg(members)
@@ -187,8 +108,8 @@ int main(int argc, char* argv[]) {
                    .arg(ms(anagraficaNs), 0, 'f', 1)
                    .arg(dm.TBL_ANAGRAFICA.recordCount())
                    .arg(ms(othersNs), 0, 'f', 1);
-        report(QStringLiteral("Apertura di TBL_NUCLEO e TBL_ANAGRAFICA"), ms(nucleoNs + anagraficaNs),
-               QStringLiteral("ms"), 300);
+        targets.report(QStringLiteral("Apertura di TBL_NUCLEO e TBL_ANAGRAFICA"), ms(nucleoNs + anagraficaNs),
+               QStringLiteral("ms"), 300, 3);
 
         // Moves to other family units, as grid clicks (moveTo) and navigator
         // steps (next) make them; each re-filters the member table.
@@ -216,7 +137,7 @@ int main(int argc, char* argv[]) {
                    .arg(moveStats.median, 0, 'f', 3)
                    .arg(moveStats.p95, 0, 'f', 3)
                    .arg(moveStats.max, 0, 'f', 3);
-        report(QStringLiteral("Spostamento, mediana"), moveStats.median, QStringLiteral("ms"), 2);
+        targets.report(QStringLiteral("Spostamento, mediana"), moveStats.median, QStringLiteral("ms"), 2, 3);
 
         // A member being edited when the family unit moves: ended first.
         std::vector<qint64> pendingNs;
@@ -271,11 +192,10 @@ int main(int argc, char* argv[]) {
         out << QStringLiteral("Memoria massima del processo: %1 MB (prima dell'apertura: %2 MB)\n")
                    .arg(peak / 1024.0, 0, 'f', 1)
                    .arg(peakBeforeOpen / 1024.0, 0, 'f', 1);
-        report(QStringLiteral("Memoria massima"), peak / 1024.0, QStringLiteral("MB"), 200);
+        targets.report(QStringLiteral("Memoria massima"), peak / 1024.0, QStringLiteral("MB"), 200, 3);
     } catch (const Error& e) {
         QTextStream(stderr) << "bench_cursor: " << e.message() << "\n";
         return 1;
     }
-    out << (allMet ? "Tutti gli obiettivi raggiunti.\n" : "Almeno un obiettivo mancato.\n");
-    return allMet ? 0 : 1;
+    return targets.finish();
 }
