@@ -110,6 +110,21 @@ public:
         return result;
     }
 
+    // The first row's columns, "|"-separated, NULL as "<NULL>".
+    QString row(const QString& sql) {
+        const QList<QVariantList> all = rows(sql);
+        if (all.isEmpty()) return QStringLiteral("<no row>");
+        QStringList columns;
+        for (const QVariant& v : all.first()) columns << (v.isNull() ? QStringLiteral("<NULL>") : v.toString());
+        return columns.join(QLatin1Char('|'));
+    }
+    // The number of rows of `table`, optionally only those matching `where`.
+    int count(const QString& table, const QString& where = QString()) {
+        return one(QStringLiteral("SELECT count(*) FROM ") + table +
+                   (where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where))
+            .toInt();
+    }
+
     qint64 addNucleo(const QString& code, const QString& denominazione = QString()) {
         exec(QStringLiteral("INSERT INTO TBL_NUCLEO (CODICE_NUCLEO, DENOMINAZIONE) VALUES (?, ?)"),
              {code, denominazione.isNull() ? QStringLiteral("Famiglia ") + code : denominazione});

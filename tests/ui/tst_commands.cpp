@@ -6,7 +6,6 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QSqlRecord>
 #include <QToolButton>
 #include <QtTest>
@@ -15,6 +14,7 @@
 #include "data/FamilyCode.h"
 #include "data/Random.h"
 #include "export/FileOpener.h"
+#include "DataTestSupport.h"
 #include "support/TestApplication.h"
 #include "ui/Commands.h"
 #include "ui/WindowFixture.h"
@@ -34,45 +34,6 @@ void typeInto(QWidget* control, const QString& text) {
     WindowFixture::focus(control);
     QTest::keyClicks(control, text);
 }
-
-// Direct SQL on the test database, beside the program's own connection.
-class Sql {
-public:
-    explicit Sql(const QString& path) : m_name(QStringLiteral("sql-%1").arg(++s_count)) {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        db.setDatabaseName(path);
-        QVERIFY(db.open());
-    }
-    ~Sql() {
-        QSqlDatabase::database(m_name).close();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    QVariant value(const QString& sql) {
-        QSqlQuery q(QSqlDatabase::database(m_name));
-        if (!q.exec(sql) || !q.next()) return QVariant();
-        return q.value(0);
-    }
-    int count(const QString& table, const QString& where = QString()) {
-        return value(QStringLiteral("SELECT count(*) FROM ") + table +
-                     (where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where))
-            .toInt();
-    }
-    // The first row's columns, "|"-separated, NULL as "<NULL>".
-    QString row(const QString& sql) {
-        QSqlQuery q(QSqlDatabase::database(m_name));
-        if (!q.exec(sql) || !q.next()) return QStringLiteral("<no row>");
-        QStringList columns;
-        for (int i = 0; i < q.record().count(); ++i)
-            columns << (q.isNull(i) ? QStringLiteral("<NULL>") : q.value(i).toString());
-        return columns.join(QLatin1Char('|'));
-    }
-    bool exec(const QString& sql) { return QSqlQuery(QSqlDatabase::database(m_name)).exec(sql); }
-    QSqlDatabase db() { return QSqlDatabase::database(m_name); }
-
-private:
-    static inline int s_count = 0;
-    QString m_name;
-};
 
 // Hands the exported file to nobody, remembering it; or fails as a desktop
 // without a spreadsheet application does.
@@ -156,7 +117,7 @@ private slots:
         QTest::keyClicks(w.edtDescNucleo, QStringLiteral(" bis"));
         click(w.btnSaveNucleo);
         QCOMPARE(f.nucleo().state(), dsBrowse);
-        QCOMPARE(sql.value(QStringLiteral("SELECT CODICE_NUCLEO || '|' || DENOMINAZIONE FROM TBL_NUCLEO "
+        QCOMPARE(sql.one(QStringLiteral("SELECT CODICE_NUCLEO || '|' || DENOMINAZIONE FROM TBL_NUCLEO "
                                           "ORDER BY ID_NUCLEO DESC LIMIT 1"))
                      .toString(),
                  code + QStringLiteral("|FAMIGLIA TEST BIS"));
@@ -280,10 +241,10 @@ private slots:
         typeInto(w.dbeOspite, QStringLiteral(" nuovo"));
         click(w.btnSaveNucleo);
         QVERIFY(f.dialogs.shown.isEmpty());
-        QCOMPARE(sql.value(QStringLiteral("SELECT NOME_OSPITANTE FROM TBL_NUCLEO WHERE CODICE_NUCLEO = 'QX100'"))
+        QCOMPARE(sql.one(QStringLiteral("SELECT NOME_OSPITANTE FROM TBL_NUCLEO WHERE CODICE_NUCLEO = 'QX100'"))
                      .toString(),
                  QStringLiteral("MARIO BIANCHI  NUOVO"));  // inner blanks stay
-        QCOMPARE(sql.value(QStringLiteral("SELECT NOME_OSPITANTE FROM TBL_ANAGRAFICA WHERE COGNOME = 'KOVALENKO'"))
+        QCOMPARE(sql.one(QStringLiteral("SELECT NOME_OSPITANTE FROM TBL_ANAGRAFICA WHERE COGNOME = 'KOVALENKO'"))
                      .toString(),
                  QStringLiteral("MARIO BIANCHI "));
     }
@@ -292,8 +253,8 @@ private slots:
         WindowFixture f(false);
         {
             Sql sql(f.path);
-            QVERIFY(sql.exec(QStringLiteral("DELETE FROM TBL_ANAGRAFICA")));
-            QVERIFY(sql.exec(QStringLiteral("DELETE FROM TBL_NUCLEO")));
+            sql.exec(QStringLiteral("DELETE FROM TBL_ANAGRAFICA"));
+            sql.exec(QStringLiteral("DELETE FROM TBL_NUCLEO"));
         }
         f.dm->DataModuleCreate(f.path);
         TfrmMain& w = f.w();
@@ -425,17 +386,15 @@ private slots:
         const std::uint32_t seed = 20261209;
         Random::seed(seed);
         QSet<QString> stored;
-        QVERIFY(sql.exec(QStringLiteral("BEGIN")));
-        QSqlQuery insert(sql.db());
-        insert.prepare(QStringLiteral("INSERT INTO TBL_NUCLEO (CODICE_NUCLEO) VALUES (?)"));
+        sql.exec(QStringLiteral("BEGIN"));
         while (stored.size() < 5000) {
             const QString code = drawFamilyCode(nullptr);
             if (stored.contains(code)) continue;
             stored.insert(code);
-            insert.addBindValue(code);
-            QVERIFY(insert.exec());
+            sql.exec(QStringLiteral("INSERT INTO TBL_NUCLEO (CODICE_NUCLEO) VALUES (?)"), {code});
         }
-        QVERIFY(sql.exec(QStringLiteral("COMMIT")));
+        sql.exec(QStringLiteral("COMMIT"));
+        QCOMPARE(sql.count(QStringLiteral("TBL_NUCLEO"), QStringLiteral("CODICE_NUCLEO LIKE 'QX%'")), 5000 + 3);
         // ...then draw 10,000 from the same seed: the stored ones come first
         // and must all be drawn again.
         Random::seed(seed);
@@ -477,7 +436,7 @@ private slots:
         typeInto(w.dbeFrontiera, QStringLiteral(" est"));
         clickGridRow(w.DBGrid2, 1);
         QCOMPARE(f.members().state(), dsBrowse);
-        QCOMPARE(sql.value(QStringLiteral("SELECT FRONTIERA || '|' || ifnull(TELEFONO, '<NULL>') FROM TBL_ANAGRAFICA "
+        QCOMPARE(sql.one(QStringLiteral("SELECT FRONTIERA || '|' || ifnull(TELEFONO, '<NULL>') FROM TBL_ANAGRAFICA "
                                           "WHERE NOME = 'ANNA'"))
                      .toString(),
                  QStringLiteral("POLONIA EST|<NULL>"));
@@ -535,7 +494,7 @@ private slots:
         WindowFixture f(false);
         {
             Sql sql(f.path);
-            QVERIFY(sql.exec(QStringLiteral("DELETE FROM TBL_ANAGRAFICA")));
+            sql.exec(QStringLiteral("DELETE FROM TBL_ANAGRAFICA"));
         }
         f.dm->DataModuleCreate(f.path);
         QTemporaryDir exports;
