@@ -46,14 +46,14 @@ void applyLook(QWidget* w, layout::Look look) {
     }
 }
 
-const layout::LookupSpec& lookupFor(const QString& name) {
-    for (const layout::LookupSpec& l : layout::lookups()) {
+const layout::LookupEntry& lookupFor(const QString& name) {
+    for (const layout::LookupEntry& l : layout::lookups()) {
         if (name == QLatin1String(l.control)) return l;
     }
     Q_UNREACHABLE();
 }
 
-QWidget* createControl(const layout::ControlSpec& entry, QWidget* parent) {
+QWidget* createControl(const layout::ControlEntry& entry, QWidget* parent) {
     using layout::ControlKind;
     const QString name = QString::fromLatin1(entry.name);
     const QString source = QString::fromLatin1(entry.dataSource ? entry.dataSource : "");
@@ -71,7 +71,7 @@ QWidget* createControl(const layout::ControlSpec& entry, QWidget* parent) {
             return new DBComboBox(source, text, items, parent);
         }
         case ControlKind::LookupDropDown: {
-            const layout::LookupSpec& l = lookupFor(name);
+            const layout::LookupEntry& l = lookupFor(name);
             return new DBLookupComboBox(source, text, QString::fromLatin1(l.listSource),
                                         QString::fromLatin1(l.keyColumn), parent);
         }
@@ -133,13 +133,13 @@ TfrmMain::~TfrmMain() {
 }
 
 void TfrmMain::buildShapesAndLabels() {
-    for (const layout::ShapeSpec& s : layout::shapes()) {
+    for (const layout::ShapeEntry& s : layout::shapes()) {
         auto* shape = new Shape(s.fill, s.outline, this);
         shape->setObjectName(QString::fromLatin1(s.name));
         shape->setGeometry(s.rect);
     }
     const QColor highlightedText = QApplication::palette().color(QPalette::HighlightedText);
-    for (const layout::LabelSpec& l : layout::labels()) {
+    for (const layout::LabelEntry& l : layout::labels()) {
         auto* label = new QLabel(QString::fromUtf8(l.caption), this);
         label->setObjectName(QString::fromLatin1(l.name));
         label->setGeometry(l.rect);
@@ -164,7 +164,7 @@ void TfrmMain::buildShapesAndLabels() {
 }
 
 void TfrmMain::buildControls() {
-    for (const layout::ControlSpec& entry : layout::controls()) {
+    for (const layout::ControlEntry& entry : layout::controls()) {
         QWidget* w = createControl(entry, this);
         w->setObjectName(QString::fromLatin1(entry.name));
         w->setGeometry(entry.rect);

@@ -25,9 +25,9 @@ void ensureTypeface() {
     }
 }
 
-const std::vector<ShapeSpec>& shapes() {
+const std::vector<ShapeEntry>& shapes() {
     using namespace colors;
-    static const std::vector<ShapeSpec> table = {
+    static const std::vector<ShapeEntry> table = {
         // name      left  top  width height  fill               outline
         {"Shape2", {25, 16, 903, 25}, kDarkBlue, kWhite},                // family-unit header bar
         {"Shape1", {25, 41, 903, 320}, kPanelBody, kPanelOutline},       // family-unit body
@@ -39,9 +39,9 @@ const std::vector<ShapeSpec>& shapes() {
     return table;
 }
 
-const std::vector<LabelSpec>& labels() {
+const std::vector<LabelEntry>& labels() {
     using L = LabelLook;
-    static const std::vector<LabelSpec> table = {
+    static const std::vector<LabelEntry> table = {
         {"Label20", "Nucleo Familiare", {41, 20, 127, 18}, L::Header},
         {"Label1", "Codice Nucleo", {42, 57, 77, 13}, L::Caption},
         {"Label2", "Denominazione Nucleo", {41, 110, 127, 13}, L::Caption},
@@ -69,12 +69,12 @@ const std::vector<LabelSpec>& labels() {
     return table;
 }
 
-const std::vector<ControlSpec>& controls() {
+const std::vector<ControlEntry>& controls() {
     using K = ControlKind;
     using F = Look;
     static const char* const N = "dsNUCLEO";
     static const char* const A = "dsANAGRAFICA";
-    static const std::vector<ControlSpec> table = {
+    static const std::vector<ControlEntry> table = {
         // Family-unit panel.
         // name              kind                source column / caption      left top  width height  look          upper  accessible name
         {"edtCodiceNucleo", K::DataLabel, N, "CODICE_NUCLEO", {42, 76, 97, 16}, F::Bold10Green, false, "Codice Nucleo"},
@@ -155,8 +155,8 @@ const QStringList& relationshipItems() {
     return items;
 }
 
-const std::vector<LookupSpec>& lookups() {
-    static const std::vector<LookupSpec> table = {
+const std::vector<LookupEntry>& lookups() {
+    static const std::vector<LookupEntry> table = {
         {"dbeComune", "dsCOMUNI", "Denominazione"},
         {"dbeNazNascita", "dsNAZIONI", "Nazione"},
         {"dbeCittadinanza", "dsNAZIONI", "Nazione"},

@@ -38,7 +38,7 @@ QFont windowFont(int pixelSize, bool bold = false);
 // has none under that name (the Wine fonts carry one).
 void ensureTypeface();
 
-struct ShapeSpec {
+struct ShapeEntry {
     const char* name;
     QRect rect;
     QColor fill;
@@ -51,7 +51,7 @@ enum class LabelLook {
     Warning,  // 8 pt bold, red
 };
 
-struct LabelSpec {
+struct LabelEntry {
     const char* name;
     const char* caption;
     QRect rect;
@@ -67,7 +67,7 @@ enum class Look {
     Bold8WindowText,
 };
 
-struct ControlSpec {
+struct ControlEntry {
     const char* name;
     ControlKind kind;
     const char* dataSource;  // bound controls, grids and navigators
@@ -78,9 +78,9 @@ struct ControlSpec {
     const char* accessibleName;  // null: the button's caption
 };
 
-const std::vector<ShapeSpec>& shapes();
-const std::vector<LabelSpec>& labels();
-const std::vector<ControlSpec>& controls();
+const std::vector<ShapeEntry>& shapes();
+const std::vector<LabelEntry>& labels();
+const std::vector<ControlEntry>& controls();
 // The tab stops in the order Tab walks them.
 const QStringList& tabOrder();
 
@@ -89,12 +89,12 @@ const QStringList& sexItems();
 const QStringList& relationshipItems();
 
 // Lookup lists: the list data source and its key (= displayed) column.
-struct LookupSpec {
+struct LookupEntry {
     const char* control;
     const char* listSource;
     const char* keyColumn;
 };
-const std::vector<LookupSpec>& lookups();
+const std::vector<LookupEntry>& lookups();
 
 // Columns of the two grids.
 std::vector<GridColumn> familyGridColumns();  // DBGrid2
