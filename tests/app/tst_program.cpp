@@ -3,14 +3,13 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
 #include "app/Program.h"
 #include "data/DataModule.h"
+#include "data/DataTestSupport.h"
 #include "data/Error.h"
 #include "data/Schema.h"
 #include "support/ScriptedDialogs.h"
@@ -38,37 +37,36 @@ struct RuntimeFolder {
 
 QList<bool> buttonStates(const TfrmMain& w) {
     QList<bool> states;
-    for (const auto* b : w.commandButtons()) states << b->isEnabled();
+    for (const auto* b : w.commandButtons())
+        states << b->isEnabled();
     return states;
 }
 
 // Browsing: every button but the two "Annulla" and the two "Salva".
-const QList<bool> kBrowsing{true, true, false, false, true, true, true, false, false, true, true, true};
-const QList<bool> kAllEnabled{true, true, true, true, true, true, true, true, true, true, true, true};
+const QList<bool> kBrowsing{true, true,  false, false, true, true,
+                            true, false, false, true,  true, true};
 
 }  // namespace
 
 class tst_program : public QObject {
     Q_OBJECT
 private slots:
-    void errorBoxTextFollowsTheRule();
-    void applicationTitleComesFromTheProgramFile();
+    void errorBoxAndApplicationTitleTexts();
+    void missingDatabaseIsReportedBeforeTheWindowAndNothingIsCreated_data();
     void missingDatabaseIsReportedBeforeTheWindowAndNothingIsCreated();
     void missingReferenceTableLeavesTheLaterTablesClosed();
     void startsOnAReadyDatabaseAndChiudiProgrammaEndsWithStatusZero();
-    void closeButtonEndsWithStatusZeroAfterAFailedStart();
-    void codesDifferBetweenRuns();
 };
 
-void tst_program::errorBoxTextFollowsTheRule() {
-    QCOMPARE(errorBoxText(QStringLiteral("Tabella mancante")), QStringLiteral("Tabella mancante."));
-    QCOMPARE(errorBoxText(QStringLiteral("Errore 42")), QStringLiteral("Errore 42."));
-    QCOMPARE(errorBoxText(QStringLiteral("Finito.")), QStringLiteral("Finito."));
-    QCOMPARE(errorBoxText(QStringLiteral("(Null) into type (OleStr)")),
-             QStringLiteral("(Null) into type (OleStr)"));
+void tst_program::errorBoxAndApplicationTitleTexts() {
+    const auto box = [](const char* text) { return errorBoxText(QString::fromLatin1(text)); };
+    QCOMPARE(box("Tabella mancante"), QStringLiteral("Tabella mancante."));
+    QCOMPARE(box("Errore 42"), QStringLiteral("Errore 42."));
+    QCOMPARE(box("Finito."), QStringLiteral("Finito."));
+    QCOMPARE(box("(Null) into type (OleStr)"), QStringLiteral("(Null) into type (OleStr)"));
     // "-" (U+002D) and "." (U+002E) are not above U+002E; "/" is.
-    QCOMPARE(errorBoxText(QStringLiteral("a -")), QStringLiteral("a -"));
-    QCOMPARE(errorBoxText(QStringLiteral("a/")), QStringLiteral("a/."));
+    QCOMPARE(box("a -"), QStringLiteral("a -"));
+    QCOMPARE(box("a/"), QStringLiteral("a/."));
     QCOMPARE(errorBoxText(QString()), QString());
 
     // The innermost error with a message wins; empty inner messages are passed over.
@@ -86,67 +84,72 @@ void tst_program::errorBoxTextFollowsTheRule() {
     QCOMPARE(dialogs.shown[0].icon, DialogIcon::Error);
     QCOMPARE(dialogs.shown[0].buttons, QList<DialogButton>{DialogButton::Ok});
     QCOMPARE(dialogs.shown[0].title, applicationTitle());
+
+    const auto title = [](const char* path) {
+        return applicationTitleFromPath(QString::fromLatin1(path));
+    };
+    QCOMPARE(title("/opt/marvesa/bin/marvesa"), QStringLiteral("Marvesa"));
+    QCOMPARE(title("C:/Programmi/MARVESA.EXE"), QStringLiteral("Marvesa"));
+    QCOMPARE(title("/x/MarVesa.v2.exe"), QStringLiteral("Marvesa"));
+    QCOMPARE(title("/x/tst_program"), QStringLiteral("Tst_program"));
 }
 
-void tst_program::applicationTitleComesFromTheProgramFile() {
-    QCOMPARE(applicationTitleFromPath(QStringLiteral("/opt/marvesa/bin/marvesa")), QStringLiteral("Marvesa"));
-    QCOMPARE(applicationTitleFromPath(QStringLiteral("C:/Programmi/MARVESA.EXE")), QStringLiteral("Marvesa"));
-    QCOMPARE(applicationTitleFromPath(QStringLiteral("/x/MarVesa.v2.exe")), QStringLiteral("Marvesa"));
-    QCOMPARE(applicationTitleFromPath(QStringLiteral("/x/tst_program")), QStringLiteral("Tst_program"));
+void tst_program::missingDatabaseIsReportedBeforeTheWindowAndNothingIsCreated_data() {
+    QTest::addColumn<bool>("closeBox");
+    QTest::newRow("Chiudi Programma") << false;
+    QTest::newRow("close box") << true;
 }
 
 void tst_program::missingDatabaseIsReportedBeforeTheWindowAndNothingIsCreated() {
+    QFETCH(bool, closeBox);
     RuntimeFolder runtime;
     test::ScriptedDialogs dialogs;
     QList<bool> windowVisibleAtBox;
     dialogs.onAsk = [&](const DialogRequest&) {
         windowVisibleAtBox << (frmMain && frmMain->isVisible());
     };
-    {
-        Program program;
-        program.start(TdmMarvesa::databasePath());
+    QTimer::singleShot(0, [&] {
         QCOMPARE(dialogs.shown.size(), 1);
         QCOMPARE(windowVisibleAtBox, QList<bool>{false});
-        const DialogRequest& box = dialogs.shown[0];
+        const DialogRequest box = dialogs.shown[0];
         QCOMPARE(box.icon, DialogIcon::Error);
         QCOMPARE(box.title, applicationTitle());
-        QVERIFY2(box.text.contains(QDir::toNativeSeparators(QFileInfo(runtime.database()).absoluteFilePath())),
-                 qPrintable(box.text));
+        const QString database = QFileInfo(runtime.database()).absoluteFilePath();
+        QVERIFY2(box.text.contains(QDir::toNativeSeparators(database)), qPrintable(box.text));
         QVERIFY(box.text.endsWith(QLatin1Char('.')));
         QVERIFY(!QFileInfo::exists(runtime.database()));
 
         // The window shows, empty, with all twelve buttons enabled.
-        TfrmMain* w = program.window();
-        QVERIFY(w->isVisible());
-        QCOMPARE(w->windowTitle(), QStringLiteral("Gestione Emergenza Marvesa"));
-        QCOMPARE(buttonStates(*w), kAllEnabled);
-        QCOMPARE(program.dataModule()->TBL_NUCLEO.state(), dsInactive);
-        QVERIFY(w->edtDescNucleo->text().isEmpty());
+        QVERIFY(frmMain->isVisible());
+        QCOMPARE(frmMain->windowTitle(), QStringLiteral("Gestione Emergenza Marvesa"));
+        QCOMPARE(buttonStates(*frmMain), QList<bool>(12, true));
+        QCOMPARE(dmMarvesa->TBL_NUCLEO.state(), dsInactive);
+        QVERIFY(frmMain->edtDescNucleo->text().isEmpty());
 
         // A command on the closed table fails with the data layer's error.
         dialogs.clear();
-        w->btnNewNucleo->click();
+        frmMain->btnNewNucleo->click();
         QCOMPARE(dialogs.texts(),
-                 QStringList{QStringLiteral("TBL_NUCLEO: Cannot perform this operation on a closed dataset.")});
-        // "Chiudi Programma" still ends the program normally.
+                 QStringList{QStringLiteral("TBL_NUCLEO: Cannot perform this operation on a closed "
+                                            "dataset.")});
         dialogs.clear();
-        w->btnExit->click();
-        QVERIFY(dialogs.shown.isEmpty());
-    }
+    });
+    // Either way of ending still ends the program normally, asking nothing.
+    QTimer::singleShot(0, [&] {
+        if (closeBox)
+            frmMain->close();
+        else
+            frmMain->btnExit->click();
+    });
+    QCOMPARE(runProgram(TdmMarvesa::databasePath()), 0);
+    QVERIFY(dialogs.shown.isEmpty());
     QVERIFY(!QFileInfo::exists(runtime.database()));
 }
 
 void tst_program::missingReferenceTableLeavesTheLaterTablesClosed() {
     RuntimeFolder runtime;
     runtime.createDatabase();
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("drop"));
-        db.setDatabaseName(runtime.database());
-        QVERIFY(db.open());
-        QVERIFY(QSqlQuery(db).exec(QStringLiteral("DROP TABLE TBL_SYS_COMUNI")));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("drop"));
+    test::Sql(runtime.database()).exec(QStringLiteral("DROP TABLE TBL_SYS_COMUNI"));
 
     test::ScriptedDialogs dialogs;
     Program program;
@@ -158,7 +161,8 @@ void tst_program::missingReferenceTableLeavesTheLaterTablesClosed() {
     QCOMPARE(dm.TBL_NAZIONI.state(), dsInactive);
     QCOMPARE(dm.TBL_EXPORT.state(), dsInactive);
     QCOMPARE(dialogs.shown.size(), 1);
-    QVERIFY2(dialogs.shown[0].text.contains(QStringLiteral("TBL_SYS_COMUNI")), qPrintable(dialogs.shown[0].text));
+    QVERIFY2(dialogs.shown[0].text.contains(QStringLiteral("TBL_SYS_COMUNI")),
+             qPrintable(dialogs.shown[0].text));
     QCOMPARE(buttonStates(*program.window()), kBrowsing);
 }
 
@@ -166,11 +170,22 @@ void tst_program::startsOnAReadyDatabaseAndChiudiProgrammaEndsWithStatusZero() {
     RuntimeFolder runtime;
     runtime.createDatabase();
     test::ScriptedDialogs dialogs;
+    const auto drawCodes = [](TfrmMain& w) {
+        QStringList drawn;
+        for (int i = 0; i < 5; ++i) {
+            w.btnNewNucleo->click();
+            drawn << w.edtCodiceNucleo->caption();
+            w.btnAnnNucleo->click();
+        }
+        return drawn;
+    };
+    QStringList codes;
     QTimer::singleShot(0, [&] {
         QVERIFY(frmMain && frmMain->isVisible());
         QCOMPARE(frmMain->size(), QSize(951, 737));
         QCOMPARE(frmMain->minimumSize(), frmMain->maximumSize());
         QCOMPARE(buttonStates(*frmMain), kBrowsing);
+        codes = drawCodes(*frmMain);
         // "Chiudi Programma" asks nothing; the tables are closed by the
         // command itself, before the loop ends.
         frmMain->btnExit->click();
@@ -179,44 +194,15 @@ void tst_program::startsOnAReadyDatabaseAndChiudiProgrammaEndsWithStatusZero() {
     });
     QCOMPARE(runProgram(TdmMarvesa::databasePath()), 0);
     QVERIFY(dialogs.shown.isEmpty());
-}
 
-void tst_program::closeButtonEndsWithStatusZeroAfterAFailedStart() {
-    RuntimeFolder runtime;  // no database
-    test::ScriptedDialogs dialogs;
-    bool visible = false;
-    QTimer::singleShot(0, [&] {
-        visible = frmMain && frmMain->isVisible();
-        frmMain->close();
-    });
-    QCOMPARE(runProgram(TdmMarvesa::databasePath()), 0);
-    QVERIFY(visible);
-    QCOMPARE(dialogs.shown.size(), 1);
-    QCOMPARE(dialogs.shown[0].icon, DialogIcon::Error);
-    QVERIFY(!QFileInfo::exists(runtime.database()));
-}
-
-void tst_program::codesDifferBetweenRuns() {
-    RuntimeFolder runtime;
-    runtime.createDatabase();
-    test::ScriptedDialogs dialogs;
-    auto codes = [] {
-        Program p;
-        p.start(TdmMarvesa::databasePath());
-        QStringList drawn;
-        for (int i = 0; i < 5; ++i) {
-            p.window()->btnNewNucleo->click();
-            drawn << p.window()->edtCodiceNucleo->caption();
-            p.window()->btnAnnNucleo->click();
-        }
-        return drawn;
-    };
-    const QStringList a = codes();
+    // The next run draws other family codes.
+    QCOMPARE(codes.size(), 5);
+    for (const QString& c : codes)
+        QVERIFY(c.startsWith(QStringLiteral("QX")));
     QTest::qWait(2);
-    const QStringList b = codes();
-    QCOMPARE(a.size(), 5);
-    for (const QString& c : a) QVERIFY(c.startsWith(QStringLiteral("QX")));
-    QVERIFY(a != b);
+    Program next;
+    next.start(TdmMarvesa::databasePath());
+    QVERIFY(drawCodes(*next.window()) != codes);
 }
 
 QTEST_MAIN(tst_program)

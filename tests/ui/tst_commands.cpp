@@ -5,16 +5,14 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <QSet>
-#include <QSqlDatabase>
-#include <QSqlRecord>
 #include <QToolButton>
 #include <QtTest>
 
+#include "DataTestSupport.h"
 #include "data/Error.h"
 #include "data/FamilyCode.h"
 #include "data/Random.h"
 #include "export/FileOpener.h"
-#include "DataTestSupport.h"
 #include "support/TestApplication.h"
 #include "ui/Commands.h"
 #include "ui/WindowFixture.h"
@@ -26,8 +24,12 @@ namespace {
 
 const QString kTitle = QStringLiteral("Gestione Emergenza Marvesa");
 const QString kMissing = QStringLiteral("I seguenti Campi sono Obbligatori\r\r");
+const QString kNucleo = QStringLiteral("TBL_NUCLEO");
+const QString kMembers = QStringLiteral("TBL_ANAGRAFICA");
 
-void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+void click(QWidget* button) {
+    QTest::mouseClick(button, Qt::LeftButton);
+}
 
 // Types into a control after clicking into it, as the operator does.
 void typeInto(QWidget* control, const QString& text) {
@@ -42,36 +44,33 @@ public:
     QStringList opened;
     bool fail = false;
     void open(const QString& path) override {
-        if (fail) throw Error(QStringLiteral("Nessuna applicazione ha potuto aprire il foglio di calcolo"));
+        if (fail)
+            throw Error(
+                QStringLiteral("Nessuna applicazione ha potuto aprire il foglio di calcolo"));
         opened << path;
     }
 };
 
-// Fills the family-unit fields of a new or edited family unit.
-void fillFamily(TfrmMain& w, const QString& description) {
-    typeInto(w.edtDescNucleo, description);
-    typeInto(w.dbeOspite, QStringLiteral("mario bianchi"));
-    typeInto(w.dbeComune, QStringLiteral("Udine"));
-    typeInto(w.dbeIndirizzo, QStringLiteral("via roma 1"));
-    typeInto(w.dbeTelefono, QStringLiteral("0432 111222"));
-}
-
-// Fills every member field, the surname last so a test can leave some out.
-void fillMember(TfrmMain& w, const QString& surname) {
-    typeInto(w.dbeNome, QStringLiteral("olena"));
-    typeInto(w.dbeSesso, QStringLiteral("F"));
-    typeInto(w.dbeDataNascita, QStringLiteral("12/05/1984"));
-    typeInto(w.dbeNazNascita, QStringLiteral("Ucraina"));
-    typeInto(w.dbeCittadinanza, QStringLiteral("Ucraina"));
-    typeInto(w.dbeParentela, QStringLiteral("Coniuge"));
-    typeInto(w.dbeDataIngresso, QStringLiteral("04/03/2022"));
-    typeInto(w.dbeFrontiera, QStringLiteral("polonia"));
-    if (!surname.isEmpty()) typeInto(w.dbeCognome, surname);
+// Fills the member fields but those in `leaveOut`, the surname last.
+void fillMember(TfrmMain& w, const QList<QWidget*>& leaveOut = {}) {
+    const QList<QPair<QWidget*, const char*>> fields{{w.dbeNome, "olena"},
+                                                     {w.dbeSesso, "F"},
+                                                     {w.dbeDataNascita, "12/05/1984"},
+                                                     {w.dbeNazNascita, "Ucraina"},
+                                                     {w.dbeCittadinanza, "Ucraina"},
+                                                     {w.dbeParentela, "Coniuge"},
+                                                     {w.dbeDataIngresso, "04/03/2022"},
+                                                     {w.dbeFrontiera, "polonia"},
+                                                     {w.dbeCognome, "kovalenko"}};
+    for (const auto& [control, text] : fields)
+        if (!leaveOut.contains(control))
+            typeInto(control, QString::fromUtf8(text));
 }
 
 QByteArray fileHash(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return QByteArray();
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
     return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
 }
 
@@ -87,7 +86,7 @@ private slots:
         WindowFixture f;
         TfrmMain& w = f.w();
         Sql sql(f.path);
-        const int before = sql.count(QStringLiteral("TBL_NUCLEO"));
+        const int before = sql.count(kNucleo);
 
         click(w.btnNewNucleo);
         QCOMPARE(f.nucleo().state(), dsInsert);
@@ -98,52 +97,11 @@ private slots:
         QCOMPARE(f.members().recordCount(), 0);  // no members while inserting
         QVERIFY(!w.btnExit->isEnabled() && !w.btnExport->isEnabled());
 
-        fillFamily(w, QStringLiteral("  famiglia test  "));
-        click(w.btnSaveNucleo);
-        QVERIFY2(f.dialogs.shown.isEmpty(), qPrintable(f.dialogs.texts().join(QLatin1Char('|'))));
-        QCOMPARE(f.nucleo().state(), dsBrowse);
-        QCOMPARE(sql.count(QStringLiteral("TBL_NUCLEO")), before + 1);
-        QCOMPARE(sql.row(QStringLiteral("SELECT CODICE_NUCLEO, DENOMINAZIONE, NOME_OSPITANTE, COMUNE, "
-                                        "INDIRIZZO, TELEFONO, TERMINE_ALLOGGIO FROM TBL_NUCLEO "
-                                        "ORDER BY ID_NUCLEO DESC LIMIT 1")),
-                 code + QStringLiteral("|FAMIGLIA TEST|MARIO BIANCHI|Udine|VIA ROMA 1|0432 111222|<NULL>"));
-        QCOMPARE(w.edtCodiceNucleo->caption(), code);
-
-        // "Modifica" then "Salva" keeps the code.
-        click(w.btnEditNucleo);
-        QCOMPARE(f.nucleo().state(), dsEdit);
-        QCOMPARE(focused(), w.edtDescNucleo);
-        QCOMPARE(w.edtCodiceNucleo->caption(), code);
-        QTest::keyClicks(w.edtDescNucleo, QStringLiteral(" bis"));
-        click(w.btnSaveNucleo);
-        QCOMPARE(f.nucleo().state(), dsBrowse);
-        QCOMPARE(sql.one(QStringLiteral("SELECT CODICE_NUCLEO || '|' || DENOMINAZIONE FROM TBL_NUCLEO "
-                                          "ORDER BY ID_NUCLEO DESC LIMIT 1"))
-                     .toString(),
-                 code + QStringLiteral("|FAMIGLIA TEST BIS"));
-
-        // "Crea Nucleo" then "Annulla" stores nothing and shows the current code again.
-        click(w.btnNewNucleo);
-        QVERIFY(w.edtCodiceNucleo->caption() != code);
-        typeInto(w.edtDescNucleo, QStringLiteral("da non salvare"));
-        click(w.btnAnnNucleo);
-        QCOMPARE(f.nucleo().state(), dsBrowse);
-        QCOMPARE(w.edtCodiceNucleo->caption(), code);
-        QCOMPARE(sql.count(QStringLiteral("TBL_NUCLEO")), before + 1);
-        QVERIFY(f.dialogs.shown.isEmpty());
-    }
-
-    void requiredFieldsOfAFamilyUnit() {
-        WindowFixture f;
-        TfrmMain& w = f.w();
-        Sql sql(f.path);
-        const int before = sql.count(QStringLiteral("TBL_NUCLEO"));
-
-        // Description and telephone missing.
-        click(w.btnNewNucleo);
-        typeInto(w.dbeOspite, QStringLiteral("ospite"));
+        // Description and telephone missing: the box, and nothing else
+        // happens (still inserting, everything typed kept).
+        typeInto(w.dbeOspite, QStringLiteral("mario bianchi"));
         typeInto(w.dbeComune, QStringLiteral("Udine"));
-        typeInto(w.dbeIndirizzo, QStringLiteral("via"));
+        typeInto(w.dbeIndirizzo, QStringLiteral("via roma 1"));
         click(w.btnSaveNucleo);
         QCOMPARE(f.dialogs.shown.size(), 1);
         const DialogRequest box = f.dialogs.shown[0];
@@ -151,34 +109,50 @@ private slots:
         QCOMPARE(box.title, kTitle);
         QCOMPARE(box.icon, DialogIcon::Information);
         QCOMPARE(box.buttons, QList<DialogButton>{DialogButton::Ok});
-        // Nothing else happens: still inserting, everything typed kept.
         QCOMPARE(f.nucleo().state(), dsInsert);
-        QCOMPARE(w.dbeOspite->text(), QStringLiteral("OSPITE"));
+        QCOMPARE(w.dbeOspite->text(), QStringLiteral("MARIO BIANCHI"));
         QVERIFY(!w.btnExit->isEnabled());
 
         // A description of blanks becomes empty on leaving and is missing.
         f.dialogs.clear();
         typeInto(w.edtDescNucleo, QStringLiteral("    "));
-        typeInto(w.dbeTelefono, QStringLiteral("123"));
+        typeInto(w.dbeTelefono, QStringLiteral("0432 111222"));
         click(w.btnSaveNucleo);
         QCOMPARE(w.edtDescNucleo->text(), QString());
-        QCOMPARE(f.dialogs.texts(), QStringList{kMissing + QStringLiteral("Descrizione Nucleo\r\r")});
-        click(w.btnAnnNucleo);
+        QCOMPARE(f.dialogs.texts(),
+                 QStringList{kMissing + QStringLiteral("Descrizione Nucleo\r\r")});
 
-        // A municipality never chosen.
+        // Complete: stored with the drawn code, the texts trimmed.
         f.dialogs.clear();
+        typeInto(w.edtDescNucleo, QStringLiteral("  famiglia test  "));
+        click(w.btnSaveNucleo);
+        QCOMPARE(f.dialogs.texts(), QStringList());
+        QCOMPARE(f.nucleo().state(), dsBrowse);
+        QCOMPARE(sql.count(kNucleo), before + 1);
+        QCOMPARE(sql.row(QStringLiteral(
+                     "SELECT CODICE_NUCLEO, DENOMINAZIONE, NOME_OSPITANTE, COMUNE, INDIRIZZO, "
+                     "TELEFONO, TERMINE_ALLOGGIO FROM TBL_NUCLEO ORDER BY ID_NUCLEO DESC LIMIT 1")),
+                 code + QStringLiteral(
+                            "|FAMIGLIA TEST|MARIO BIANCHI|Udine|VIA ROMA 1|0432 111222|<NULL>"));
+        QCOMPARE(w.edtCodiceNucleo->caption(), code);
+
+        // A municipality never chosen is missing; "Annulla" then stores
+        // nothing and shows the current code again.
         click(w.btnNewNucleo);
-        typeInto(w.edtDescNucleo, QStringLiteral("d"));
+        QVERIFY(w.edtCodiceNucleo->caption() != code);
+        typeInto(w.edtDescNucleo, QStringLiteral("da non salvare"));
         typeInto(w.dbeOspite, QStringLiteral("o"));
         typeInto(w.dbeIndirizzo, QStringLiteral("i"));
         typeInto(w.dbeTelefono, QStringLiteral("1"));
         click(w.btnSaveNucleo);
-        QCOMPARE(f.dialogs.texts(), QStringList{kMissing + QStringLiteral("Comune\r\r")});
         click(w.btnAnnNucleo);
-        QCOMPARE(sql.count(QStringLiteral("TBL_NUCLEO")), before);
+        QCOMPARE(f.dialogs.texts(), QStringList{kMissing + QStringLiteral("Comune\r\r")});
+        QCOMPARE(f.nucleo().state(), dsBrowse);
+        QCOMPARE(w.edtCodiceNucleo->caption(), code);
+        QCOMPARE(sql.count(kNucleo), before + 1);
     }
 
-    void requiredFieldsOfAMember() {
+    void membersAndTheirRequiredFields() {
         WindowFixture f;
         TfrmMain& w = f.w();
         Sql sql(f.path);
@@ -188,74 +162,61 @@ private slots:
         QCOMPARE(f.members().state(), dsInsert);
         QCOMPARE(focused(), w.dbeCognome);
         QCOMPARE(w.dbeNucleoAnag->caption(), QStringLiteral("QX100"));
-        typeInto(w.dbeNome, QStringLiteral("olena"));
-        typeInto(w.dbeDataNascita, QStringLiteral("12/05/1984"));
-        typeInto(w.dbeNazNascita, QStringLiteral("Ucraina"));
-        typeInto(w.dbeCittadinanza, QStringLiteral("Ucraina"));
-        typeInto(w.dbeParentela, QStringLiteral("Coniuge"));
-        typeInto(w.dbeFrontiera, QStringLiteral("polonia"));
+        fillMember(w, {w.dbeCognome, w.dbeSesso, w.dbeDataIngresso});
         click(w.btnSaveAnag);
-        QCOMPARE(f.dialogs.shown.size(), 1);
-        QCOMPARE(f.dialogs.shown[0].text,
-                 kMissing + QStringLiteral("Cognome\r\rSesso\r\rData Ingresso\r\r"));
-        QCOMPARE(f.dialogs.shown[0].icon, DialogIcon::Information);
-        QCOMPARE(f.dialogs.shown[0].title, kTitle);
+        QCOMPARE(f.dialogs.texts(),
+                 QStringList{kMissing + QStringLiteral("Cognome\r\rSesso\r\rData Ingresso\r\r")});
         QCOMPARE(f.members().state(), dsInsert);
         QCOMPARE(w.dbeDataNascita->text(), QStringLiteral("12/05/1984"));
-        click(w.btnAnagAnnulla);
-        QCOMPARE(f.members().state(), dsBrowse);
 
-        // A family unit whose telephone is blank blocks every member "Salva".
-        f.nucleo().edit();
-        f.nucleo().setFieldValue(QStringLiteral("TELEFONO"), Value::text(QStringLiteral(" ")));
-        f.nucleo().post();
+        // Complete, the member carries its family unit's code and host data
+        // and stays current.
         f.dialogs.clear();
-        click(w.btnNewAnag);
-        fillMember(w, QStringLiteral("kovalenko"));
+        typeInto(w.dbeSesso, QStringLiteral("F"));
+        typeInto(w.dbeDataIngresso, QStringLiteral("04/03/2022"));
+        typeInto(w.dbeCognome, QStringLiteral("kovalenko"));
         click(w.btnSaveAnag);
-        QCOMPARE(f.dialogs.texts(), QStringList{kMissing + QStringLiteral("Telefono\r\r")});
-        click(w.btnAnagAnnulla);
-        QCOMPARE(sql.count(QStringLiteral("TBL_ANAGRAFICA"), QStringLiteral("COGNOME = 'KOVALENKO'")), 0);
-    }
-
-    void membersCarryTheirFamilyUnitsCodeAndHostData() {
-        WindowFixture f;
-        TfrmMain& w = f.w();
-        Sql sql(f.path);
-
-        click(w.btnNewAnag);
-        fillMember(w, QStringLiteral("kovalenko"));
-        click(w.btnSaveAnag);
-        QVERIFY2(f.dialogs.shown.isEmpty(), qPrintable(f.dialogs.texts().join(QLatin1Char('|'))));
+        QCOMPARE(f.dialogs.texts(), QStringList());
         QCOMPARE(f.members().state(), dsBrowse);
-        QCOMPARE(w.dbeCognome->text(), QStringLiteral("KOVALENKO"));  // the stored member stays current
+        QCOMPARE(w.dbeCognome->text(), QStringLiteral("KOVALENKO"));
         QCOMPARE(sql.row(QStringLiteral(
-                     "SELECT CODICE_NUCLEO, NOME_OSPITANTE, COMUNE, INDIRIZZO, TELEFONO, TERMINE_ALLOGGIO, "
-                     "SESSO, DATA_NASCITA, DATA_INGRESSO, GRADO_PARENTELA, FRONTIERA "
-                     "FROM TBL_ANAGRAFICA WHERE COGNOME = 'KOVALENKO'")),
+                     "SELECT CODICE_NUCLEO, NOME_OSPITANTE, COMUNE, INDIRIZZO, TELEFONO, "
+                     "TERMINE_ALLOGGIO, SESSO, DATA_NASCITA, DATA_INGRESSO, GRADO_PARENTELA, "
+                     "FRONTIERA FROM TBL_ANAGRAFICA WHERE COGNOME = 'KOVALENKO'")),
                  QStringLiteral("QX100|MARIO BIANCHI |Abano Terme|VIA ROMA 1|049 123456|<NULL>|F|"
                                 "1984-05-12T00:00:00|2022-03-04T00:00:00|Coniuge|POLONIA"));
 
-        // Changing the host later leaves the stored member's copy alone.
+        // Changing the host later ("Modifica", then "Salva", which keeps the
+        // code) leaves the stored member's copy alone; inner blanks stay.
         click(w.btnEditNucleo);
+        QCOMPARE(f.nucleo().state(), dsEdit);
+        QCOMPARE(focused(), w.edtDescNucleo);
+        QCOMPARE(w.edtCodiceNucleo->caption(), QStringLiteral("QX100"));
         typeInto(w.dbeOspite, QStringLiteral(" nuovo"));
         click(w.btnSaveNucleo);
-        QVERIFY(f.dialogs.shown.isEmpty());
-        QCOMPARE(sql.one(QStringLiteral("SELECT NOME_OSPITANTE FROM TBL_NUCLEO WHERE CODICE_NUCLEO = 'QX100'"))
-                     .toString(),
-                 QStringLiteral("MARIO BIANCHI  NUOVO"));  // inner blanks stay
-        QCOMPARE(sql.one(QStringLiteral("SELECT NOME_OSPITANTE FROM TBL_ANAGRAFICA WHERE COGNOME = 'KOVALENKO'"))
-                     .toString(),
+        QCOMPARE(f.dialogs.texts(), QStringList());
+        QCOMPARE(sql.row(QStringLiteral("SELECT NOME_OSPITANTE FROM TBL_NUCLEO "
+                                        "WHERE CODICE_NUCLEO = 'QX100'")),
+                 QStringLiteral("MARIO BIANCHI  NUOVO"));
+        QCOMPARE(sql.row(QStringLiteral("SELECT NOME_OSPITANTE FROM TBL_ANAGRAFICA "
+                                        "WHERE COGNOME = 'KOVALENKO'")),
                  QStringLiteral("MARIO BIANCHI "));
+
+        // A family unit whose telephone is blank blocks every member "Salva".
+        change(f.nucleo(), "TELEFONO", " ");
+        click(w.btnNewAnag);
+        fillMember(w, {});
+        click(w.btnSaveAnag);
+        QCOMPARE(f.dialogs.texts(), QStringList{kMissing + QStringLiteral("Telefono\r\r")});
+        click(w.btnAnagAnnulla);
+        QCOMPARE(f.members().state(), dsBrowse);
+        QCOMPARE(sql.count(kMembers, QStringLiteral("COGNOME = 'KOVALENKO'")), 1);
     }
 
-    void noticesWithoutFamilyUnitOrMember() {
+    void noticesOnAnEmptyDatabase() {
         WindowFixture f(false);
-        {
-            Sql sql(f.path);
-            sql.exec(QStringLiteral("DELETE FROM TBL_ANAGRAFICA"));
-            sql.exec(QStringLiteral("DELETE FROM TBL_NUCLEO"));
-        }
+        Sql(f.path).exec(QStringLiteral("DELETE FROM TBL_ANAGRAFICA"));
+        Sql(f.path).exec(QStringLiteral("DELETE FROM TBL_NUCLEO"));
         f.dm->DataModuleCreate(f.path);
         TfrmMain& w = f.w();
 
@@ -268,41 +229,57 @@ private slots:
         QCOMPARE(box.title, applicationTitle());
         QCOMPARE(f.members().state(), dsBrowse);
 
+        // "Modifica" of the member panel with no member; its "Elimina" asks
+        // nothing and deletes nothing.
+        f.dialogs.clear();
+        click(w.btnEditAnag);
+        QCOMPARE(f.dialogs.texts(), QStringList{QStringLiteral("Nessun Familiare Inserito")});
+        QCOMPARE(f.dialogs.shown[0].icon, DialogIcon::None);
+        QCOMPARE(f.members().state(), dsBrowse);
+        f.dialogs.clear();
+        click(w.btnDelAnag);
+        QVERIFY(f.dialogs.shown.isEmpty());
+
         // "Elimina" of a family unit with none at all: the code is read as
         // text and the NULL conversion fails; nothing is deleted.
         f.dialogs.clear();
         f.dialogs.answerNext(DialogButton::Yes);
         click(w.btnEliminaNucleo);
         QCOMPARE(f.dialogs.texts(),
-                 (QStringList{QStringLiteral("La procedura Cancellerà il Codice Nucleo Familiare\r\re relativi Familiari"),
-                              QStringLiteral("Could not convert variant of type (Null) into type (OleStr)")}));
+                 (QStringList{QStringLiteral("La procedura Cancellerà il Codice Nucleo "
+                                             "Familiare\r\re relativi Familiari"),
+                              QStringLiteral("Could not convert variant of type (Null) into type "
+                                             "(OleStr)")}));
         QCOMPARE(f.dialogs.shown[1].icon, DialogIcon::Error);
+
+        // "Esporta" with nothing to export: the notice, no file, the button
+        // enabled again.
+        f.dialogs.clear();
+        QTemporaryDir exports;
+        RecordingOpener opener;
+        setExportServices({exports.path(), &opener});
+        click(w.btnExport);
+        QCOMPARE(f.dialogs.texts(), QStringList{QStringLiteral("Non ci sono Dati da Esporatare")});
+        QCOMPARE(f.dialogs.shown[0].icon, DialogIcon::None);
+        QVERIFY(f.dialogs.shown[0].centeredOnScreen);
+        QVERIFY(opener.opened.isEmpty());
+        QVERIFY(QDir(exports.path()).entryList(QDir::Files).isEmpty());
+        QVERIFY(w.btnExport->isEnabled());
+        setExportServices({});
     }
 
-    void memberCommandsOnAFamilyUnitWithoutMembers() {
+    void deletingAMemberAsksFirst() {
         WindowFixture f;
         TfrmMain& w = f.w();
-        f.nucleo().last();  // QX300, no members
-        QCOMPARE(f.members().recordCount(), 0);
-
-        click(w.btnEditAnag);
-        QCOMPARE(f.dialogs.texts(), QStringList{QStringLiteral("Nessun Familiare Inserito")});
-        QCOMPARE(f.dialogs.shown[0].icon, DialogIcon::None);
-        QCOMPARE(f.members().state(), dsBrowse);
-
-        f.dialogs.clear();
-        click(w.btnDelAnag);  // asks nothing, deletes nothing
-        QVERIFY(f.dialogs.shown.isEmpty());
-
-        // On a member: No keeps it, Yes deletes it.
-        f.nucleo().first();
+        // No keeps the member, Yes deletes it.
         QCOMPARE(f.members().recordCount(), 2);
         f.dialogs.answerNext(DialogButton::No);
         click(w.btnDelAnag);
         QCOMPARE(f.dialogs.shown.size(), 1);
         QCOMPARE(f.dialogs.shown[0].text, QStringLiteral("Procedere con la Cancellazione"));
         QCOMPARE(f.dialogs.shown[0].icon, DialogIcon::Question);
-        QCOMPARE(f.dialogs.shown[0].buttons, (QList<DialogButton>{DialogButton::Yes, DialogButton::No}));
+        QCOMPARE(f.dialogs.shown[0].buttons,
+                 (QList<DialogButton>{DialogButton::Yes, DialogButton::No}));
         QCOMPARE(f.members().recordCount(), 2);
         f.dialogs.answerNext(DialogButton::Yes);
         click(w.btnDelAnag);
@@ -320,13 +297,10 @@ private slots:
         WindowFixture f;
         TfrmMain& w = f.w();
         Sql sql(f.path);
-        // A third member for QX100.
-        f.members().insert();
-        f.members().setFieldValue(QStringLiteral("COGNOME"), Value::text(QStringLiteral("ROSSI")));
-        f.members().post();
+        add(f.members(), "COGNOME", "ROSSI");  // a third member for QX100
         QCOMPARE(f.members().recordCount(), 3);
-        const int families = sql.count(QStringLiteral("TBL_NUCLEO"));
-        const int members = sql.count(QStringLiteral("TBL_ANAGRAFICA"));
+        const int families = sql.count(kNucleo);
+        const int members = sql.count(kMembers);
 
         auto requestDelete = [&] {
             if (throughGrid) {
@@ -336,46 +310,22 @@ private slots:
                 click(w.btnEliminaNucleo);
             }
         };
-        const DialogButton no = throughGrid ? DialogButton::Cancel : DialogButton::No;
-        const DialogButton yes = throughGrid ? DialogButton::Ok : DialogButton::Yes;
-        f.dialogs.answerNext(no);
+        f.dialogs.answerNext(throughGrid ? DialogButton::Cancel : DialogButton::No);
         requestDelete();
         QCOMPARE(f.dialogs.shown.size(), 1);
-        QCOMPARE(sql.count(QStringLiteral("TBL_NUCLEO")), families);
+        QCOMPARE(sql.count(kNucleo), families);
         QCOMPARE(f.column(f.nucleo(), "CODICE_NUCLEO"), QStringLiteral("QX100"));
 
-        f.dialogs.answerNext(yes);
+        f.dialogs.answerNext(throughGrid ? DialogButton::Ok : DialogButton::Yes);
         requestDelete();
-        QCOMPARE(f.dialogs.shown.size(), 2);
-        QCOMPARE(sql.count(QStringLiteral("TBL_NUCLEO")), families - 1);
-        QCOMPARE(sql.count(QStringLiteral("TBL_ANAGRAFICA")), members - 3);
-        QCOMPARE(sql.count(QStringLiteral("TBL_ANAGRAFICA"), QStringLiteral("CODICE_NUCLEO = 'QX100'")), 0);
-        QCOMPARE(sql.count(QStringLiteral("TBL_ANAGRAFICA"), QStringLiteral("CODICE_NUCLEO = 'QX200'")), 1);
+        QCOMPARE(f.dialogs.shown.size(), 2);  // no error
+        QCOMPARE(sql.count(kNucleo), families - 1);
+        QCOMPARE(sql.count(kMembers), members - 3);
+        QCOMPARE(sql.count(kMembers, QStringLiteral("CODICE_NUCLEO = 'QX100'")), 0);
+        QCOMPARE(sql.count(kMembers, QStringLiteral("CODICE_NUCLEO = 'QX200'")), 1);
         // The family unit that followed is current, with its members.
         QCOMPARE(f.column(f.nucleo(), "CODICE_NUCLEO"), QStringLiteral("QX200"));
         QCOMPARE(w.dbeNome->text(), QStringLiteral("PIA"));
-        QCOMPARE(f.dialogs.shown.size(), 2);  // no error
-    }
-
-    void aFamilyUnitWithoutCodeCanBeDeleted() {
-        WindowFixture f;
-        TfrmMain& w = f.w();
-        Sql sql(f.path);
-        // "Crea Nucleo", something typed, then a move: stored without a code.
-        click(w.btnNewNucleo);
-        typeInto(w.edtDescNucleo, QStringLiteral("senza codice"));
-        clickGridRow(w.DBGrid2, 2);
-        QCOMPARE(f.nucleo().state(), dsBrowse);
-        QCOMPARE(sql.count(QStringLiteral("TBL_NUCLEO"), QStringLiteral("CODICE_NUCLEO IS NULL")), 1);
-        const int members = sql.count(QStringLiteral("TBL_ANAGRAFICA"));
-
-        f.nucleo().first();
-        while (!f.nucleo().fieldValue(QStringLiteral("CODICE_NUCLEO")).isNull()) f.nucleo().next();
-        f.dialogs.answerNext(DialogButton::Yes);
-        click(w.btnEliminaNucleo);
-        QCOMPARE(f.dialogs.shown.size(), 1);  // the question, no error
-        QCOMPARE(sql.count(QStringLiteral("TBL_NUCLEO"), QStringLiteral("CODICE_NUCLEO IS NULL")), 0);
-        QCOMPARE(sql.count(QStringLiteral("TBL_ANAGRAFICA")), members);
     }
 
     void drawnCodesAreNeverStoredOnes() {
@@ -389,12 +339,13 @@ private slots:
         sql.exec(QStringLiteral("BEGIN"));
         while (stored.size() < 5000) {
             const QString code = drawFamilyCode(nullptr);
-            if (stored.contains(code)) continue;
+            if (stored.contains(code))
+                continue;
             stored.insert(code);
             sql.exec(QStringLiteral("INSERT INTO TBL_NUCLEO (CODICE_NUCLEO) VALUES (?)"), {code});
         }
         sql.exec(QStringLiteral("COMMIT"));
-        QCOMPARE(sql.count(QStringLiteral("TBL_NUCLEO"), QStringLiteral("CODICE_NUCLEO LIKE 'QX%'")), 5000 + 3);
+        QCOMPARE(sql.count(kNucleo, QStringLiteral("CODICE_NUCLEO LIKE 'QX%'")), 5000 + 3);
         // ...then draw 10,000 from the same seed: the stored ones come first
         // and must all be drawn again.
         Random::seed(seed);
@@ -411,22 +362,23 @@ private slots:
         WindowFixture f;
         TfrmMain& w = f.w();
         Sql sql(f.path);
-        const int families = sql.count(QStringLiteral("TBL_NUCLEO"));
+        const int families = sql.count(kNucleo);
+        const int members = sql.count(kMembers);
 
         // "Crea Nucleo" with nothing typed, then a navigator move: abandoned.
         click(w.btnNewNucleo);
-        QTest::mouseClick(w.DBNavigator2->button(DBNavigator::Next), Qt::LeftButton);
+        click(w.DBNavigator2->button(DBNavigator::Next));
         QCOMPARE(f.nucleo().state(), dsBrowse);
-        QCOMPARE(sql.count(QStringLiteral("TBL_NUCLEO")), families);
+        QCOMPARE(sql.count(kNucleo), families);
         // With something typed: stored without checks and without a code.
         click(w.btnNewNucleo);
         typeInto(w.dbeOspite, QStringLiteral("solo ospite"));
         clickGridRow(w.DBGrid2, 0);
-        QCOMPARE(sql.count(QStringLiteral("TBL_NUCLEO")), families + 1);
-        QCOMPARE(sql.count(QStringLiteral("TBL_NUCLEO"),
-                           QStringLiteral("NOME_OSPITANTE = 'SOLO OSPITE' AND CODICE_NUCLEO IS NULL")),
+        QCOMPARE(f.nucleo().state(), dsBrowse);
+        QCOMPARE(sql.count(kNucleo), families + 1);
+        QCOMPARE(sql.count(kNucleo, QStringLiteral("NOME_OSPITANTE = 'SOLO OSPITE' AND "
+                                                   "CODICE_NUCLEO IS NULL")),
                  1);
-        QVERIFY(f.dialogs.shown.isEmpty());
 
         // A member edited with a change, then another family unit chosen:
         // stored as it is, without the host copy.
@@ -436,19 +388,28 @@ private slots:
         typeInto(w.dbeFrontiera, QStringLiteral(" est"));
         clickGridRow(w.DBGrid2, 1);
         QCOMPARE(f.members().state(), dsBrowse);
-        QCOMPARE(sql.one(QStringLiteral("SELECT FRONTIERA || '|' || ifnull(TELEFONO, '<NULL>') FROM TBL_ANAGRAFICA "
-                                          "WHERE NOME = 'ANNA'"))
-                     .toString(),
+        QCOMPARE(sql.row(QStringLiteral(
+                     "SELECT FRONTIERA, TELEFONO FROM TBL_ANAGRAFICA WHERE NOME = 'ANNA'")),
                  QStringLiteral("POLONIA EST|<NULL>"));
         // A new member with nothing typed is abandoned when the family unit moves.
-        const int members = sql.count(QStringLiteral("TBL_ANAGRAFICA"));
         f.nucleo().first();
         click(w.btnNewAnag);
         QCOMPARE(f.members().state(), dsInsert);
         clickGridRow(w.DBGrid2, f.nucleo().rowCount() - 1);
         QCOMPARE(f.members().state(), dsBrowse);
-        QCOMPARE(sql.count(QStringLiteral("TBL_ANAGRAFICA")), members);
-        QVERIFY2(f.dialogs.shown.isEmpty(), qPrintable(f.dialogs.texts().join(QLatin1Char('|'))));
+        QCOMPARE(sql.count(kMembers), members);
+        QCOMPARE(f.dialogs.texts(), QStringList());  // none since the start
+
+        // The family unit without a code can be deleted: it goes alone,
+        // with no error.
+        f.nucleo().first();
+        while (!f.nucleo().fieldValue(QStringLiteral("CODICE_NUCLEO")).isNull())
+            f.nucleo().next();
+        f.dialogs.answerNext(DialogButton::Yes);
+        click(w.btnEliminaNucleo);
+        QCOMPARE(f.dialogs.shown.size(), 1);
+        QCOMPARE(sql.count(kNucleo, QStringLiteral("CODICE_NUCLEO IS NULL")), 0);
+        QCOMPARE(sql.count(kMembers), members);
     }
 
     void exportThroughTheWindow() {
@@ -461,7 +422,7 @@ private slots:
         // The current rows move back to the first ones.
         f.nucleo().last();
         click(w.btnExport);
-        QVERIFY2(f.dialogs.shown.isEmpty(), qPrintable(f.dialogs.texts().join(QLatin1Char('|'))));
+        QCOMPARE(f.dialogs.texts(), QStringList());
         QCOMPARE(opener.opened.size(), 1);
         QVERIFY(QFileInfo::exists(opener.opened[0]));
         QCOMPARE(f.dm->TBL_EXPORT.recordCount(), 3);
@@ -474,6 +435,7 @@ private slots:
         click(w.btnExport);
         QCOMPARE(opener.opened.size(), 2);
         QVERIFY(opener.opened[0] != opener.opened[1]);
+        QCOMPARE(QDir(exports.path()).entryList(QDir::Files).size(), 2);
         QCOMPARE(fileHash(opener.opened[0]), first);
 
         // No application to open it: the error, the staging complete, the
@@ -487,26 +449,6 @@ private slots:
         click(w.btnEditNucleo);
         click(w.btnAnnNucleo);
         QVERIFY(w.btnExport->isEnabled());
-        setExportServices({});
-    }
-
-    void exportWithNothingToExport() {
-        WindowFixture f(false);
-        {
-            Sql sql(f.path);
-            sql.exec(QStringLiteral("DELETE FROM TBL_ANAGRAFICA"));
-        }
-        f.dm->DataModuleCreate(f.path);
-        QTemporaryDir exports;
-        RecordingOpener opener;
-        setExportServices({exports.path(), &opener});
-        click(f.w().btnExport);
-        QCOMPARE(f.dialogs.texts(), QStringList{QStringLiteral("Non ci sono Dati da Esporatare")});
-        QCOMPARE(f.dialogs.shown[0].icon, DialogIcon::None);
-        QVERIFY(f.dialogs.shown[0].centeredOnScreen);
-        QVERIFY(opener.opened.isEmpty());
-        QVERIFY(QDir(exports.path()).entryList(QDir::Files).isEmpty());
-        QVERIFY(f.w().btnExport->isEnabled());
         setExportServices({});
     }
 };
