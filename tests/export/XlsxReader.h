@@ -27,7 +27,7 @@ using CellKey = QPair<int, int>;  // row, column (from 1)
 
 // What the reader reports for one non-empty cell.
 struct ReadCell {
-    QString type;  // openpyxl's: "s" text, "d" date, "n" number...
+    QString type;   // openpyxl's: "s" text, "d" date, "n" number...
     QString value;  // as a spreadsheet shows it; dates as yyyy-mm-dd
     QString numberFormat;
     bool isDate = false;
@@ -36,7 +36,6 @@ struct ReadCell {
 struct ReadBook {
     QStringList sheets;
     bool isTemplate = false;  // by its content type, and to openpyxl
-    QJsonObject contentTypes;
     QMap<CellKey, ReadCell> cells;
 
     // Every cell as "<type>:<value>".
@@ -71,7 +70,6 @@ inline bool readXlsx(const QString& path, ReadBook& book) {
         book.sheets << s.toString();
     book.isTemplate = root.value(QStringLiteral("template")).toBool() &&
                       root.value(QStringLiteral("openpyxl_template")).toBool();
-    book.contentTypes = root.value(QStringLiteral("content_types")).toObject();
     for (const QJsonValue& v : root.value(QStringLiteral("cells")).toArray()) {
         const QJsonObject c = v.toObject();
         book.cells.insert(
@@ -88,17 +86,17 @@ inline bool readXlsx(const QString& path, ReadBook& book) {
 
 // Reads `path` into `book`: skips the test where python3 or openpyxl is
 // missing, fails it when the reader fails on the file.
-#define READ_OR_SKIP(path, book)                                                              \
-    do {                                                                                      \
-        if (!QFileInfo::exists(QString::fromLatin1(marvesa::test::Python)))                   \
-            QSKIP("/usr/bin/python3 is missing: the workbook cannot be read back");           \
-        if (!marvesa::test::readXlsx(path, book)) {                                           \
-            QProcess probe;                                                                   \
-            probe.start(QString::fromLatin1(marvesa::test::Python),                           \
-                        {QStringLiteral("-c"), QStringLiteral("import openpyxl")});           \
-            probe.waitForFinished(60000);                                                     \
-            if (probe.exitCode() != 0)                                                        \
+#define READ_OR_SKIP(path, book)                                                                \
+    do {                                                                                        \
+        if (!QFileInfo::exists(QString::fromLatin1(marvesa::test::Python)))                     \
+            QSKIP("/usr/bin/python3 is missing: the workbook cannot be read back");             \
+        if (!marvesa::test::readXlsx(path, book)) {                                             \
+            QProcess probe;                                                                     \
+            probe.start(QString::fromLatin1(marvesa::test::Python),                             \
+                        {QStringLiteral("-c"), QStringLiteral("import openpyxl")});             \
+            probe.waitForFinished(60000);                                                       \
+            if (probe.exitCode() != 0)                                                          \
                 QSKIP("openpyxl is missing for /usr/bin/python3: the workbook cannot be read"); \
-            QFAIL("the reader could not read the workbook");                                  \
-        }                                                                                     \
+            QFAIL("the reader could not read the workbook");                                    \
+        }                                                                                       \
     } while (false)

@@ -132,11 +132,6 @@ inline void paste(QWidget* w, const QString& text) {
     QTest::keyClick(w, Qt::Key_V, Qt::ControlModifier);
 }
 
-inline void replaceText(DBEdit* edit, const QString& typed) {
-    edit->selectAll();
-    QTest::keyClicks(edit, typed);
-}
-
 // Types characters beyond ASCII, which QTest::keyClicks cannot.
 inline void typeText(QWidget* w, const QString& text) {
     for (QChar c : text) {
