@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "DataTestSupport.h"
+#include "data/Error.h"
 #include "data/FamilyCode.h"
 #include "data/Random.h"
 #include "export/FileOpener.h"
@@ -31,11 +32,17 @@ void typeInto(QWidget* control, const char* text) {
     QTest::keyClicks(control, QString::fromUtf8(text));
 }
 
-// Remembers the exported files instead of showing them.
+// Remembers the exported files instead of showing them; with `refuse`,
+// fails as a desktop without a spreadsheet application would.
 class RecordingOpener : public FileOpener {
 public:
     QStringList opened;
-    void open(const QString& path) override { opened << path; }
+    bool refuse = false;
+    void open(const QString& path) override {
+        if (refuse)
+            throw Error(u"Nessuna applicazione per %1"_s.arg(path));
+        opened << path;
+    }
 };
 
 QByteArray contents(const QString& path) {
@@ -271,7 +278,9 @@ private slots:
         QCOMPARE(f.dialogs.texts(), QStringList());
     }
 
-    // A second export makes a second file and leaves the first alone.
+    // A second export makes a second file and leaves the first alone. When
+    // nothing can open the file, the error is shown, the staging table stays
+    // complete and "Esporta" stays disabled.
     void twoExportsGiveTwoFiles() {
         WindowFixture f;
         QTemporaryDir exports;
@@ -280,11 +289,19 @@ private slots:
         click(f.w().btnExport);
         const QByteArray first = contents(opener.opened.value(0));
         click(f.w().btnExport);
-        setExportServices({});
         QCOMPARE(opener.opened.size(), 2);
         QCOMPARE(QDir(exports.path()).entryList(QDir::Files).size(), 2);
         QVERIFY(!first.isEmpty());
         QCOMPARE(contents(opener.opened[0]), first);
+
+        opener.refuse = true;
+        click(f.w().btnExport);
+        setExportServices({});
+        QCOMPARE(f.dialogs.shown.size(), 1);
+        QVERIFY(f.dialogs.shown[0].text.startsWith(u"Nessuna applicazione per "_s));
+        QCOMPARE(f.dialogs.shown[0].icon, DialogIcon::Error);
+        QCOMPARE(Sql(f.path).count(u"TBL_EXPORT"_s), Sql(f.path).count(u"TBL_ANAGRAFICA"_s));
+        QVERIFY(!f.w().btnExport->isEnabled());
     }
 };
 
