@@ -38,6 +38,7 @@
 #include "data/Schema.h"
 #include "data/SqliteEngine.h"
 #include "export/SpreadsheetOutput.h"
+#include "export/Staging.h"
 #include "export/XltxWorkbookWriter.h"
 #include "BenchSupport.h"
 
@@ -46,10 +47,17 @@ using namespace marvesa::bench;
 
 namespace {
 
-const QString kStagedColumns = QStringLiteral(
-    "CODICE_NUCLEO, COGNOME, NOME, SESSO, DATA_NASCITA, NAZIONE_NASCITA, CITTADINANZA, "
-    "GRADO_PARENTELA, COMUNE, INDIRIZZO, NOME_OSPITANTE, TELEFONO, TERMINE_ALLOGGIO, "
-    "DATA_INGRESSO, FRONTIERA, NOTE");
+// The staged columns as a list for SQL; with `qualified`, each prefixed by
+// the table it is staged from ("n." family unit, "a." member).
+QString stagedColumnList(bool qualified) {
+    QStringList names;
+    for (const StagedColumn& c : stagedColumns()) {
+        const QString table = c.source == StagingSource::FamilyUnit ? QStringLiteral("n.")
+                                                                    : QStringLiteral("a.");
+        names << (qualified ? table : QString()) + c.name;
+    }
+    return names.join(QStringLiteral(", "));
+}
 
 struct FloorTimes {
     double deleteMs = 0;
@@ -73,7 +81,7 @@ FloorTimes deleteAndInsert(QSqlDatabase& db, const std::vector<QVariantList>& ro
     QSqlQuery del(db);
     del.prepare(QStringLiteral("DELETE FROM TBL_EXPORT WHERE rowid = ?"));
     QSqlQuery ins(db);
-    ins.prepare(QStringLiteral("INSERT INTO TBL_EXPORT (") + kStagedColumns +
+    ins.prepare(QStringLiteral("INSERT INTO TBL_EXPORT (") + stagedColumnList(false) +
                 QStringLiteral(") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
 
     FloorTimes times;
@@ -119,12 +127,9 @@ void measureFloor(const QString& dbPath, QTextStream& out) {
         // The rows the walk stages, read beforehand.
         std::vector<QVariantList> rows;
         q.setForwardOnly(true);
-        if (!q.exec(QStringLiteral(
-                "SELECT n.CODICE_NUCLEO, a.COGNOME, a.NOME, a.SESSO, a.DATA_NASCITA, "
-                "a.NAZIONE_NASCITA, a.CITTADINANZA, a.GRADO_PARENTELA, n.COMUNE, n.INDIRIZZO, "
-                "n.NOME_OSPITANTE, n.TELEFONO, n.TERMINE_ALLOGGIO, a.DATA_INGRESSO, a.FRONTIERA, "
-                "a.NOTE FROM TBL_NUCLEO n JOIN TBL_ANAGRAFICA a "
-                "ON a.CODICE_NUCLEO = n.CODICE_NUCLEO ORDER BY n.rowid, a.rowid")))
+        if (!q.exec(QStringLiteral("SELECT ") + stagedColumnList(true) +
+                    QStringLiteral(" FROM TBL_NUCLEO n JOIN TBL_ANAGRAFICA a "
+                                   "ON a.CODICE_NUCLEO = n.CODICE_NUCLEO ORDER BY n.rowid, a.rowid")))
             fail(QStringLiteral("SELECT"), q);
         while (q.next()) {
             QVariantList row;
