@@ -108,6 +108,12 @@ void TestEngine::initDbMakesTheDatabaseAndRefusesAnExistingPath() {
     QCOMPARE(sql.count(u"TBL_SYS_COMUNI"_s), 7896);
     QCOMPARE(sql.count(u"TBL_SYS_COMUNI"_s, u"Denominazione = 'Forlì'"_s), 1);
     QCOMPARE(sql.count(u"TBL_SYS_NAZIONE"_s), 251);
+    // A row gets the local date and time of its insertion.
+    sql.exec(u"INSERT INTO TBL_NUCLEO (CODICE_NUCLEO) VALUES ('QX1')"_s);
+    const QDateTime inserted = QDateTime::fromString(
+        sql.one(u"SELECT DATA_INSERIMENTO FROM TBL_NUCLEO"_s).toString(), Qt::ISODate);
+    QVERIFY(inserted.isValid());
+    QVERIFY(qAbs(inserted.secsTo(QDateTime::currentDateTime())) < 60);
 }
 
 void TestEngine::openingMissingThenGoodAndEmptyFiles() {

@@ -5,6 +5,7 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include "data/Error.h"
 #include "support/TestApplication.h"
 #include "ui/WindowFixture.h"
 
@@ -142,6 +143,22 @@ private slots:
             QCOMPARE(focused() == end, !f.dialogs.shown.isEmpty());
             QCOMPARE(f.column(f.nucleo(), "TERMINE_ALLOGGIO"), QString::fromLatin1(c.stored));
         }
+        // A move cannot leave an edit whose control holds a wrong date: it
+        // stops with the error, and the row and the typing stay.
+        QTest::keyClicks(end, QStringLiteral("31022023"));
+        const int row = f.nucleo().currentRow();
+        QString error;
+        try {
+            f.nucleo().next();
+        } catch (const Error& e) {
+            error = e.message();
+        }
+        QVERIFY2(error.startsWith(u"'31/02/2023' is not a valid date"), qPrintable(error));
+        QCOMPARE(f.nucleo().currentRow(), row);
+        QCOMPARE(f.nucleo().state(), dsEdit);
+        QCOMPARE(end->text(), QStringLiteral("31/02/2023"));
+        end->selectAll();
+        QTest::keyClick(end, Qt::Key_Delete);
         f.nucleo().post();
         QCOMPARE(f.column(f.nucleo(), "TERMINE_ALLOGGIO"), QStringLiteral("<NULL>"));
 
