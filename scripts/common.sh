@@ -5,11 +5,11 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 BUILD_PACKAGES=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev libqt6sql6-sqlite libgl-dev
+    qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libpq-dev libgl-dev
     libxlsxwriter-dev libzip-dev
     fonts-wine
 )
-TEST_PACKAGES=(python3 python3-openpyxl xvfb xauth)
+TEST_PACKAGES=(python3 python3-openpyxl xvfb xauth postgresql util-linux)
 RUN_PACKAGES=(xdg-utils)
 
 as_root() {

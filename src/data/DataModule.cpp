@@ -1,6 +1,7 @@
 #include "data/DataModule.h"
 
 #include <QDir>
+#include <QSettings>
 
 namespace marvesa {
 
@@ -67,7 +68,14 @@ QString TdmMarvesa::databasePath() {
     return QDir::toNativeSeparators(QStringLiteral("../dB/dbQuaz.mdb"));
 }
 
-void TdmMarvesa::DataModuleCreate() { DataModuleCreate(databasePath()); }
+QString TdmMarvesa::databaseLocation() {
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Marvesa"),
+                             QStringLiteral("Marvesa"));
+    const QString connection = settings.value(QStringLiteral("connection")).toString().trimmed();
+    return connection.isEmpty() ? databasePath() : connection;
+}
+
+void TdmMarvesa::DataModuleCreate() { DataModuleCreate(databaseLocation()); }
 
 void TdmMarvesa::DataModuleCreate(const QString& path) {
     cnQuaz.setDatabasePath(path);

@@ -4,7 +4,10 @@
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
+#include <functional>
 #include <vector>
+
+#include "data/Error.h"
 
 namespace marvesa {
 
@@ -32,6 +35,18 @@ struct ReadRequest {
     // exactly; NULL matches no row).
     QString filterColumn;
     QVariant filterValue;
+};
+
+// A row the database refused because a unique index already holds one of its
+// values; `index` names the index.
+class UniqueViolation : public Error {
+public:
+    UniqueViolation(QString message, QString index)
+        : Error(std::move(message)), m_index(std::move(index)) {}
+    const QString& index() const { return m_index; }
+
+private:
+    QString m_index;
 };
 
 // What the table cursors need of the database engine. Every value travels as
@@ -73,8 +88,16 @@ public:
     // data only (the export staging table). Never corrupts the database.
     virtual void setRelaxedDurability(bool relaxed) = 0;
 
-    // The database file's full path, in the platform's notation, for messages.
+    // The database file's full path, in the platform's notation, or the
+    // server and database (never a password), for messages.
     virtual QString location() const = 0;
+
+    // Watches for changes that other connections (other desks, other copies of the
+    // program) commit to the database. `changed` is called on this thread's event
+    // loop with the names of the tables concerned, or an empty list when the engine
+    // cannot tell which. Changes made through this engine are not announced. An
+    // empty function stops watching.
+    virtual void watchChanges(std::function<void(const QStringList& tables)> changed) = 0;
 };
 
 }  // namespace marvesa

@@ -151,6 +151,12 @@ void SqliteEngine::exec(QSqlQuery& query, const char* what, const QString& table
         // once per row.
         QString message = QString::fromUtf8(what);
         if (!table.isEmpty()) message = message.arg(table);
+        static const QLatin1String kUnique("UNIQUE constraint failed: ");
+        if (text.startsWith(kUnique)) {
+            throw UniqueViolation(
+                QStringLiteral("%1: %2 (database \"%3\")").arg(message, text, location()),
+                text.mid(kUnique.size()));
+        }
         fail(message, text);
     }
 }
@@ -319,5 +325,7 @@ void SqliteEngine::setRelaxedDurability(bool relaxed) {
     // copies of the program are not waited for.
     if (!relaxed) execPragma(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"), what);
 }
+
+void SqliteEngine::watchChanges(std::function<void(const QStringList& tables)>) {}
 
 }  // namespace marvesa

@@ -35,6 +35,7 @@ public:
     void remove(const QString& table, qint64 id) override;
     void setRelaxedDurability(bool relaxed) override;
     QString location() const override;
+    void watchChanges(std::function<void(const QStringList& tables)> changed) override;
 
     // How long a statement waits for another copy of the program that holds
     // the database.

@@ -11,6 +11,7 @@
 #include "XlsxReader.h"
 #include "data/DataModule.h"
 #include "data/Error.h"
+#include "data/PostgresEngine.h"
 #include "data/SqliteEngine.h"
 #include "export/SpreadsheetOutput.h"
 #include "export/XltxWorkbookWriter.h"
@@ -85,12 +86,13 @@ QMap<CellKey, QString> sheet(const QList<QStringList>& rows) {
 }
 
 // Logs every change of durability on its way to the database.
-class RecordingEngine : public SqliteEngine {
+template <typename Base>
+class RecordingEngine : public Base {
 public:
-    RecordingEngine(const QString& path, QStringList* log) : SqliteEngine(path), m_log(log) {}
+    RecordingEngine(const QString& path, QStringList* log) : Base(path), m_log(log) {}
     void setRelaxedDurability(bool relaxed) override {
         *m_log << (relaxed ? QStringLiteral("relaxed") : QStringLiteral("normal"));
-        SqliteEngine::setRelaxedDurability(relaxed);
+        Base::setRelaxedDurability(relaxed);
     }
 
 private:
@@ -217,7 +219,9 @@ void TestStaging::refusedRowStopsTheExportAndRestoresDurability() {
     Db db(false);
     QStringList durability;
     db.dm.cnQuaz.setEngineFactory([&durability](const QString& p) {
-        return std::make_unique<RecordingEngine>(p, &durability);
+        return onServer() ? std::unique_ptr<Engine>(
+                                std::make_unique<RecordingEngine<PostgresEngine>>(p, &durability))
+                          : std::make_unique<RecordingEngine<SqliteEngine>>(p, &durability);
     });
     db.dm.DataModuleCreate(db.path);
     db.addFamily({txt("QX1")});
@@ -227,10 +231,17 @@ void TestStaging::refusedRowStopsTheExportAndRestoresDurability() {
     QCOMPARE(durability, (QStringList{"relaxed", "normal"}));
 
     // The rows stored before the refused one stay stored, each on its own.
-    db.sql.exec(
-        QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON TBL_EXPORT "
-                       "WHEN NEW.COGNOME = 'Rifiutato' "
-                       "BEGIN SELECT RAISE(ABORT, 'riga rifiutata'); END"));
+    if (db.sql.onServer()) {
+        db.sql.exec(QStringLiteral("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql "
+                                   "AS $$ BEGIN RAISE EXCEPTION 'riga rifiutata'; END $$"));
+        db.sql.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON TBL_EXPORT FOR EACH "
+                                   "ROW WHEN (NEW.COGNOME = 'Rifiutato') EXECUTE FUNCTION refuse()"));
+    } else {
+        db.sql.exec(
+            QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON TBL_EXPORT "
+                           "WHEN NEW.COGNOME = 'Rifiutato' "
+                           "BEGIN SELECT RAISE(ABORT, 'riga rifiutata'); END"));
+    }
     durability.clear();
     const QString message = errorOf([&] { db.runExport(); });
     QVERIFY2(message.contains(QLatin1String("riga rifiutata")), qPrintable(message));

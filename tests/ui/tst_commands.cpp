@@ -200,9 +200,12 @@ private slots:
         QCOMPARE(sql.count(u"TBL_ANAGRAFICA"_s), 4);
         deleteFirst(throughGrid ? DialogButton::Ok : DialogButton::Yes);
         QCOMPARE(f.dialogs.shown.size(), 2);
-        QCOMPARE(sql.row(u"SELECT group_concat(CODICE_NUCLEO) FROM TBL_NUCLEO"_s),
+        QCOMPARE(sql.row(u"SELECT "_s + sql.joined(u"CODICE_NUCLEO"_s, u"ID_NUCLEO"_s) +
+                         u" FROM TBL_NUCLEO"_s),
                  u"QX200,QX300"_s);
-        QCOMPARE(sql.row(u"SELECT group_concat(NOME) FROM TBL_ANAGRAFICA"_s), u"PIA"_s);
+        QCOMPARE(sql.row(u"SELECT "_s + sql.joined(u"NOME"_s, u"ID_ANAGRAFICA"_s) +
+                         u" FROM TBL_ANAGRAFICA"_s),
+                 u"PIA"_s);
     }
 
     // A member goes only when the question is answered yes.
