@@ -208,6 +208,41 @@ private slots:
                  u"PIA"_s);
     }
 
+    // Another desk stores the code this one drew, before this one's "Salva":
+    // the new family unit is stored under a new code, which the window
+    // shows, and the other desk's family unit keeps its own.
+    void aCodeTakenMeanwhileIsDrawnAgain() {
+        WindowFixture f;
+        TfrmMain& w = f.w();
+        click(w.btnNewNucleo);
+        const QString drawn = w.edtCodiceNucleo->caption();
+        {
+            TdmMarvesa other;
+            other.DataModuleCreate(f.path);
+            other.TBL_NUCLEO.insert();
+            other.TBL_NUCLEO.setFieldValue(u"CODICE_NUCLEO"_s, Value::text(drawn));
+            other.TBL_NUCLEO.setFieldValue(u"DENOMINAZIONE"_s, txt("ALTRA POSTAZIONE"));
+            other.TBL_NUCLEO.post();
+        }
+        typeInto(w.edtDescNucleo, "famiglia test");
+        typeInto(w.dbeOspite, "mario bianchi");
+        typeInto(w.dbeComune, "Udine");
+        typeInto(w.dbeIndirizzo, "via roma 1");
+        typeInto(w.dbeTelefono, "0432 111222");
+        click(w.btnSaveNucleo);
+        QVERIFY(f.dialogs.shown.isEmpty());
+        QCOMPARE(f.nucleo().state(), dsBrowse);
+        const QString stored = w.edtCodiceNucleo->caption();
+        QVERIFY2(stored != drawn && stored.startsWith(u"QX"_s), qPrintable(stored));
+        Sql sql(f.path);
+        QCOMPARE(sql.one(u"SELECT DENOMINAZIONE FROM TBL_NUCLEO WHERE CODICE_NUCLEO = ?"_s, {drawn})
+                     .toString(),
+                 u"ALTRA POSTAZIONE"_s);
+        QCOMPARE(sql.one(u"SELECT DENOMINAZIONE FROM TBL_NUCLEO WHERE CODICE_NUCLEO = ?"_s, {stored})
+                     .toString(),
+                 u"FAMIGLIA TEST"_s);
+    }
+
     // A member goes only when the question is answered yes.
     void deletingAMemberAsksFirst() {
         WindowFixture f;
