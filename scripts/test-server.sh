@@ -38,16 +38,25 @@ start_test_server() {
     }
     # No TCP at all; a fixed port number only names the socket file. The
     # cluster is thrown away after the run: nothing needs to reach the disk.
+    # The settings live in the cluster's own file, so that a test may stop
+    # and start the server again (a dropped connection) with pg_ctl alone.
     local port=54329
+    cat >>"$PG_DIR/data/postgresql.conf" <<CONF
+listen_addresses = ''
+unix_socket_directories = '$PG_DIR'
+port = $port
+fsync = off
+synchronous_commit = off
+full_page_writes = off
+max_connections = 200
+CONF
     pg_as_owner "$PG_BIN/pg_ctl" -D "$PG_DIR/data" -l "$PG_DIR/server.log" -w -t 60 \
-        -o "-c listen_addresses='' -c unix_socket_directories='$PG_DIR' -p $port \
-            -c fsync=off -c synchronous_commit=off -c full_page_writes=off \
-            -c max_connections=200" start >/dev/null || {
+        start >/dev/null || {
         cat "$PG_DIR/server.log" >&2
         return 1
     }
     export MARVESA_TEST_PG="host=$PG_DIR port=$port user=marvesa"
-    export MARVESA_TEST_PG_CTL="$PG_BIN/pg_ctl -D $PG_DIR/data"
+    export MARVESA_TEST_PG_CTL="$PG_BIN/pg_ctl -D $PG_DIR/data -l $PG_DIR/server.log -w -t 60"
     export MARVESA_TEST_PG_OWNER="$PG_USER"
 }
 

@@ -202,6 +202,18 @@ public:
         throw Error(QStringLiteral("Impossibile leggere il database \"%1\": %2").arg(m_shown, text));
     }
     QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
+    // The last counter the file gave in `t` (0 when it keeps none).
+    qint64 lastCounter(const TableDef& t) {
+        QSqlQuery q(db());
+        if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = 'sqlite_sequence'")) ||
+            !q.next() || q.value(0).toInt() == 0) {
+            return 0;
+        }
+        q.prepare(QStringLiteral("SELECT seq FROM sqlite_sequence WHERE name = ?"));
+        q.addBindValue(t.name);
+        if (!q.exec()) fail(q.lastError().databaseText());
+        return q.next() ? q.value(0).toLongLong() : 0;
+    }
     qint64 count(const TableDef& t) {
         QSqlQuery q(db());
         if (!q.exec(QStringLiteral("SELECT count(*) FROM ") + quoteIdentifier(t.name)) || !q.next())
@@ -308,12 +320,13 @@ ServerDatabase copyToServer(const QString& file, const QString& connection) {
         }
         if (read.lastError().isValid()) source.fail(read.lastError().databaseText());
         insert.flush();
-        // New rows continue after the highest copied counter.
+        // New rows continue after the highest counter the file ever gave,
+        // also one whose row is gone: a counter is never given twice.
         const QString counter = t->columns[0].name;
         session.run(QStringLiteral("SELECT setval(pg_get_serial_sequence(?, ?), "
-                                   "coalesce((SELECT max(%1) FROM %2), 0) + 1, false)")
+                                   "greatest(coalesce((SELECT max(%1) FROM %2), 0), ?) + 1, false)")
                         .arg(quoteIdentifier(counter), quoteIdentifier(t->name)),
-                    {quoteIdentifier(t->name), counter});
+                    {quoteIdentifier(t->name), counter, source.lastCounter(*t)});
         const qint64 inFile = source.count(*t);
         const qint64 onServer = session.count(*t);
         if (inFile != onServer) {

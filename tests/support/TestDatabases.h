@@ -49,9 +49,13 @@ public:
                                  .arg(QUuid::createUuid().toString(QUuid::Id128).left(12));
         admin(QStringLiteral("CREATE DATABASE \"%1\" TEMPLATE \"%2\" STRATEGY FILE_COPY")
                   .arg(name, templateName));
+        m_names.insert(connection(name), name);
         m_made << name;
         return connection(name);
     }
+
+    // A new database with nothing in it.
+    QString emptyDatabase() { return newDatabase(QStringLiteral("template0")); }
 
     // A template of this test program's own: a new database that `fill`
     // prepares once, copied by newDatabase(name).
@@ -60,6 +64,9 @@ public:
         fill(made);
         return m_made.last();
     }
+
+    // The name of a database newDatabase() made.
+    QString nameOf(const QString& connection) const { return m_names.value(connection); }
 
     // Runs a statement on the server's maintenance database.
     void admin(const QString& sql) {
@@ -104,6 +111,10 @@ private:
 
     static void dropAll() {
         TestServer& s = instance();
+        // The server may have been restarted since the connection was made.
+        QSqlDatabase admin = QSqlDatabase::database(kAdmin, false);
+        admin.close();
+        admin.open();
         for (auto it = s.m_made.crbegin(); it != s.m_made.crend(); ++it) {
             QSqlQuery(QSqlDatabase::database(kAdmin, false))
                 .exec(QStringLiteral("DROP DATABASE IF EXISTS \"%1\" WITH (FORCE)").arg(*it));
@@ -114,6 +125,7 @@ private:
 
     ServerAddress m_address;
     QStringList m_made;
+    QHash<QString, QString> m_names;  // connection -> database
 };
 
 }  // namespace marvesa::test
