@@ -71,7 +71,13 @@ QString TdmMarvesa::databasePath() {
 QString TdmMarvesa::databaseLocation() {
     const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Marvesa"),
                              QStringLiteral("Marvesa"));
-    const QString connection = settings.value(QStringLiteral("connection")).toString().trimmed();
+    // A value with a comma in it (several hosts) is read as a list unless
+    // it is quoted; it is the same connection either way.
+    const QVariant value = settings.value(QStringLiteral("connection"));
+    const QString connection = (value.metaType().id() == QMetaType::QStringList
+                                    ? value.toStringList().join(QLatin1Char(','))
+                                    : value.toString())
+                                   .trimmed();
     return connection.isEmpty() ? databasePath() : connection;
 }
 
