@@ -41,12 +41,12 @@ void Dialogs::inform(const QString& text) {
 
 bool Dialogs::confirm(const QString& text) {
     return show({kWindowTitle, text, DialogIcon::Question,
-                           {DialogButton::Yes, DialogButton::No}, false}) == DialogButton::Yes;
+                 {DialogButton::Yes, DialogButton::No}, false}) == DialogButton::Yes;
 }
 
 bool Dialogs::confirmDelete(const QString& text) {
     return show({applicationTitle(), text, DialogIcon::Question,
-                           {DialogButton::Ok, DialogButton::Cancel}, false}) == DialogButton::Ok;
+                 {DialogButton::Ok, DialogButton::Cancel}, false}) == DialogButton::Ok;
 }
 
 void Dialogs::notice(const QString& text) {
