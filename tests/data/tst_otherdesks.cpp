@@ -175,6 +175,30 @@ private slots:
         follower.changed({});
         QVERIFY(!follower.isWaiting());
     }
+
+    // A refresh that fails (the connection lost) keeps the change waiting
+    // and is tried again; once the connection is back the tables catch up.
+    void aFailedRefreshIsTriedAgain() {
+        QTemporaryDir dir;
+        const QString path = newDatabase(dir);
+        Sql other(path);
+        other.addNucleo(u"QX1"_s);
+        TdmMarvesa dm;
+        dm.DataModuleCreate(path);
+        ChangeFollower& follower = dm.otherDesks;
+        dm.cnQuaz.disconnect();
+        other.addNucleo(u"QX2"_s);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u".*"_s));
+        follower.changed({});
+        QVERIFY(follower.isWaiting());
+        QCOMPARE(dm.TBL_NUCLEO.recordCount(), 1);
+        dm.cnQuaz.connect();
+        QTRY_COMPARE_WITH_TIMEOUT(dm.TBL_NUCLEO.recordCount(), 2, 3000);
+        QVERIFY(!follower.isWaiting());
+        // The new connection is watched as the first was.
+        other.addNucleo(u"QX3"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(dm.TBL_NUCLEO.recordCount(), 3, 3000);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestOtherDesks)
