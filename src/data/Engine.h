@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
+#include <functional>
 #include <vector>
 
 namespace marvesa {
@@ -75,6 +76,13 @@ public:
 
     // The database file's full path, in the platform's notation, for messages.
     virtual QString location() const = 0;
+
+    // Watches for changes that other connections (other desks, other copies of the
+    // program) commit to the database. `changed` is called on this thread's event
+    // loop with the names of the tables concerned, or an empty list when the engine
+    // cannot tell which. Changes made through this engine are not announced. An
+    // empty function stops watching.
+    virtual void watchChanges(std::function<void(const QStringList& tables)> changed) = 0;
 };
 
 }  // namespace marvesa
