@@ -50,9 +50,16 @@ TdmMarvesa::TdmMarvesa()
     TBL_ANAGRAFICA.fieldByName(QStringLiteral("TERMINE_ALLOGGIO"))
         ->setOnSetText(
             [this](Field& f, const QString& t) { TBL_ANAGRAFICATERMINE_ALLOGGIOSetText(f, t); });
+
+    // The family units first: moving off a family unit deleted elsewhere
+    // brings the members of the next one. They wait while a member is
+    // edited, since a move of the family table would end that edit.
+    otherDesks.follow(&TBL_NUCLEO, {&TBL_ANAGRAFICA});
+    otherDesks.follow(&TBL_ANAGRAFICA);
 }
 
 TdmMarvesa::~TdmMarvesa() {
+    otherDesks.stop();
     // Data sources being released raise no state changes.
     for (DataSource* ds : {&dsNUCLEO, &dsANAGRAFICA, &dsCOMUNI, &dsNAZIONI, &dsEXPORT}) {
         ds->setOnStateChange(nullptr);
@@ -91,9 +98,11 @@ void TdmMarvesa::DataModuleCreate(const QString& path) {
     TBL_COMUNI.open();
     TBL_NAZIONI.open();
     TBL_EXPORT.open();
+    otherDesks.start(cnQuaz);
 }
 
 void TdmMarvesa::closeDataStore() {
+    otherDesks.stop();
     cnQuaz.disconnect();
     TBL_NUCLEO.close();
     TBL_ANAGRAFICA.close();

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include "data/ChangeFollower.h"
 #include "data/DataSet.h"
 
 namespace marvesa {
@@ -29,6 +30,7 @@ public:
     // connection as databaseLocation() gives it), connects, then opens
     // TBL_NUCLEO, TBL_ANAGRAFICA, TBL_COMUNI, TBL_NAZIONI and TBL_EXPORT in
     // this order. A failure stops there: the tables after it stay closed.
+    // Once everything is open the module starts following other desks.
     void DataModuleCreate();
     void DataModuleCreate(const QString& path);
 
@@ -56,6 +58,11 @@ public:
     DataSource dsCOMUNI;
     DataSource dsNAZIONI;
     DataSource dsEXPORT;
+
+    // Shows in TBL_NUCLEO and TBL_ANAGRAFICA, while they browse, what other
+    // desks store and delete. The reference lists never change and the
+    // staging table is rebuilt by each export: they are not followed.
+    ChangeFollower otherDesks;
 };
 
 // The one data module of the process; set from the moment its creation

@@ -65,6 +65,11 @@ public:
     // The engine of the open connection; throws when there is none.
     Engine& engine() const;
 
+    // Watches for what other connections commit (Engine::watchChanges), on
+    // this engine and on the one a later connect makes. An empty function
+    // stops watching.
+    void watchChanges(std::function<void(const QStringList& tables)> changed);
+
 private:
     friend class DataSet;
     QString m_name;
@@ -72,6 +77,7 @@ private:
     std::function<std::unique_ptr<Engine>(const QString&)> m_factory;
     std::unique_ptr<Engine> m_engine;
     std::vector<DataSet*> m_dataSets;
+    std::function<void(const QStringList&)> m_watch;
 };
 
 // A column object: one declared column of a table cursor, named after the
@@ -184,6 +190,18 @@ public:
     void remove();  // delete
     void refresh();
     int recordCount() const;
+
+    // Shows what others stored and deleted since the rows were read: reads
+    // them again while the table is browsing, without ending anything (no
+    // deCheckBrowseMode, nothing posted or abandoned). The current row stays
+    // current while it exists; when it is gone the row that followed it
+    // becomes current, the new last row when it was the last. Announces
+    // deDataSetChange only when the rows or the current row differ from
+    // before, and returns whether they did. Outside dsBrowse it does nothing:
+    // a row being edited is never touched. A master table must not be
+    // reloaded while its detail is editing: following the new current row
+    // would end the detail's edit.
+    bool reloadInPlace();
 
     // Ends a pending edit: the row is posted when something in it changed and
     // abandoned otherwise (after the controls have written their text).

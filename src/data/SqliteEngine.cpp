@@ -5,7 +5,9 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlRecord>
+#include <QTimer>
 #include <QUrl>
+#include <QtDebug>
 
 #include "data/Error.h"
 
@@ -98,10 +100,12 @@ void SqliteEngine::connect() {
                    QStringLiteral("Impossibile preparare il database alla condivisione"));
         execPragma(QStringLiteral("PRAGMA synchronous=FULL"),
                    QStringLiteral("Impossibile preparare il database"));
+        m_dataVersion = dataVersion();
     } catch (...) {
         disconnect();
         throw;
     }
+    if (m_changed && m_changePoll) m_changePoll->start();
 }
 
 void SqliteEngine::execPragma(const QString& sql, const QString& what) {
@@ -110,6 +114,7 @@ void SqliteEngine::execPragma(const QString& sql, const QString& what) {
 }
 
 void SqliteEngine::disconnect() {
+    if (m_changePoll) m_changePoll->stop();
     if (!m_connected && !QSqlDatabase::contains(m_connectionName)) return;
     m_statements.clear();
     m_knownTables.clear();
@@ -326,6 +331,45 @@ void SqliteEngine::setRelaxedDurability(bool relaxed) {
     if (!relaxed) execPragma(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"), what);
 }
 
-void SqliteEngine::watchChanges(std::function<void(const QStringList& tables)>) {}
+qint64 SqliteEngine::dataVersion() {
+    QSqlQuery& q = prepared(QStringLiteral("PRAGMA data_version"));
+    exec(q, "Impossibile interrogare il database");
+    const qint64 version = q.next() ? q.value(0).toLongLong() : -1;
+    // Finished at once: a statement left open would hold a read transaction.
+    q.finish();
+    return version;
+}
+
+void SqliteEngine::watchChanges(std::function<void(const QStringList& tables)> changed) {
+    m_changed = std::move(changed);
+    if (!m_changed) {
+        if (m_changePoll) m_changePoll->stop();
+        return;
+    }
+    if (!m_changePoll) {
+        m_changePoll = std::make_unique<QTimer>();
+        m_changePoll->setInterval(kChangePollMs);
+        QObject::connect(m_changePoll.get(), &QTimer::timeout, [this] { pollChanges(); });
+    }
+    if (m_connected) m_changePoll->start();
+}
+
+void SqliteEngine::pollChanges() {
+    if (!m_connected || !m_changed) return;
+    qint64 version = -1;
+    try {
+        version = dataVersion();
+    } catch (const std::exception& e) {
+        // Asked again at the next tick.
+        qWarning("%s", e.what());
+        return;
+    }
+    if (version == m_dataVersion) return;
+    m_dataVersion = version;
+    // A copy: the watcher may stop watching, or start again, from inside.
+    const auto changed = m_changed;
+    // SQLite does not tell which tables changed.
+    changed(QStringList());
+}
 
 }  // namespace marvesa

@@ -3,8 +3,11 @@
 #include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <memory>
 
 #include "data/Engine.h"
+
+class QTimer;
 
 namespace marvesa {
 
@@ -14,6 +17,11 @@ namespace marvesa {
 // error. Several copies of the program may work on one file at once: the
 // journal is written ahead (WAL) and a statement waits for a busy database
 // instead of failing at once.
+//
+// Changes other connections commit are noticed by polling SQLite's
+// data_version of this connection on a timer: it moves whenever another
+// connection, in this process or another, commits, and never for this
+// connection's own commits.
 class SqliteEngine : public Engine {
 public:
     explicit SqliteEngine(QString path);
@@ -37,6 +45,9 @@ public:
     QString location() const override;
     void watchChanges(std::function<void(const QStringList& tables)> changed) override;
 
+    // How often the database is asked whether another connection committed.
+    static constexpr int kChangePollMs = 250;
+
     // How long a statement waits for another copy of the program that holds
     // the database.
     static constexpr int kBusyTimeoutMs = 10000;
@@ -56,12 +67,20 @@ private:
     void requireConnected() const;
     void checkTable(const QString& table);
     [[noreturn]] void fail(const QString& what, const QString& engineText) const;
+    qint64 dataVersion();
+    void pollChanges();
 
     QString m_path;
     QString m_connectionName;
     bool m_connected = false;
     QHash<QString, QSqlQuery> m_statements;
     QHash<QString, bool> m_knownTables;
+
+    std::function<void(const QStringList&)> m_changed;
+    std::unique_ptr<QTimer> m_changePoll;
+    // The data_version last seen; taken when the connection is made, so that
+    // whatever others commit after it is announced.
+    qint64 m_dataVersion = -1;
 };
 
 // Quotes an identifier taken from the program's own declarations (table and

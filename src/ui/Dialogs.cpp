@@ -12,7 +12,17 @@ const QString kWindowTitle = QStringLiteral("Gestione Emergenza Marvesa");
 
 namespace {
 Dialogs* g_dialogs = nullptr;
+int g_showing = 0;
+
+// Every box goes through here, so it is known when one is open.
+DialogButton show(const DialogRequest& request) {
+    struct Showing {
+        Showing() { ++g_showing; }
+        ~Showing() { --g_showing; }
+    } showing;
+    return Dialogs::instance().ask(request);
 }
+}  // namespace
 
 Dialogs::~Dialogs() = default;
 
@@ -23,26 +33,28 @@ Dialogs& Dialogs::instance() {
 
 void Dialogs::setInstance(Dialogs* dialogs) { g_dialogs = dialogs; }
 
+bool Dialogs::isShowing() { return g_showing > 0; }
+
 void Dialogs::inform(const QString& text) {
-    instance().ask({kWindowTitle, text, DialogIcon::Information, {DialogButton::Ok}, false});
+    show({kWindowTitle, text, DialogIcon::Information, {DialogButton::Ok}, false});
 }
 
 bool Dialogs::confirm(const QString& text) {
-    return instance().ask({kWindowTitle, text, DialogIcon::Question,
-                           {DialogButton::Yes, DialogButton::No}, false}) == DialogButton::Yes;
+    return show({kWindowTitle, text, DialogIcon::Question,
+                 {DialogButton::Yes, DialogButton::No}, false}) == DialogButton::Yes;
 }
 
 bool Dialogs::confirmDelete(const QString& text) {
-    return instance().ask({applicationTitle(), text, DialogIcon::Question,
-                           {DialogButton::Ok, DialogButton::Cancel}, false}) == DialogButton::Ok;
+    return show({applicationTitle(), text, DialogIcon::Question,
+                 {DialogButton::Ok, DialogButton::Cancel}, false}) == DialogButton::Ok;
 }
 
 void Dialogs::notice(const QString& text) {
-    instance().ask({applicationTitle(), text, DialogIcon::None, {DialogButton::Ok}, true});
+    show({applicationTitle(), text, DialogIcon::None, {DialogButton::Ok}, true});
 }
 
 void Dialogs::error(const QString& text) {
-    instance().ask({applicationTitle(), text, DialogIcon::Error, {DialogButton::Ok}, false});
+    show({applicationTitle(), text, DialogIcon::Error, {DialogButton::Ok}, false});
 }
 
 QString applicationTitleFromPath(const QString& programPath) {

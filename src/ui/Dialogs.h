@@ -32,6 +32,9 @@ public:
     // ownership.
     static void setInstance(Dialogs* dialogs);
 
+    // True while one of the boxes below is open (waiting for its answer).
+    static bool isShowing();
+
     // The window's system boxes, titled "Gestione Emergenza Marvesa".
     static void inform(const QString& text);        // information icon, OK
     static bool confirm(const QString& text);       // question icon, Yes/No; true on Yes

@@ -275,6 +275,14 @@ void TfrmMain::bindTo(TdmMarvesa& dm) {
     dm.dsANAGRAFICA.setOnStateChange([window](DataSource* sender) {
         if (window) window->dsANAGRAFICAStateChange(sender);
     });
+    // What other desks stored shows only between the operator's actions:
+    // never while a command or handler runs (an export's transaction, a
+    // deletion whose confirmation is open) nor while a box or a list is
+    // open. The row a box asks about stays the row its answer acts on.
+    dm.otherDesks.setSafeToApply([] {
+        return !RunningCommand::any() && !Dialogs::isShowing() &&
+               !QApplication::activeModalWidget() && !QApplication::activePopupWidget();
+    });
 }
 
 std::array<CommandButton*, CommandButtonCount> TfrmMain::commandButtons() const {
