@@ -236,6 +236,7 @@ void PostgresEngine::open() {
 }
 
 void PostgresEngine::close() {
+    rollback();
     m_statements.clear();
     m_tables.clear();
     m_listener.reset();
@@ -320,8 +321,10 @@ void PostgresEngine::exec(QSqlQuery& query, const char* what, const QString& tab
     query.finish();
     if (connectionLost()) {
         // Nothing of this statement was done: in autocommit a statement the
-        // server did not answer was not committed.
+        // server did not answer was not committed, and an open transaction
+        // ended with the connection.
         m_lost = true;
+        m_inTransaction = false;
         throw Error(QStringLiteral("Il collegamento con il %1 si è interrotto: l'operazione non "
                                    "è stata eseguita e i dati non sono stati salvati. Riprovare: "
                                    "il collegamento viene ristabilito al prossimo tentativo (%2)")
@@ -352,6 +355,7 @@ const PostgresEngine::TableInfo& PostgresEngine::table(const QString& name) {
         const QString column = q.value(0).toString();
         const QString type = declaredTypeOf(q.value(1).toString());
         info.columns.push_back({column, type});
+        info.serverTypes.insert(column, q.value(1).toString());
         if (type == QLatin1String("DATETIME")) info.timestamps.insert(column);
         if (q.value(2).toBool() && info.counter.isEmpty()) info.counter = column;
     }
@@ -507,6 +511,186 @@ void PostgresEngine::setRelaxedDurability(bool relaxed) {
     run(relaxed ? QStringLiteral("SET synchronous_commit TO off")
                 : QStringLiteral("SET synchronous_commit TO on"),
         QStringLiteral("Impossibile impostare il database"));
+}
+
+namespace {
+
+// The parent row exists, locked against deletion until the statement ends:
+// a desk deleting it meanwhile waits, and one that deleted it first is seen.
+QString parentExists(const QString& table, const QString& column) {
+    return QStringLiteral("EXISTS (SELECT 1 FROM ") + quoteIdentifier(table) +
+           QStringLiteral(" WHERE ") + quoteIdentifier(column) +
+           QStringLiteral(" = ? FOR KEY SHARE)");
+}
+
+}  // namespace
+
+std::optional<qint64> PostgresEngine::insertWithParentRow(
+    const QString& name, const QStringList& columns, const QVector<QVariant>& values,
+    const QString& parentTable, const QString& parentColumn, const QVariant& parentValue) {
+    const TableInfo& info = table(name);
+    QStringList targets = columns;
+    QStringList marks;
+    for (const QString& c : columns) {
+        // Typed, since a value in a SELECT list has no column to take its
+        // type from.
+        marks << QStringLiteral("CAST(? AS %1)").arg(info.serverTypes.value(c, QStringLiteral("text")));
+    }
+    if (targets.isEmpty()) {
+        // A row of defaults: name one column that is not the counter.
+        for (const EngineColumn& c : info.columns) {
+            if (c.name != info.counter) {
+                targets << c.name;
+                marks << QStringLiteral("NULL");
+                break;
+            }
+        }
+    }
+    QStringList quoted;
+    for (const QString& c : targets) quoted << quoteIdentifier(c);
+    QSqlQuery& q = prepared(QStringLiteral("INSERT INTO ") + quoteIdentifier(name) +
+                            QStringLiteral(" (") + quoted.join(QStringLiteral(", ")) +
+                            QStringLiteral(") SELECT ") + marks.join(QStringLiteral(", ")) +
+                            QStringLiteral(" WHERE ") + parentExists(parentTable, parentColumn) +
+                            QStringLiteral(" RETURNING ") + quoteIdentifier(info.counter));
+    for (const QVariant& v : values) q.addBindValue(v);
+    q.addBindValue(parentValue);
+    exec(q, "Impossibile salvare la nuova riga nella tabella %1", name);
+    std::optional<qint64> id;
+    if (q.next()) id = q.value(0).toLongLong();
+    q.finish();
+    return id;
+}
+
+bool PostgresEngine::updateWithParentRow(const QString& name, qint64 id,
+                                         const QStringList& changed,
+                                         const QVector<QVariant>& values,
+                                         const QStringList& checked,
+                                         const QVector<QVariant>& expected,
+                                         const QString& parentTable,
+                                         const QString& parentColumn,
+                                         const QVariant& parentValue) {
+    const TableInfo& info = table(name);
+    if (changed.isEmpty()) return rowExists(parentTable, parentColumn, parentValue);
+    QStringList sets, conditions;
+    for (const QString& c : changed) sets << quoteIdentifier(c) + QStringLiteral(" = ?");
+    conditions << quoteIdentifier(info.counter) + QStringLiteral(" = ?");
+    for (const QString& c : checked) {
+        conditions << quoteIdentifier(c) + QStringLiteral(" IS NOT DISTINCT FROM ?");
+    }
+    conditions << parentExists(parentTable, parentColumn);
+    QSqlQuery& q = prepared(QStringLiteral("UPDATE ") + quoteIdentifier(name) +
+                            QStringLiteral(" SET ") + sets.join(QStringLiteral(", ")) +
+                            QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND ")));
+    for (const QVariant& v : values) q.addBindValue(v);
+    q.addBindValue(id);
+    for (const QVariant& v : expected) q.addBindValue(v);
+    q.addBindValue(parentValue);
+    exec(q, "Impossibile salvare la riga nella tabella %1", name);
+    const int affected = q.numRowsAffected();
+    q.finish();
+    return affected > 0;
+}
+
+bool PostgresEngine::rowExists(const QString& name, const QString& column, const QVariant& value) {
+    table(name);
+    QSqlQuery& q = prepared(QStringLiteral("SELECT 1 FROM ") + quoteIdentifier(name) +
+                            QStringLiteral(" WHERE ") + quoteIdentifier(column) +
+                            QStringLiteral(" = ? LIMIT 1"));
+    q.addBindValue(value);
+    exec(q, "Impossibile leggere la tabella %1", name);
+    const bool found = q.next();
+    q.finish();
+    return found;
+}
+
+// ------------------------------------------------------------------
+// Units of work and statements of the program's own.
+
+void PostgresEngine::beginWrite(const QString& lockTable) {
+    if (m_inTransaction) {
+        throw Error(QStringLiteral("Una transazione è già aperta sul database \"%1\"")
+                        .arg(location()));
+    }
+    const TableInfo& info = table(lockTable);  // connects again after a drop
+    Q_UNUSED(info);
+    run(QStringLiteral("BEGIN"), QStringLiteral("Impossibile iniziare la transazione"));
+    m_inTransaction = true;
+    // Another desk writing the table holds this lock until it commits: this
+    // one waits here, before it has changed anything. Readers never wait.
+    QSqlQuery q(database());
+    if (!q.exec(QStringLiteral("SET LOCAL lock_timeout = %1").arg(kWriteWaitMs)) ||
+        !q.exec(QStringLiteral("LOCK TABLE ") + quoteIdentifier(lockTable) +
+                QStringLiteral(" IN SHARE ROW EXCLUSIVE MODE"))) {
+        const QSqlError error = q.lastError();
+        const QString text = engineText(error);
+        const bool lost = connectionLost();
+        rollback();
+        if (lost) m_lost = true;
+        if (error.nativeErrorCode() == QLatin1String("55P03")) {
+            fail(QStringLiteral("Il database è occupato da un altro utente da più di %1 secondi: "
+                                "riprovare più tardi")
+                     .arg(kWriteWaitMs / 1000),
+                 text);
+        }
+        fail(QStringLiteral("Impossibile iniziare la transazione"), text);
+    }
+}
+
+void PostgresEngine::commit() {
+    if (!m_inTransaction) {
+        throw Error(QStringLiteral("Nessuna transazione aperta sul database \"%1\"")
+                        .arg(location()));
+    }
+    QSqlQuery q(database());
+    if (!q.exec(QStringLiteral("COMMIT"))) {
+        const QString text = engineText(q.lastError());
+        const bool lost = connectionLost();
+        rollback();
+        if (lost) m_lost = true;
+        fail(QStringLiteral("Impossibile salvare le modifiche"), text);
+    }
+    m_inTransaction = false;
+}
+
+void PostgresEngine::rollback() {
+    if (!m_inTransaction) return;
+    m_inTransaction = false;
+    if (!QSqlDatabase::contains(m_connectionName)) return;
+    QSqlDatabase db = database();
+    if (!db.isOpen() || connectionLost()) {
+        // The server ended the transaction with the connection.
+        m_lost = true;
+        return;
+    }
+    QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+}
+
+qint64 PostgresEngine::exec(const QString& sql, const QVector<QVariant>& values) {
+    QSqlQuery& q = prepared(sql);
+    for (const QVariant& v : values) q.addBindValue(v);
+    exec(q, "Istruzione non eseguita dal database");
+    const qint64 affected = q.numRowsAffected();
+    q.finish();
+    return affected;
+}
+
+void PostgresEngine::select(const QString& sql, const QVector<QVariant>& values,
+                            const RowHandler& onRow) {
+    QSqlQuery& q = prepared(sql);
+    for (const QVariant& v : values) q.addBindValue(v);
+    exec(q, "Impossibile leggere i dati");
+    struct Finish {
+        QSqlQuery& q;
+        ~Finish() { q.finish(); }
+    } finish{q};
+    QVector<QVariant> row;
+    const int n = q.record().count();
+    row.resize(n);
+    while (q.next()) {
+        for (int i = 0; i < n; ++i) row[i] = q.value(i);
+        if (!onRow(row)) return;
+    }
 }
 
 void PostgresEngine::subscribe() {

@@ -6,6 +6,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <memory>
+#include <optional>
 
 #include "data/Engine.h"
 
@@ -76,6 +77,32 @@ public:
     QString location() const override;
     void watchChanges(std::function<void(const QStringList& tables)> changed) override;
 
+    // As insert() and update(), but only while a row of `parentTable` has
+    // `parentColumn` equal to `parentValue`, checked in the same statement
+    // with that row locked against deletion until the statement's end.
+    std::optional<qint64> insertWithParentRow(const QString& table, const QStringList& columns,
+                                              const QVector<QVariant>& values,
+                                              const QString& parentTable,
+                                              const QString& parentColumn,
+                                              const QVariant& parentValue);
+    bool updateWithParentRow(const QString& table, qint64 id, const QStringList& changed,
+                             const QVector<QVariant>& values, const QStringList& checked,
+                             const QVector<QVariant>& expected, const QString& parentTable,
+                             const QString& parentColumn, const QVariant& parentValue);
+    bool rowExists(const QString& table, const QString& column, const QVariant& value);
+
+    // Write transactions and statements of the program's own.
+    void beginWrite(const QString& lockTable);
+    void commit();
+    void rollback();
+    bool inTransaction() const { return m_inTransaction; }
+    qint64 exec(const QString& sql, const QVector<QVariant>& values = {});
+    using RowHandler = std::function<bool(const QVector<QVariant>& row)>;
+    void select(const QString& sql, const QVector<QVariant>& values, const RowHandler& onRow);
+
+    // How long beginWrite() waits for another desk that writes the table.
+    static constexpr int kWriteWaitMs = 60000;
+
     // The channel the database's triggers announce changes on.
     static constexpr const char* kChangeChannel = "marvesa_changes";
 
@@ -86,6 +113,7 @@ public:
 private:
     struct TableInfo {
         QString counter;  // the identity column
+        QHash<QString, QString> serverTypes;  // as the server declares them
         QVector<EngineColumn> columns;
         QSet<QString> timestamps;  // columns read back as text
     };
@@ -107,6 +135,7 @@ private:
     bool m_connected = false;
     // The server dropped the connection: the next statement connects again.
     bool m_lost = false;
+    bool m_inTransaction = false;
     QHash<QString, QSqlQuery> m_statements;
     QHash<QString, TableInfo> m_tables;
     std::function<void(const QStringList&)> m_watch;
