@@ -286,7 +286,9 @@ const QSet<QString>& SqliteEngine::textColumns(const QString& table) {
     while (q.next()) {
         int width = 0;
         const FieldKind kind = fieldKindFromDeclaredType(q.value(1).toString(), &width);
-        if (kind == FieldKind::Text || kind == FieldKind::Memo) text.insert(q.value(0).toString().toUpper());
+        if (kind == FieldKind::Text || kind == FieldKind::Memo) {
+            text.insert(q.value(0).toString().toUpper());
+        }
     }
     q.finish();
     return m_textColumns.insert(table, text).value();
