@@ -352,8 +352,10 @@ std::vector<StoredRow> SqliteEngine::read(const ReadRequest& request) {
         fetchRow(q, n, &rows.back());
     }
     if (q.lastError().isValid()) {
-        const QString text = engineText(q.lastError());
+        const QSqlError error = q.lastError();
+        const QString text = engineText(error);
         q.finish();
+        if (isBusy(error)) throw Error(busyMessage());
         fail(QStringLiteral("Impossibile leggere la tabella %1").arg(request.table), text);
     }
     q.finish();
