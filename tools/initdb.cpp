@@ -1,31 +1,65 @@
 // marvesa-initdb: creates a new, empty Marvesa database with its tables and
 // the reference lists of municipalities and countries.
 //
-//   marvesa-initdb PATH
+//   marvesa-initdb [--gruppo GRUPPO] PATH
+//
+// The database holds personal data: it is made readable and writable by its
+// owner alone (0600), and a folder the tool has to make for it is the
+// owner's alone (0700). With --gruppo, for an office whose accounts on one
+// computer share one database, the folder and the file are given to GRUPPO
+// (2770 and 0660), so that every account of the group can work on them.
 //
 // Refuses to overwrite an existing file. Exit status 0 on success, 1 on
 // failure, 2 on wrong usage.
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include "data/Error.h"
+#include "data/FileAccess.h"
 #include "data/Schema.h"
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QTextStream out(stdout), err(stderr);
-    const QStringList args = app.arguments();
-    if (args.size() != 2 || args.at(1).startsWith(QLatin1Char('-'))) {
-        err << "Uso: marvesa-initdb PERCORSO\n"
-            << "Crea un nuovo database di Marvesa nel file PERCORSO (mai sovrascritto).\n";
+    QStringList args = app.arguments();
+    args.removeFirst();
+    QString group;
+    if (args.size() == 3 && (args.at(0) == QLatin1String("--gruppo") ||
+                             args.at(0) == QLatin1String("--group"))) {
+        group = args.at(1);
+        args = args.mid(2);
+    }
+    if (args.size() != 1 || args.at(0).startsWith(QLatin1Char('-')) ||
+        group.startsWith(QLatin1Char('-'))) {
+        err << "Uso: marvesa-initdb [--gruppo GRUPPO] PERCORSO\n"
+            << "Crea un nuovo database di Marvesa nel file PERCORSO (mai sovrascritto),\n"
+            << "leggibile e scrivibile solo dal proprietario. Con --gruppo il file e la sua\n"
+            << "cartella sono condivisi con il gruppo GRUPPO (permessi 0660 e 2770).\n";
         return 2;
     }
+    const QString path = args.at(0);
     try {
-        const marvesa::schema::CreatedDatabase made = marvesa::schema::createDatabase(args.at(1));
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!QFileInfo::exists(folder)) {
+            if (!QDir().mkpath(folder)) {
+                throw marvesa::Error(QStringLiteral("Impossibile creare la cartella \"%1\"")
+                                         .arg(QDir::toNativeSeparators(folder)));
+            }
+            marvesa::files::restrictFolderToOwner(folder);
+        }
+        // An existing file is refused below, before anything is changed.
+        if (!group.isEmpty() && !QFileInfo::exists(path)) {
+            marvesa::files::shareFolderWithGroup(folder, group);
+        }
+        const marvesa::schema::CreatedDatabase made = marvesa::schema::createDatabase(path, group);
         out << "Creato il database \"" << made.path << "\": tabelle TBL_NUCLEO, TBL_ANAGRAFICA, "
             << "TBL_EXPORT, TBL_SYS_COMUNI (" << made.municipalities << " comuni), "
-            << "TBL_SYS_NAZIONE (" << made.countries << " nazioni).\n";
+            << "TBL_SYS_NAZIONE (" << made.countries << " nazioni)";
+        if (!group.isEmpty()) out << ", condiviso con il gruppo \"" << group << "\"";
+        out << ".\n";
         return 0;
     } catch (const marvesa::Error& e) {
         err << "marvesa-initdb: " << e.message() << "\n";
