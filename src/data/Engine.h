@@ -5,6 +5,8 @@
 #include <QVariant>
 #include <QVector>
 #include <functional>
+
+#include <optional>
 #include <vector>
 
 #include "data/Error.h"
@@ -49,6 +51,26 @@ private:
     QString m_index;
 };
 
+// A row another row belongs to: a row of `table` whose `column` equals
+// `value` (texts compare exactly; NULL matches no row). A member belongs to
+// the family unit whose CODICE_NUCLEO it carries.
+struct ParentRow {
+    QString table;
+    QString column;
+    QVariant value;
+};
+
+// Hears when a statement has to wait because another copy of the program
+// holds the database for writing, and when that wait is over (the statement
+// ran, or the wait ran out). Lets the window show that it is waiting without
+// the data layer knowing any widget. Called on the thread of the statement.
+class BusyObserver {
+public:
+    virtual ~BusyObserver() = default;
+    virtual void busyWaitStarted() = 0;
+    virtual void busyWaitEnded() = 0;
+};
+
 // What the table cursors need of the database engine. Every value travels as
 // a bound parameter; no SQL is ever built from a value. Failures are thrown as
 // marvesa::Error with a message the operator can read.
@@ -82,6 +104,27 @@ public:
                         const QVector<QVariant>& values, const QStringList& checked,
                         const QVector<QVariant>& expected) = 0;
 
+    // As insert(), but only while `parent` exists, checked in the same
+    // statement ("INSERT INTO t (...) SELECT ?, ... WHERE EXISTS (SELECT 1
+    // FROM parent WHERE column = ?)"), so that no other user can delete the
+    // parent in between. Returns the new counter, or nothing when the parent
+    // is gone and no row was stored.
+    virtual std::optional<qint64> insertWithParent(const QString& table,
+                                                   const QStringList& columns,
+                                                   const QVector<QVariant>& values,
+                                                   const ParentRow& parent) = 0;
+
+    // As update(), but only while `parent` exists, checked in the same
+    // statement ("UPDATE t SET ... WHERE ... AND EXISTS (SELECT 1 FROM parent
+    // WHERE column = ?)"). Returns false, storing nothing, when the row was
+    // changed or deleted or the parent is gone; exists() tells which.
+    virtual bool updateWithParent(const QString& table, qint64 id, const QStringList& changed,
+                                  const QVector<QVariant>& values, const QStringList& checked,
+                                  const QVector<QVariant>& expected, const ParentRow& parent) = 0;
+
+    // Whether a row of `row.table` has `row.column` equal to `row.value`.
+    virtual bool exists(const ParentRow& row) = 0;
+
     virtual void remove(const QString& table, qint64 id) = 0;
 
     // While relaxed, a commit does not wait for the disk: for rebuildable
@@ -98,6 +141,15 @@ public:
     // cannot tell which. Changes made through this engine are not announced. An
     // empty function stops watching.
     virtual void watchChanges(std::function<void(const QStringList& tables)> changed) = 0;
+
+    // The observer of waits for a database held by another copy of the
+    // program (null: nobody). The engine does not own it. An engine that
+    // waits for locks tells it when a wait begins and ends.
+    void setBusyObserver(BusyObserver* observer) { m_busyObserver = observer; }
+    BusyObserver* busyObserver() const { return m_busyObserver; }
+
+private:
+    BusyObserver* m_busyObserver = nullptr;
 };
 
 }  // namespace marvesa

@@ -92,21 +92,27 @@ void TfrmMain::btnEditNucleoClick() {
 
 void TfrmMain::btnAnnNucleoClick() { dataModule(*this).TBL_NUCLEO.cancel(); }
 
-void TfrmMain::btnSaveNucleoClick() {
+bool TfrmMain::prepareNucleoForStoring() {
     TdmMarvesa& dm = dataModule(*this);
     if (refuseMissingFields({{QStringLiteral("Descrizione Nucleo"), edtDescNucleo->text()},
                              {QStringLiteral("Ospitante"), dbeOspite->text()},
                              {QStringLiteral("Comune"), dbeComune->text()},
                              {QStringLiteral("Indirizzo"), dbeIndirizzo->text()},
                              {QStringLiteral("Telefono"), dbeTelefono->text()}})) {
-        return;
+        return false;
     }
+    dm.TBL_NUCLEO.setFieldValue(QStringLiteral("CODICE_NUCLEO"),
+                                Value::text(edtCodiceNucleo->caption()));
+    return true;
+}
+
+void TfrmMain::btnSaveNucleoClick() {
+    if (!prepareNucleoForStoring()) return;
+    TdmMarvesa& dm = dataModule(*this);
     // Another desk may have stored the drawn code since it was drawn: the
     // database refuses a code it already holds, and a new family unit then
     // takes a new code, shown as it is stored.
     for (int attempt = 1;; ++attempt) {
-        dm.TBL_NUCLEO.setFieldValue(QStringLiteral("CODICE_NUCLEO"),
-                                    Value::text(edtCodiceNucleo->caption()));
         try {
             dm.TBL_NUCLEO.post();
             return;
@@ -116,9 +122,15 @@ void TfrmMain::btnSaveNucleoClick() {
                 throw;
             }
         }
-        edtCodiceNucleo->setCaption(
-            drawFamilyCode([&dm](const QString& c) { return familyCodeStored(dm, c); }));
+        const QString code =
+            drawFamilyCode([&dm](const QString& c) { return familyCodeStored(dm, c); });
+        edtCodiceNucleo->setCaption(code);
+        dm.TBL_NUCLEO.setFieldValue(QStringLiteral("CODICE_NUCLEO"), Value::text(code));
     }
+}
+
+void TfrmMain::TBL_NUCLEOBeforeImplicitPost() {
+    if (!prepareNucleoForStoring()) throw Abort();
 }
 
 void TfrmMain::btnEliminaNucleoClick() {
@@ -155,7 +167,7 @@ void TfrmMain::btnEditAnagClick() {
 
 void TfrmMain::btnAnagAnnullaClick() { dataModule(*this).TBL_ANAGRAFICA.cancel(); }
 
-void TfrmMain::btnSaveAnagClick() {
+bool TfrmMain::prepareAnagForStoring() {
     TdmMarvesa& dm = dataModule(*this);
     if (refuseMissingFields({{QStringLiteral("Cognome"), dbeCognome->text()},
                              {QStringLiteral("Nome"), dbeNome->text()},
@@ -167,7 +179,7 @@ void TfrmMain::btnSaveAnagClick() {
                              {QStringLiteral("Data Ingresso"), dbeDataIngresso->text()},
                              {QStringLiteral("Frontiera"), dbeFrontiera->text()},
                              {QStringLiteral("Telefono"), dbeTelefono->text()}})) {
-        return;
+        return false;
     }
     // The member keeps the host data of its family unit as they are now.
     for (const char* column :
@@ -175,7 +187,16 @@ void TfrmMain::btnSaveAnagClick() {
         const QString name = QString::fromLatin1(column);
         dm.TBL_ANAGRAFICA.setFieldValue(name, dm.TBL_NUCLEO.fieldValue(name));
     }
-    dm.TBL_ANAGRAFICA.post();
+    return true;
+}
+
+void TfrmMain::btnSaveAnagClick() {
+    if (!prepareAnagForStoring()) return;
+    dataModule(*this).TBL_ANAGRAFICA.post();
+}
+
+void TfrmMain::TBL_ANAGRAFICABeforeImplicitPost() {
+    if (!prepareAnagForStoring()) throw Abort();
 }
 
 void TfrmMain::btnDelAnagClick() {

@@ -28,6 +28,9 @@ private slots:
         auto cause = std::make_shared<Error>(u"disco pieno"_s, empty);
         auto middle = std::make_shared<Error>(QString(), cause);
         handleApplicationError(Error(u"salvataggio fallito"_s, middle));
+        // An Abort follows a message already shown: no box at all.
+        handleApplicationError(Abort());
+        QVERIFY(!runGuarded([] { throw Abort(); }));
         QCOMPARE(dialogs.texts(), L("Tabella mancante.|Errore 42.|Finito.|(OleStr)||disco pieno."));
     }
 
