@@ -33,17 +33,29 @@ public:
                 const QVector<QVariant>& values, const QStringList& checked,
                 const QVector<QVariant>& expected) override;
     void remove(const QString& table, qint64 id) override;
-    void setRelaxedDurability(bool relaxed) override;
     QString location() const override;
+
+    // Units of work and statements of the program's own (see Engine).
+    void beginWrite(const QString& lockTable) override;
+    void commit() override;
+    void rollback() override;
+    bool inTransaction() const override;
+    qint64 exec(const QString& sql, const QVector<QVariant>& values = {}) override;
+    void select(const QString& sql, const QVector<QVariant>& values,
+                const RowHandler& onRow) override;
+
+    // How long beginWrite() waits in all for another copy of the program
+    // that is writing the database (an export of 300,000 members takes a
+    // few seconds), in attempts of kBusyTimeoutMs each.
+    static constexpr int kWriteWaitMs = 60000;
 
     // How long a statement waits for another copy of the program that holds
     // the database.
     static constexpr int kBusyTimeoutMs = 10000;
 
-    // Journal pages between two automatic checkpoints (SQLite's default),
-    // also while durability is relaxed.
-    static constexpr int kCheckpointPages = 1000;
-    // Size the write-ahead journal file is cut back to after a checkpoint.
+    // Size the write-ahead journal file is cut back to after a checkpoint:
+    // one large transaction (an export) would otherwise leave it as large
+    // as itself for good.
     static constexpr qint64 kJournalSizeLimit = 8 * 1024 * 1024;
 
 private:
@@ -61,6 +73,7 @@ private:
     bool m_connected = false;
     QHash<QString, QSqlQuery> m_statements;
     QHash<QString, bool> m_knownTables;
+    bool m_inTransaction = false;  // between beginWrite() and commit()/rollback()
 };
 
 // Quotes an identifier taken from the program's own declarations (table and
