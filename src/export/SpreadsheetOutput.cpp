@@ -3,10 +3,12 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
+#include <functional>
 
 #include "data/DataModule.h"
 #include "data/Engine.h"
 #include "data/TextRules.h"
+#include "data/Error.h"
 #include "data/Value.h"
 #include "export/ThreadedWorkbookWriter.h"
 
@@ -68,13 +70,6 @@ Cell noteCell(const QVariant& v) {
     return isBlankText(text) ? Cell::empty() : Cell::ofText(text);
 }
 
-QString readSql() {
-    QStringList names;
-    for (const StagedColumn& c : stagedColumns()) names << QLatin1Char('"') + c.name + QLatin1Char('"');
-    return QStringLiteral("SELECT ") + names.join(QStringLiteral(", ")) +
-           QStringLiteral(" FROM \"TBL_EXPORT\" ORDER BY \"CODICE_NUCLEO\", \"ID_ANAGRAFICA\"");
-}
-
 }  // namespace
 
 const QStringList& exportHeaders() {
@@ -115,30 +110,51 @@ QVector<Cell> exportCells(const QVector<QVariant>& stored) {
     return cells;
 }
 
-bool writeStagedRows(Engine& engine, WorkbookWriter& writer, std::int64_t total,
-                     ExportProgress* progress) {
-    writer.begin();
+namespace {
+
+QVector<Cell> headerCells() {
     QVector<Cell> header;
     header.reserve(exportHeaders().size());
     for (const QString& h : exportHeaders()) header.append(Cell::ofText(h));
-    writer.writeRow(header);
+    return header;
+}
 
+// Reads the staging rows in the spreadsheet's order and gives each to
+// `onRow`, telling `progress`; false when it asked to stop.
+bool readStagingRows(Engine& engine, std::int64_t total, ExportProgress* progress,
+                     const std::function<void(const QVector<QVariant>&)>& onRow) {
     if (progress && !progress->advance(ExportProgress::Phase::Writing, 0, total)) return false;
-    std::int64_t written = 0;
+    std::int64_t read = 0;
     bool stopped = false;
-    engine.select(readSql(), {}, [&](const QVector<QVariant>& row) {
-        writer.writeRow(exportCells(row));
-        ++written;
-        if (progress && written % kProgressRows == 0 &&
-            !progress->advance(ExportProgress::Phase::Writing, written, total)) {
+    engine.select(stagingRowsInSheetOrderSql(), {}, [&](const QVector<QVariant>& row) {
+        onRow(row);
+        ++read;
+        if (progress && read % kProgressRows == 0 &&
+            !progress->advance(ExportProgress::Phase::Writing, read, total)) {
             stopped = true;
             return false;
         }
         return true;
     });
     if (stopped) return false;
+    if (read != total) {
+        throw Error(QStringLiteral("Esportazione interrotta: lette %1 righe delle %2 previste")
+                        .arg(read)
+                        .arg(total));
+    }
     // The last chance to stop: every row is read, nothing is stored yet.
-    return !progress || progress->advance(ExportProgress::Phase::Writing, written, total);
+    return !progress || progress->advance(ExportProgress::Phase::Writing, read, total);
+}
+
+}  // namespace
+
+bool writeStagedRows(Engine& engine, WorkbookWriter& writer, std::int64_t total,
+                     ExportProgress* progress) {
+    writer.begin();
+    writer.writeRow(headerCells());
+    return readStagingRows(engine, total, progress, [&writer](const QVector<QVariant>& row) {
+        writer.writeRow(exportCells(row));
+    });
 }
 
 QString writeSpreadsheet(Engine& engine, WorkbookWriter& writer, std::int64_t total,
@@ -157,45 +173,56 @@ QString writeSpreadsheet(Engine& engine, WorkbookWriter& writer, std::int64_t to
 
 namespace {
 
-// Steps 1 to 4 of runExport.
+// Steps 1 to 5 of runExport.
 ExportOutcome exportInOneTransaction(TdmMarvesa& dm, WorkbookWriter& writer,
                                      ExportTimings* timings, ExportProgress* progress) {
     ExportOutcome outcome;
     endPendingEdits(dm);
     Engine& engine = dm.cnQuaz.engine();
-    // The workbook is composed on a second thread while the rows are read.
-    // Declared first, it goes last: a transaction left open is rolled back
-    // before the workbook is abandoned.
-    ThreadedWorkbookWriter threaded(writer);
+    // The workbook is composed on a second thread. Declared first, it goes
+    // last: a transaction left open is rolled back before the workbook is
+    // abandoned.
+    ThreadedWorkbookWriter threaded(writer, exportCells);
     WriteTransaction transaction(engine, QStringLiteral("TBL_EXPORT"));
-    const std::int64_t staged =
-        rebuildStagingTable(engine, progress, timings ? &timings->staging : nullptr);
-    if (staged < 0) {
-        transaction.rollback();
-        outcome.cancelled = true;
-        return outcome;
-    }
-    if (staged == 0) {
-        transaction.commit();
-        return outcome;
-    }
     QElapsedTimer clock;
     clock.start();
-    if (!writeStagedRows(engine, threaded, staged, progress)) {
+    const StagingPlan plan = planStaging(engine);
+    if (timings) timings->planNs = clock.nsecsElapsed();
+    const auto stop = [&] {
         transaction.rollback();
         threaded.abandon();
         outcome.cancelled = true;
         return outcome;
+    };
+    if (plan.total > 0) {
+        // The rows the staging is about to store, read in the spreadsheet's
+        // order and handed to the workbook's thread...
+        threaded.begin();
+        threaded.writeRow(headerCells());
+        const bool read = readStagingRows(
+            engine, plan.total, progress,
+            [&threaded](const QVector<QVariant>& row) { threaded.writeValues(row); });
+        if (!read) return stop();
+        threaded.endRows();
+        if (timings) timings->readNs = clock.nsecsElapsed() - timings->planNs;
     }
-    // Every row is read: the workbook is completed on its thread while the
-    // transaction is committed, which waits for the disk.
-    threaded.endRows();
-    if (timings) timings->readNs = clock.nsecsElapsed();
+    // ...which completes the workbook while the staging table is rebuilt.
+    const std::int64_t staged =
+        fillStagingTable(engine, plan, progress, timings ? &timings->staging : nullptr);
+    if (staged < 0) return stop();
+    if (staged != plan.total) {
+        throw Error(QStringLiteral("Esportazione interrotta: %1 righe preparate delle %2 previste")
+                        .arg(staged)
+                        .arg(plan.total));
+    }
+    // Nothing is stored unless every row reached the workbook.
+    if (plan.total > 0) threaded.waitForRows();
+    const std::int64_t beforeCommit = clock.nsecsElapsed();
     transaction.commit();
-    if (timings) timings->commitNs = clock.nsecsElapsed() - timings->readNs;
+    if (timings) timings->commitNs = clock.nsecsElapsed() - beforeCommit;
     outcome.staged = staged;
-    outcome.file = threaded.finish();
-    if (timings) timings->writeNs = clock.nsecsElapsed();
+    if (plan.total > 0) outcome.file = threaded.finish();
+    if (timings) timings->totalNs = clock.nsecsElapsed();
     return outcome;
 }
 

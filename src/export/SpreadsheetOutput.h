@@ -35,15 +35,13 @@ const QStringList& exportHeaders();
 QVector<Cell> exportCells(const QVector<QVariant>& stored);
 
 // Starts a workbook in `writer` and writes into it the header row, then one
-// row per row of the staging table TBL_EXPORT, by family code and, within
-// one code, in staging order (ID_ANAGRAFICA). Reads through `engine`, so
-// inside the caller's transaction. `total` is the number of staged rows, for
-// `progress`, which is told every few thousand rows and may stop the
-// writing: false is then returned, and the caller abandons the writer.
-// The workbook is not completed here. Errors are thrown.
-bool writeStagedRows(Engine& engine, WorkbookWriter& writer, std::int64_t total,
-                     ExportProgress* progress = nullptr);
-
+// row per staging row (stagingRowsInSheetOrderSql): by family code and,
+// within one code, in staging order. Reads through `engine`, so inside the
+// caller's transaction. `total` is the number of staging rows of the plan;
+// a different number read is an error. `progress` is told every few
+// thousand rows and may stop the writing: false is then returned, and the
+// caller abandons the writer. The workbook is not completed here. Errors
+// are thrown.
 // writeStagedRows, then the workbook completed; returns its path, or an
 // empty text when stopped. On a stop or an error the writer is abandoned:
 // no file is left.
@@ -52,28 +50,32 @@ QString writeSpreadsheet(Engine& engine, WorkbookWriter& writer, std::int64_t to
 
 // How long the parts of an export took, in nanoseconds.
 struct ExportTimings {
-    StagingTimings staging;
-    std::int64_t readNs = 0;    // rows read back and handed to the workbook
-    std::int64_t commitNs = 0;  // the transaction committed (the workbook meanwhile
-                                // completed on its own thread)
-    std::int64_t writeNs = 0;   // from the first row read to the completed workbook
+    std::int64_t planNs = 0;    // the staging rows counted
+    std::int64_t readNs = 0;    // the rows read and handed to the workbook
+    StagingTimings staging;     // the staging table emptied and filled (the
+                                // workbook meanwhile completed on its thread)
+    std::int64_t commitNs = 0;  // the transaction committed
+    std::int64_t totalNs = 0;   // until the workbook is complete
 };
 
 // "Esporta" without its button, its notice and the opening of the file, in
 // one write transaction of the database taken at the start:
 //  1. pending edits of TBL_NUCLEO and TBL_ANAGRAFICA are ended (stored on
 //     their own, before the transaction);
-//  2. the staging table is rebuilt (rebuildStagingTable);
-//  3. when it then holds at least one row, its rows are read back into the
-//     workbook (writeStagedRows), which `writer` composes on a second thread
-//     meanwhile;
-//  4. the transaction is committed -- before anyone can get the file -- while
-//     the workbook is completed, then the file is waited for;
-//  5. TBL_NUCLEO and TBL_ANAGRAFICA are put on their first rows.
-// An error or a stop before 4 rolls everything back: the staging table is
+//  2. the staging rows are counted (planStaging);
+//  3. they are read in the spreadsheet's order and handed to the workbook
+//     (writeStagedRows), which `writer` composes on a second thread;
+//  4. the staging table is emptied and filled with the same rows
+//     (fillStagingTable) while the workbook is completed;
+//  5. once every row has reached the workbook, the transaction is
+//     committed -- before anyone can get the file -- and the file waited
+//     for;
+//  6. TBL_NUCLEO and TBL_ANAGRAFICA are put on their first rows.
+// An error or a stop before 5 rolls everything back: the staging table is
 // exactly as before and no file is left. An error completing the workbook
-// after 4 leaves the staging table rebuilt, and no file. A second export of
-// the same database (another copy of the program) waits for this one at 2.
+// after 5 leaves the staging table rebuilt, and no file. A second export of
+// the same database (another copy of the program) waits for this one to
+// end before its step 2.
 struct ExportOutcome {
     std::int64_t staged = 0;  // staging rows stored
     QString file;             // the finished workbook; empty when nothing was staged

@@ -67,13 +67,6 @@ QString insertSql() {
                           " ORDER BY n.\"ID_NUCLEO\", a.\"ID_ANAGRAFICA\"");
 }
 
-// A range of family-unit counters, (after, upTo], and the rows it stages.
-struct Slice {
-    qint64 after;
-    qint64 upTo;
-    std::int64_t rows;
-};
-
 }  // namespace
 
 const std::array<StagedColumn, 16>& stagedColumns() {
@@ -105,52 +98,69 @@ void endPendingEdits(TdmMarvesa& dm) {
     dm.TBL_ANAGRAFICA.checkBrowseMode();
 }
 
-std::int64_t rebuildStagingTable(Engine& engine, ExportProgress* progress,
-                                 StagingTimings* timings, std::int64_t sliceRows) {
+StagingPlan planStaging(Engine& engine, std::int64_t sliceRows) {
+    StagingPlan plan;
+    StagingSlice current{0, 0, 0};
+    bool first = true;
+    engine.select(planSql(), {}, [&](const QVector<QVariant>& row) {
+        const qint64 id = row.at(0).toLongLong();
+        const std::int64_t rows = row.at(1).toLongLong();
+        if (first) {
+            // The first family unit that stages is known to stage: it needs
+            // no predecessor.
+            current.after = id - 1;
+            first = false;
+        }
+        current.upTo = id;
+        current.rows += rows;
+        plan.total += rows;
+        if (current.rows >= sliceRows) {
+            plan.slices.push_back(current);
+            current = StagingSlice{id, id, 0};
+        }
+        return true;
+    });
+    if (current.rows > 0) plan.slices.push_back(current);
+    return plan;
+}
+
+std::int64_t fillStagingTable(Engine& engine, const StagingPlan& plan, ExportProgress* progress,
+                              StagingTimings* timings) {
     QElapsedTimer clock;
     clock.start();
     engine.exec(QStringLiteral("DELETE FROM \"TBL_EXPORT\""));
     if (timings) timings->emptyNs = clock.nsecsElapsed();
 
-    // The family units cut into slices of about kSliceRows staging rows.
-    std::vector<Slice> slices;
-    std::int64_t total = 0;
-    {
-        Slice current{0, 0, 0};
-        bool first = true;
-        engine.select(planSql(), {}, [&](const QVector<QVariant>& row) {
-            const qint64 id = row.at(0).toLongLong();
-            const std::int64_t rows = row.at(1).toLongLong();
-            if (first) {
-                // The first family unit that stages is known to stage: it
-                // needs no predecessor.
-                current.after = id - 1;
-                first = false;
-            }
-            current.upTo = id;
-            current.rows += rows;
-            total += rows;
-            if (current.rows >= sliceRows) {
-                slices.push_back(current);
-                current = Slice{id, id, 0};
-            }
-            return true;
-        });
-        if (current.rows > 0) slices.push_back(current);
-    }
-
     std::int64_t staged = 0;
-    if (progress && !progress->advance(ExportProgress::Phase::Staging, 0, total)) return -1;
+    if (progress && !progress->advance(ExportProgress::Phase::Staging, 0, plan.total)) return -1;
     const QString insert = insertSql();
-    for (const Slice& s : slices) {
+    for (const StagingSlice& s : plan.slices) {
         const qint64 inserted = engine.exec(
-            insert, {QVariant(s.after), QVariant(s.upTo), QVariant(s.after), QVariant(s.upTo)});
+            insert, {QVariant(qint64(s.after)), QVariant(qint64(s.upTo)), QVariant(qint64(s.after)),
+                     QVariant(qint64(s.upTo))});
         staged += inserted >= 0 ? inserted : s.rows;
-        if (progress && !progress->advance(ExportProgress::Phase::Staging, staged, total))
+        if (progress && !progress->advance(ExportProgress::Phase::Staging, staged, plan.total))
             return -1;
     }
     if (timings) timings->stageNs = clock.nsecsElapsed() - timings->emptyNs;
     return staged;
+}
+
+std::int64_t rebuildStagingTable(Engine& engine, ExportProgress* progress,
+                                 StagingTimings* timings, std::int64_t sliceRows) {
+    return fillStagingTable(engine, planStaging(engine, sliceRows), progress, timings);
+}
+
+QString stagingRowsInSheetOrderSql() {
+    QStringList values;
+    for (const StagedColumn& c : stagedColumns()) {
+        values << (c.source == StagingSource::FamilyUnit ? QStringLiteral("n.")
+                                                         : QStringLiteral("a.")) +
+                      quoted(c.name);
+    }
+    return QStringLiteral("SELECT ") + values.join(QStringLiteral(", ")) + stagingSource(false) +
+           QStringLiteral(
+               " ORDER BY n.\"CODICE_NUCLEO\", n.\"ID_NUCLEO\", a.\"ID_ANAGRAFICA\"");
 }
 
 std::int64_t stageExport(TdmMarvesa& dm, StagingTimings* timings, ExportProgress* progress) {

@@ -7,7 +7,8 @@
 
 namespace marvesa {
 
-ThreadedWorkbookWriter::ThreadedWorkbookWriter(WorkbookWriter& inner) : m_inner(inner) {}
+ThreadedWorkbookWriter::ThreadedWorkbookWriter(WorkbookWriter& inner, Converter converter)
+    : m_inner(inner), m_converter(std::move(converter)) {}
 
 ThreadedWorkbookWriter::~ThreadedWorkbookWriter() { abandon(); }
 
@@ -39,7 +40,7 @@ void ThreadedWorkbookWriter::run() {
             m_changed.notify_all();
         }
         for (;;) {
-            std::vector<QVector<Cell>> batch;
+            std::vector<Row> batch;
             bool last = false;
             {
                 std::unique_lock<std::mutex> lock(m_mutex);
@@ -64,7 +65,8 @@ void ThreadedWorkbookWriter::run() {
                 m_file = std::move(file);
                 break;
             }
-            for (const QVector<Cell>& row : batch) m_inner.writeRow(row);
+            for (const Row& row : batch)
+                m_inner.writeRow(row.values.isEmpty() ? row.cells : m_converter(row.values));
         }
     } catch (...) {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -106,18 +108,30 @@ void ThreadedWorkbookWriter::push(bool last) {
     m_changed.notify_all();
 }
 
-void ThreadedWorkbookWriter::writeRow(const QVector<Cell>& cells) {
+void ThreadedWorkbookWriter::add(Row row) {
     if (!m_thread.joinable()) throw Error(QStringLiteral("Nessun foglio di calcolo in scrittura."));
-    m_batch.push_back(cells);
+    m_batch.push_back(std::move(row));
     if (int(m_batch.size()) >= BatchRows) {
         push(false);
         rethrowFailure();
     }
 }
 
+void ThreadedWorkbookWriter::writeRow(const QVector<Cell>& cells) { add(Row{cells, {}}); }
+
+void ThreadedWorkbookWriter::writeValues(const QVector<QVariant>& values) {
+    if (!m_converter) throw Error(QStringLiteral("Nessuna conversione dei valori in celle."));
+    // A copy that shares the texts: the caller may reuse its vector.
+    add(Row{{}, QVector<QVariant>(values.cbegin(), values.cend())});
+}
+
 void ThreadedWorkbookWriter::endRows() {
     if (!m_thread.joinable()) throw Error(QStringLiteral("Nessun foglio di calcolo in scrittura."));
     push(true);
+}
+
+void ThreadedWorkbookWriter::waitForRows() {
+    if (!m_thread.joinable()) throw Error(QStringLiteral("Nessun foglio di calcolo in scrittura."));
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_changed.wait(lock, [this] { return m_rowsWritten || m_done; });

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QVariant>
 #include <QVector>
 #include <condition_variable>
+#include <functional>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -20,9 +22,14 @@ namespace marvesa {
 // whatever the number of rows. The wrapped writer is used from the thread
 // alone, from begin() to finish() or abandon(). An error of the wrapped
 // writer is thrown to the caller at its next call.
+//
+// Rows may also be given as the values read from the database
+// (writeValues): they are then turned into cells on the thread as well, by
+// the converter given at construction.
 class ThreadedWorkbookWriter : public WorkbookWriter {
 public:
-    explicit ThreadedWorkbookWriter(WorkbookWriter& inner);
+    using Converter = std::function<QVector<Cell>(const QVector<QVariant>& values)>;
+    explicit ThreadedWorkbookWriter(WorkbookWriter& inner, Converter converter = nullptr);
     ~ThreadedWorkbookWriter() override;  // abandons what is not finished
 
     ThreadedWorkbookWriter(const ThreadedWorkbookWriter&) = delete;
@@ -32,10 +39,14 @@ public:
     // its failure (no folder for the file) is thrown here.
     void begin() override;
     void writeRow(const QVector<Cell>& cells) override;
-    // No row follows: waits until every row has been written (throwing the
-    // writer's failure, if any), then lets the workbook be completed on the
-    // thread while the caller goes on; finish() waits for that.
+    // A row as read: its cells are made on the thread by the converter.
+    void writeValues(const QVector<QVariant>& values);
+    // No row follows: the rows still queued are written, then the workbook
+    // is completed on the thread while the caller goes on.
     void endRows();
+    // Waits until every row given has been written, and throws the writer's
+    // failure, if any (the workbook may still be completing).
+    void waitForRows();
     QString finish() override;
     void abandon() override;
 
@@ -45,15 +56,22 @@ public:
 
 private:
     void run();
+    // One row as given: cells, or values still to be converted.
+    struct Row {
+        QVector<Cell> cells;
+        QVector<QVariant> values;
+    };
+    void add(Row row);
     void push(bool last);
     void rethrowFailure();
 
     WorkbookWriter& m_inner;
+    Converter m_converter;
     std::thread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<std::vector<QVector<Cell>>> m_queue;
-    std::vector<QVector<Cell>> m_batch;
+    std::deque<std::vector<Row>> m_queue;
+    std::vector<Row> m_batch;
     bool m_ended = false;      // no more rows will come
     bool m_abandoned = false;  // the caller gave up
     bool m_begun = false;      // the wrapped writer's begin() is over

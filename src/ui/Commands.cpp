@@ -181,9 +181,9 @@ public:
 
     bool advance(Phase phase, std::int64_t done, std::int64_t total) override {
         const QString text =
-            phase == Phase::Staging
-                ? QStringLiteral("Preparazione dei dati da esportare: %1 di %2 familiari")
-                : QStringLiteral("Scrittura del foglio di calcolo: %1 di %2 righe");
+            phase == Phase::Writing
+                ? QStringLiteral("Scrittura del foglio di calcolo: %1 di %2 familiari")
+                : QStringLiteral("Aggiornamento della tabella di esportazione: %1 di %2 righe");
         return Progress::instance().update(text.arg(done).arg(total), done, total);
     }
 };

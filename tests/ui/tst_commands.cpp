@@ -308,14 +308,14 @@ private slots:
         QVERIFY(!f.w().btnExport->isEnabled());
     }
 
-    // "Annulla" in the progress dialog, while the staging table is filled or
-    // while the spreadsheet is written: no file, the staging table as
+    // "Annulla" in the progress dialog, while the spreadsheet is written or
+    // while the staging table is filled: no file, the staging table as
     // before, "Esporta" enabled again, nothing shown. Meanwhile the wait
     // cursor shows and the progress speaks Italian.
     void annullaStopsTheExport_data() {
         QTest::addColumn<QString>("at");
-        QTest::newRow("staging") << u"Preparazione dei dati da esportare: "_s;
         QTest::newRow("writing") << u"Scrittura del foglio di calcolo: "_s;
+        QTest::newRow("staging") << u"Aggiornamento della tabella di esportazione: "_s;
     }
     void annullaStopsTheExport() {
         QFETCH(QString, at);
@@ -335,7 +335,7 @@ private slots:
         QVERIFY(progress.waitCursorEachTime);
         QCOMPARE(QApplication::overrideCursor(), nullptr);
         QCOMPARE(progress.titles, QStringList{u"Gestione Emergenza Marvesa"_s});
-        QCOMPARE(progress.texts.value(0), u"Preparazione dei dati da esportare: 0 di 3 familiari"_s);
+        QCOMPARE(progress.texts.value(0), u"Scrittura del foglio di calcolo: 0 di 3 familiari"_s);
         QVERIFY(opener.opened.isEmpty());
         QVERIFY(QDir(exports.path()).isEmpty());
         QCOMPARE(sql.row(u"SELECT group_concat(COGNOME) FROM TBL_EXPORT"_s), before);
