@@ -110,12 +110,13 @@ void timeWindow(const QString& dbPath, const QString& folder, int runs, Targets&
                    .arg(r)
                    .arg(opener.file)
                    .arg(QFileInfo(opener.file).size() / 1024);
-        out << QStringLiteral("  fine del comando %1 ms | tempo di processore %2 ms | "
-                              "pulsante di nuovo attivo: %3\n")
+        out << QStringLiteral(
+                   "  fine del comando %1 ms | tempo di processore %2 ms | "
+                   "pulsante di nuovo attivo: %3\n")
                    .arg(ms(clickNs), 0, 'f', 0)
                    .arg(cpu, 0, 'f', 0)
                    .arg(window->btnExport->isEnabled() ? QStringLiteral("sì")
-                                                      : QStringLiteral("no"));
+                                                       : QStringLiteral("no"));
         targets.report(QStringLiteral("  Dal clic al file consegnato"), ms(opener.handedOverNs),
                        QStringLiteral("ms"), kWindowTargetMs);
         targets.report(QStringLiteral("  Memoria massima"), peakMemoryKb() / 1024.0,
@@ -140,17 +141,19 @@ void timeDataLayer(const QString& dbPath, const QString& folder, int runs, QText
         const ExportOutcome outcome = runExport(dm, writer, &t);
         const std::int64_t totalNs = total.nsecsElapsed();
         const double cpu = cpuMs() - cpuBefore;
-        out << QStringLiteral("Solo dati, esportazione %1: %2 righe in %3 ms "
-                              "(tempo di processore %4 ms)\n")
+        out << QStringLiteral(
+                   "Solo dati, esportazione %1: %2 righe in %3 ms "
+                   "(tempo di processore %4 ms)\n")
                    .arg(r)
                    .arg(outcome.staged)
                    .arg(ms(totalNs), 0, 'f', 0)
                    .arg(cpu, 0, 'f', 0);
-        const std::int64_t waitNs = t.totalNs - t.planNs - t.readNs - t.staging.emptyNs -
-                                    t.staging.stageNs - t.commitNs;
-        out << QStringLiteral("  conteggio %1 ms | lettura delle righe nel foglio di calcolo %2 ms"
-                              " | poi, mentre il foglio si completa: svuotamento %3 ms, "
-                              "riempimento %4 ms, commit %5 ms | attesa del file completo %6 ms\n")
+        const std::int64_t waitNs =
+            t.totalNs - t.planNs - t.readNs - t.staging.emptyNs - t.staging.stageNs - t.commitNs;
+        out << QStringLiteral(
+                   "  conteggio %1 ms | lettura delle righe nel foglio di calcolo %2 ms"
+                   " | poi, mentre il foglio si completa: svuotamento %3 ms, "
+                   "riempimento %4 ms, commit %5 ms | attesa del file completo %6 ms\n")
                    .arg(ms(t.planNs), 0, 'f', 0)
                    .arg(ms(t.readNs), 0, 'f', 0)
                    .arg(ms(t.staging.emptyNs), 0, 'f', 0)

@@ -16,9 +16,13 @@ namespace marvesa::platform {
 
 namespace {
 
-QString native(const QString& path) { return QDir::toNativeSeparators(path); }
+QString native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
 
-QString systemText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString systemText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 bool usableInFileName(const QString& name) {
     static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9._-]+$"));
@@ -29,7 +33,8 @@ bool usableInFileName(const QString& name) {
 struct Descriptor {
     int fd;
     ~Descriptor() {
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0)
+            ::close(fd);
     }
 };
 
@@ -38,7 +43,8 @@ struct Descriptor {
 QString userNameForFiles() {
     // The effective user, so that the folder always belongs to whoever runs.
     QString user;
-    if (const passwd* pw = ::getpwuid(::geteuid())) user = QString::fromLocal8Bit(pw->pw_name);
+    if (const passwd* pw = ::getpwuid(::geteuid()))
+        user = QString::fromLocal8Bit(pw->pw_name);
     return usableInFileName(user) ? user : QString::number(::geteuid());
 }
 
@@ -71,7 +77,8 @@ bool claimPrivateFolder(const QString& path, QString* refusal) {
                         .arg(native(path), systemText(errno)));
     }
     if (st.st_uid != ::geteuid()) {
-        if (refusal) *refusal = QStringLiteral("appartiene a un altro utente");
+        if (refusal)
+            *refusal = QStringLiteral("appartiene a un altro utente");
         return false;
     }
     if ((st.st_mode & 077) != 0 && ::fchmod(dir.fd, 0700) != 0) {
@@ -85,8 +92,9 @@ QString createPrivateFolder(const QString& parent, const QString& prefix) {
     // mkdtemp makes a new folder, mode 0700, under a name nobody held.
     QByteArray pattern = QFile::encodeName(QDir(parent).absoluteFilePath(prefix)) + "XXXXXX";
     if (!::mkdtemp(pattern.data())) {
-        throw Error(QStringLiteral("Impossibile creare una cartella temporanea privata in \"%1\": %2")
-                        .arg(native(parent), systemText(errno)));
+        throw Error(
+            QStringLiteral("Impossibile creare una cartella temporanea privata in \"%1\": %2")
+                .arg(native(parent), systemText(errno)));
     }
     return QFile::decodeName(pattern);
 }

@@ -13,7 +13,9 @@ namespace marvesa::platform {
 
 namespace {
 
-QString native(const QString& path) { return QDir::toNativeSeparators(path); }
+QString native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
 
 const QFile::Permissions kPrivate = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 
@@ -31,17 +33,19 @@ bool claimPrivateFolder(const QString& path, QString* refusal) {
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink() && !info.isJunction()) {
         if (!QDir().mkdir(path, kPrivate) && !QFileInfo::exists(path)) {
-            throw Error(
-                QStringLiteral("Impossibile creare la cartella temporanea \"%1\".").arg(native(path)));
+            throw Error(QStringLiteral("Impossibile creare la cartella temporanea \"%1\".")
+                            .arg(native(path)));
         }
     }
     const QFileInfo now(path);
     if (now.isSymLink() || now.isJunction()) {
-        if (refusal) *refusal = QStringLiteral("è un collegamento simbolico");
+        if (refusal)
+            *refusal = QStringLiteral("è un collegamento simbolico");
         return false;
     }
     if (!now.isDir()) {
-        if (refusal) *refusal = QStringLiteral("non è una cartella");
+        if (refusal)
+            *refusal = QStringLiteral("non è una cartella");
         return false;
     }
     return true;
@@ -53,7 +57,8 @@ QString createPrivateFolder(const QString& parent, const QString& prefix) {
         const QString path = dir.absoluteFilePath(
             prefix + QString::number(QRandomGenerator::system()->generate64(), 36));
         // mkdir fails when anything stands there already.
-        if (QDir().mkdir(path, kPrivate)) return path;
+        if (QDir().mkdir(path, kPrivate))
+            return path;
     }
     throw Error(QStringLiteral("Impossibile creare una cartella temporanea privata in \"%1\".")
                     .arg(native(parent)));

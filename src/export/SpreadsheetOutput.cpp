@@ -7,8 +7,8 @@
 
 #include "data/DataModule.h"
 #include "data/Engine.h"
-#include "data/TextRules.h"
 #include "data/Error.h"
+#include "data/TextRules.h"
 #include "data/Value.h"
 #include "export/ThreadedWorkbookWriter.h"
 
@@ -27,14 +27,18 @@ constexpr std::int64_t kProgressRows = 4096;
 
 // What is stored, as text: the empty text for NULL.
 QString storedText(const QVariant& v) {
-    if (v.isNull()) return QString();
-    if (v.typeId() == QMetaType::QString) return v.toString();
-    if (v.typeId() == QMetaType::QDateTime) return dateTimeToStorage(v.toDateTime());
+    if (v.isNull())
+        return QString();
+    if (v.typeId() == QMetaType::QString)
+        return v.toString();
+    if (v.typeId() == QMetaType::QDateTime)
+        return dateTimeToStorage(v.toDateTime());
     return v.toString();
 }
 
 Cell textCell(const QVariant& v) {
-    if (v.isNull()) return Cell::empty();
+    if (v.isNull())
+        return Cell::empty();
     return Cell::ofText(storedText(v));
 }
 
@@ -42,30 +46,39 @@ Cell textCell(const QVariant& v) {
 // something else.
 QDateTime storedDateTime(const QVariant& v) {
     switch (v.typeId()) {
-        case QMetaType::QDateTime: return v.toDateTime();
-        case QMetaType::QDate: return naiveDateTime(v.toDate());
-        case QMetaType::QString: return dateTimeFromStorage(v.toString());
-        default: return QDateTime();
+        case QMetaType::QDateTime:
+            return v.toDateTime();
+        case QMetaType::QDate:
+            return naiveDateTime(v.toDate());
+        case QMetaType::QString:
+            return dateTimeFromStorage(v.toString());
+        default:
+            return QDateTime();
     }
 }
 
 Cell dateCell(const QVariant& v) {
-    if (v.isNull()) return Cell::empty();
+    if (v.isNull())
+        return Cell::empty();
     const QDateTime dt = storedDateTime(v);
-    if (dt.isValid()) return Cell::ofDate(dt.date());
+    if (dt.isValid())
+        return Cell::ofDate(dt.date());
     return textCell(v);
 }
 
 // The end of hosting is shown as text, with its time when it has one.
 Cell endOfHostingCell(const QVariant& v) {
-    if (v.isNull()) return Cell::empty();
+    if (v.isNull())
+        return Cell::empty();
     const QDateTime dt = storedDateTime(v);
-    if (dt.isValid()) return Cell::ofText(Value::dateTime(dt).toText());
+    if (dt.isValid())
+        return Cell::ofText(Value::dateTime(dt).toText());
     return textCell(v);
 }
 
 Cell noteCell(const QVariant& v) {
-    if (v.isNull()) return Cell::empty();
+    if (v.isNull())
+        return Cell::empty();
     const QString text = storedText(v);
     return isBlankText(text) ? Cell::empty() : Cell::ofText(text);
 }
@@ -101,10 +114,18 @@ QVector<Cell> exportCells(const QVector<QVariant>& stored) {
         const QVariant& v = stored.at(i);
         switch (i) {
             case kBirthDate:
-            case kEntryDate: cells.append(dateCell(v)); break;
-            case kEndOfHosting: cells.append(endOfHostingCell(v)); break;
-            case kNote: cells.append(noteCell(v)); break;
-            default: cells.append(textCell(v)); break;
+            case kEntryDate:
+                cells.append(dateCell(v));
+                break;
+            case kEndOfHosting:
+                cells.append(endOfHostingCell(v));
+                break;
+            case kNote:
+                cells.append(noteCell(v));
+                break;
+            default:
+                cells.append(textCell(v));
+                break;
         }
     }
     return cells;
@@ -115,7 +136,8 @@ namespace {
 QVector<Cell> headerCells() {
     QVector<Cell> header;
     header.reserve(exportHeaders().size());
-    for (const QString& h : exportHeaders()) header.append(Cell::ofText(h));
+    for (const QString& h : exportHeaders())
+        header.append(Cell::ofText(h));
     return header;
 }
 
@@ -123,7 +145,8 @@ QVector<Cell> headerCells() {
 // `onRow`, telling `progress`; false when it asked to stop.
 bool readStagingRows(Engine& engine, std::int64_t total, ExportProgress* progress,
                      const std::function<void(const QVector<QVariant>&)>& onRow) {
-    if (progress && !progress->advance(ExportProgress::Phase::Writing, 0, total)) return false;
+    if (progress && !progress->advance(ExportProgress::Phase::Writing, 0, total))
+        return false;
     std::int64_t read = 0;
     bool stopped = false;
     engine.select(stagingRowsInSheetOrderSql(), {}, [&](const QVector<QVariant>& row) {
@@ -136,7 +159,8 @@ bool readStagingRows(Engine& engine, std::int64_t total, ExportProgress* progres
         }
         return true;
     });
-    if (stopped) return false;
+    if (stopped)
+        return false;
     if (read != total) {
         throw Error(QStringLiteral("Esportazione interrotta: lette %1 righe delle %2 previste")
                         .arg(read)
@@ -174,8 +198,8 @@ QString writeSpreadsheet(Engine& engine, WorkbookWriter& writer, std::int64_t to
 namespace {
 
 // Steps 1 to 5 of runExport.
-ExportOutcome exportInOneTransaction(TdmMarvesa& dm, WorkbookWriter& writer,
-                                     ExportTimings* timings, ExportProgress* progress) {
+ExportOutcome exportInOneTransaction(TdmMarvesa& dm, WorkbookWriter& writer, ExportTimings* timings,
+                                     ExportProgress* progress) {
     ExportOutcome outcome;
     endPendingEdits(dm);
     Engine& engine = dm.cnQuaz.engine();
@@ -187,7 +211,8 @@ ExportOutcome exportInOneTransaction(TdmMarvesa& dm, WorkbookWriter& writer,
     QElapsedTimer clock;
     clock.start();
     const StagingPlan plan = planStaging(engine);
-    if (timings) timings->planNs = clock.nsecsElapsed();
+    if (timings)
+        timings->planNs = clock.nsecsElapsed();
     const auto stop = [&] {
         transaction.rollback();
         threaded.abandon();
@@ -202,27 +227,34 @@ ExportOutcome exportInOneTransaction(TdmMarvesa& dm, WorkbookWriter& writer,
         const bool read = readStagingRows(
             engine, plan.total, progress,
             [&threaded](const QVector<QVariant>& row) { threaded.writeValues(row); });
-        if (!read) return stop();
+        if (!read)
+            return stop();
         threaded.endRows();
-        if (timings) timings->readNs = clock.nsecsElapsed() - timings->planNs;
+        if (timings)
+            timings->readNs = clock.nsecsElapsed() - timings->planNs;
     }
     // ...which completes the workbook while the staging table is rebuilt.
     const std::int64_t staged =
         fillStagingTable(engine, plan, progress, timings ? &timings->staging : nullptr);
-    if (staged < 0) return stop();
+    if (staged < 0)
+        return stop();
     if (staged != plan.total) {
         throw Error(QStringLiteral("Esportazione interrotta: %1 righe preparate delle %2 previste")
                         .arg(staged)
                         .arg(plan.total));
     }
     // Nothing is stored unless every row reached the workbook.
-    if (plan.total > 0) threaded.waitForRows();
+    if (plan.total > 0)
+        threaded.waitForRows();
     const std::int64_t beforeCommit = clock.nsecsElapsed();
     transaction.commit();
-    if (timings) timings->commitNs = clock.nsecsElapsed() - beforeCommit;
+    if (timings)
+        timings->commitNs = clock.nsecsElapsed() - beforeCommit;
     outcome.staged = staged;
-    if (plan.total > 0) outcome.file = threaded.finish();
-    if (timings) timings->totalNs = clock.nsecsElapsed();
+    if (plan.total > 0)
+        outcome.file = threaded.finish();
+    if (timings)
+        timings->totalNs = clock.nsecsElapsed();
     return outcome;
 }
 

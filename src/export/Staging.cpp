@@ -31,7 +31,8 @@ QString quoted(const QString& name) {
 QString stagingSource(bool range) {
     QStringList familyColumns{quoted(QStringLiteral("ID_NUCLEO"))};
     for (const StagedColumn& c : stagedColumns()) {
-        if (c.source == StagingSource::FamilyUnit) familyColumns << quoted(c.name);
+        if (c.source == StagingSource::FamilyUnit)
+            familyColumns << quoted(c.name);
     }
     return QStringLiteral(
                " FROM (SELECT %1, LAG(\"CODICE_NUCLEO\") OVER (ORDER BY \"ID_NUCLEO\") "
@@ -39,9 +40,9 @@ QString stagingSource(bool range) {
                " JOIN \"TBL_ANAGRAFICA\" a ON a.\"CODICE_NUCLEO\" = n.\"CODICE_NUCLEO\""
                " WHERE (n.\"CODICE_PRECEDENTE\" IS NULL"
                " OR n.\"CODICE_PRECEDENTE\" <> n.\"CODICE_NUCLEO\")")
-        .arg(familyColumns.join(QStringLiteral(", ")),
-             range ? QStringLiteral(" WHERE \"ID_NUCLEO\" >= ? AND \"ID_NUCLEO\" <= ?")
-                   : QString());
+        .arg(
+            familyColumns.join(QStringLiteral(", ")),
+            range ? QStringLiteral(" WHERE \"ID_NUCLEO\" >= ? AND \"ID_NUCLEO\" <= ?") : QString());
 }
 
 // How many rows each staging family unit gives, in counter order.
@@ -63,8 +64,9 @@ QString insertSql() {
     return QStringLiteral("INSERT INTO \"TBL_EXPORT\" (%1) SELECT %2")
                .arg(targets.join(QStringLiteral(", ")), values.join(QStringLiteral(", "))) +
            stagingSource(true) +
-           QStringLiteral(" AND n.\"ID_NUCLEO\" > ? AND n.\"ID_NUCLEO\" <= ?"
-                          " ORDER BY n.\"ID_NUCLEO\", a.\"ID_ANAGRAFICA\"");
+           QStringLiteral(
+               " AND n.\"ID_NUCLEO\" > ? AND n.\"ID_NUCLEO\" <= ?"
+               " ORDER BY n.\"ID_NUCLEO\", a.\"ID_ANAGRAFICA\"");
 }
 
 }  // namespace
@@ -120,7 +122,8 @@ StagingPlan planStaging(Engine& engine, std::int64_t sliceRows) {
         }
         return true;
     });
-    if (current.rows > 0) plan.slices.push_back(current);
+    if (current.rows > 0)
+        plan.slices.push_back(current);
     return plan;
 }
 
@@ -129,25 +132,28 @@ std::int64_t fillStagingTable(Engine& engine, const StagingPlan& plan, ExportPro
     QElapsedTimer clock;
     clock.start();
     engine.exec(QStringLiteral("DELETE FROM \"TBL_EXPORT\""));
-    if (timings) timings->emptyNs = clock.nsecsElapsed();
+    if (timings)
+        timings->emptyNs = clock.nsecsElapsed();
 
     std::int64_t staged = 0;
-    if (progress && !progress->advance(ExportProgress::Phase::Staging, 0, plan.total)) return -1;
+    if (progress && !progress->advance(ExportProgress::Phase::Staging, 0, plan.total))
+        return -1;
     const QString insert = insertSql();
     for (const StagingSlice& s : plan.slices) {
-        const qint64 inserted = engine.exec(
-            insert, {QVariant(qint64(s.after)), QVariant(qint64(s.upTo)), QVariant(qint64(s.after)),
-                     QVariant(qint64(s.upTo))});
+        const qint64 inserted =
+            engine.exec(insert, {QVariant(qint64(s.after)), QVariant(qint64(s.upTo)),
+                                 QVariant(qint64(s.after)), QVariant(qint64(s.upTo))});
         staged += inserted >= 0 ? inserted : s.rows;
         if (progress && !progress->advance(ExportProgress::Phase::Staging, staged, plan.total))
             return -1;
     }
-    if (timings) timings->stageNs = clock.nsecsElapsed() - timings->emptyNs;
+    if (timings)
+        timings->stageNs = clock.nsecsElapsed() - timings->emptyNs;
     return staged;
 }
 
-std::int64_t rebuildStagingTable(Engine& engine, ExportProgress* progress,
-                                 StagingTimings* timings, std::int64_t sliceRows) {
+std::int64_t rebuildStagingTable(Engine& engine, ExportProgress* progress, StagingTimings* timings,
+                                 std::int64_t sliceRows) {
     return fillStagingTable(engine, planStaging(engine, sliceRows), progress, timings);
 }
 
@@ -159,8 +165,7 @@ QString stagingRowsInSheetOrderSql() {
                       quoted(c.name);
     }
     return QStringLiteral("SELECT ") + values.join(QStringLiteral(", ")) + stagingSource(false) +
-           QStringLiteral(
-               " ORDER BY n.\"CODICE_NUCLEO\", n.\"ID_NUCLEO\", a.\"ID_ANAGRAFICA\"");
+           QStringLiteral(" ORDER BY n.\"CODICE_NUCLEO\", n.\"ID_NUCLEO\", a.\"ID_ANAGRAFICA\"");
 }
 
 std::int64_t stageExport(TdmMarvesa& dm, StagingTimings* timings, ExportProgress* progress) {
@@ -170,7 +175,8 @@ std::int64_t stageExport(TdmMarvesa& dm, StagingTimings* timings, ExportProgress
     {
         WriteTransaction transaction(engine, kStagingTable);
         staged = rebuildStagingTable(engine, progress, timings);
-        if (staged >= 0) transaction.commit();
+        if (staged >= 0)
+            transaction.commit();
     }
     dm.TBL_NUCLEO.first();
     dm.TBL_ANAGRAFICA.first();
@@ -183,14 +189,18 @@ WriteTransaction::WriteTransaction(Engine& engine, const QString& lockTable) : m
     engine.beginWrite(lockTable);
 }
 
-WriteTransaction::~WriteTransaction() { rollback(); }
+WriteTransaction::~WriteTransaction() {
+    rollback();
+}
 
 void WriteTransaction::commit() {
-    if (Engine* engine = std::exchange(m_engine, nullptr)) engine->commit();
+    if (Engine* engine = std::exchange(m_engine, nullptr))
+        engine->commit();
 }
 
 void WriteTransaction::rollback() {
-    if (Engine* engine = std::exchange(m_engine, nullptr)) engine->rollback();
+    if (Engine* engine = std::exchange(m_engine, nullptr))
+        engine->rollback();
 }
 
 }  // namespace marvesa

@@ -10,7 +10,9 @@ namespace marvesa {
 ThreadedWorkbookWriter::ThreadedWorkbookWriter(WorkbookWriter& inner, Converter converter)
     : m_inner(inner), m_converter(std::move(converter)) {}
 
-ThreadedWorkbookWriter::~ThreadedWorkbookWriter() { abandon(); }
+ThreadedWorkbookWriter::~ThreadedWorkbookWriter() {
+    abandon();
+}
 
 void ThreadedWorkbookWriter::begin() {
     if (m_thread.joinable())
@@ -45,7 +47,8 @@ void ThreadedWorkbookWriter::run() {
             {
                 std::unique_lock<std::mutex> lock(m_mutex);
                 m_changed.wait(lock, [this] { return m_abandoned || m_ended || !m_queue.empty(); });
-                if (m_abandoned) break;
+                if (m_abandoned)
+                    break;
                 if (!m_queue.empty()) {
                     batch = std::move(m_queue.front());
                     m_queue.pop_front();
@@ -77,7 +80,8 @@ void ThreadedWorkbookWriter::run() {
         std::lock_guard<std::mutex> lock(m_mutex);
         abandoned = m_abandoned || m_failure;
     }
-    if (abandoned && begun) m_inner.abandon();
+    if (abandoned && begun)
+        m_inner.abandon();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_done = true;
     m_changed.notify_all();
@@ -89,27 +93,30 @@ void ThreadedWorkbookWriter::rethrowFailure() {
         std::lock_guard<std::mutex> lock(m_mutex);
         failure = m_failure;
     }
-    if (!failure) return;
-    if (m_thread.joinable()) m_thread.join();
+    if (!failure)
+        return;
+    if (m_thread.joinable())
+        m_thread.join();
     std::rethrow_exception(failure);
 }
 
 void ThreadedWorkbookWriter::push(bool last) {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (!m_batch.empty()) {
-        m_changed.wait(lock, [this] {
-            return m_done || int(m_queue.size()) < QueueBatches;
-        });
-        if (!m_done) m_queue.push_back(std::move(m_batch));
+        m_changed.wait(lock, [this] { return m_done || int(m_queue.size()) < QueueBatches; });
+        if (!m_done)
+            m_queue.push_back(std::move(m_batch));
         m_batch = {};
         m_batch.reserve(BatchRows);
     }
-    if (last) m_ended = true;
+    if (last)
+        m_ended = true;
     m_changed.notify_all();
 }
 
 void ThreadedWorkbookWriter::add(Row row) {
-    if (!m_thread.joinable()) throw Error(QStringLiteral("Nessun foglio di calcolo in scrittura."));
+    if (!m_thread.joinable())
+        throw Error(QStringLiteral("Nessun foglio di calcolo in scrittura."));
     m_batch.push_back(std::move(row));
     if (int(m_batch.size()) >= BatchRows) {
         push(false);
@@ -117,21 +124,26 @@ void ThreadedWorkbookWriter::add(Row row) {
     }
 }
 
-void ThreadedWorkbookWriter::writeRow(const QVector<Cell>& cells) { add(Row{cells, {}}); }
+void ThreadedWorkbookWriter::writeRow(const QVector<Cell>& cells) {
+    add(Row{cells, {}});
+}
 
 void ThreadedWorkbookWriter::writeValues(const QVector<QVariant>& values) {
-    if (!m_converter) throw Error(QStringLiteral("Nessuna conversione dei valori in celle."));
+    if (!m_converter)
+        throw Error(QStringLiteral("Nessuna conversione dei valori in celle."));
     // A copy that shares the texts: the caller may reuse its vector.
     add(Row{{}, QVector<QVariant>(values.cbegin(), values.cend())});
 }
 
 void ThreadedWorkbookWriter::endRows() {
-    if (!m_thread.joinable()) throw Error(QStringLiteral("Nessun foglio di calcolo in scrittura."));
+    if (!m_thread.joinable())
+        throw Error(QStringLiteral("Nessun foglio di calcolo in scrittura."));
     push(true);
 }
 
 void ThreadedWorkbookWriter::waitForRows() {
-    if (!m_thread.joinable()) throw Error(QStringLiteral("Nessun foglio di calcolo in scrittura."));
+    if (!m_thread.joinable())
+        throw Error(QStringLiteral("Nessun foglio di calcolo in scrittura."));
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_changed.wait(lock, [this] { return m_rowsWritten || m_done; });
@@ -140,7 +152,8 @@ void ThreadedWorkbookWriter::waitForRows() {
 }
 
 QString ThreadedWorkbookWriter::finish() {
-    if (!m_thread.joinable()) throw Error(QStringLiteral("Nessun foglio di calcolo in scrittura."));
+    if (!m_thread.joinable())
+        throw Error(QStringLiteral("Nessun foglio di calcolo in scrittura."));
     push(true);
     m_thread.join();
     rethrowFailure();
@@ -148,7 +161,8 @@ QString ThreadedWorkbookWriter::finish() {
 }
 
 void ThreadedWorkbookWriter::abandon() {
-    if (!m_thread.joinable()) return;
+    if (!m_thread.joinable())
+        return;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_abandoned = true;
@@ -157,7 +171,8 @@ void ThreadedWorkbookWriter::abandon() {
     m_thread.join();
     // A workbook completed just before the caller gave up goes as well.
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_file.isEmpty()) QFile::remove(m_file);
+    if (!m_file.isEmpty())
+        QFile::remove(m_file);
     m_file.clear();
 }
 

@@ -3,9 +3,9 @@
 #include <QVariant>
 #include <QVector>
 #include <condition_variable>
-#include <functional>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -72,11 +72,11 @@ private:
     std::condition_variable m_changed;
     std::deque<std::vector<Row>> m_queue;
     std::vector<Row> m_batch;
-    bool m_ended = false;      // no more rows will come
-    bool m_abandoned = false;  // the caller gave up
-    bool m_begun = false;      // the wrapped writer's begin() is over
+    bool m_ended = false;        // no more rows will come
+    bool m_abandoned = false;    // the caller gave up
+    bool m_begun = false;        // the wrapped writer's begin() is over
     bool m_rowsWritten = false;  // every row given has been written
-    bool m_done = false;       // the thread has finished its work
+    bool m_done = false;         // the thread has finished its work
     std::exception_ptr m_failure;
     QString m_file;
 };

@@ -200,9 +200,8 @@ void XltxWorkbookWriter::prepareFolder() {
     // random name. Nothing is ever written through what stands there.
     const QDir parent = wanted.absoluteDir();
     const QString prefix = wanted.fileName() + QLatin1Char('-');
-    const QStringList earlier = parent.entryList({prefix + QLatin1Char('*')},
-                                                 QDir::Dirs | QDir::NoSymLinks | QDir::Hidden,
-                                                 QDir::Name);
+    const QStringList earlier = parent.entryList(
+        {prefix + QLatin1Char('*')}, QDir::Dirs | QDir::NoSymLinks | QDir::Hidden, QDir::Name);
     for (const QString& name : earlier) {
         const QString candidate = parent.absoluteFilePath(name);
         QString ignored;

@@ -23,7 +23,9 @@ Progress& Progress::instance() {
     return g_progress ? *g_progress : dialog;
 }
 
-void Progress::setInstance(Progress* progress) { g_progress = progress; }
+void Progress::setInstance(Progress* progress) {
+    g_progress = progress;
+}
 
 struct ProgressDialog::State {
     QString title;
@@ -47,9 +49,11 @@ void ProgressDialog::start(const QString& title) {
 }
 
 bool ProgressDialog::update(const QString& text, std::int64_t done, std::int64_t total) {
-    if (!m_state->running) return true;
+    if (!m_state->running)
+        return true;
     if (!m_state->dialog) {
-        if (m_state->clock.elapsed() < ShowAfterMs) return true;
+        if (m_state->clock.elapsed() < ShowAfterMs)
+            return true;
         auto* dialog = new QProgressDialog(text, QStringLiteral("Annulla"), 0, kSteps,
                                            QApplication::activeWindow());
         dialog->setWindowTitle(m_state->title);
@@ -62,11 +66,13 @@ bool ProgressDialog::update(const QString& text, std::int64_t done, std::int64_t
         dialog->show();
         m_state->dialog = dialog;
         // The arrow comes back beside the hourglass, to reach "Annulla".
-        if (QApplication::overrideCursor()) QApplication::changeOverrideCursor(Qt::BusyCursor);
+        if (QApplication::overrideCursor())
+            QApplication::changeOverrideCursor(Qt::BusyCursor);
     }
     QProgressDialog* dialog = m_state->dialog;
     dialog->setLabelText(text);
-    const int value = total > 0 ? int(qBound(std::int64_t(0), done * kSteps / total, std::int64_t(kSteps))) : 0;
+    const int value =
+        total > 0 ? int(qBound(std::int64_t(0), done * kSteps / total, std::int64_t(kSteps))) : 0;
     dialog->setValue(value);
     // The dialog is application-modal: only its own button can be pressed
     // while the events are handled here.
@@ -84,8 +90,12 @@ void ProgressDialog::finish() {
     }
 }
 
-WaitCursor::WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+WaitCursor::WaitCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
 
-WaitCursor::~WaitCursor() { QApplication::restoreOverrideCursor(); }
+WaitCursor::~WaitCursor() {
+    QApplication::restoreOverrideCursor();
+}
 
 }  // namespace marvesa

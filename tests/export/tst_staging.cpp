@@ -13,10 +13,10 @@
 #include "DataTestSupport.h"
 #include "XlsxReader.h"
 #include "data/DataModule.h"
-#include "data/Error.h"
 #include "data/Engine.h"
-#include "export/Staging.h"
+#include "data/Error.h"
 #include "export/SpreadsheetOutput.h"
+#include "export/Staging.h"
 #include "export/XltxWorkbookWriter.h"
 
 using namespace marvesa;
@@ -102,10 +102,9 @@ QList<QPair<qint64, qint64>> walkOfTheCursors(TdmMarvesa& dm) {
     while (!families.eof()) {
         while (!members.eof()) {
             if (members.fieldValue(code) == families.fieldValue(code))
-                staged.append({families.fieldValue(QStringLiteral("ID_NUCLEO")).toText().toLongLong(),
-                               members.fieldValue(QStringLiteral("ID_ANAGRAFICA"))
-                                   .toText()
-                                   .toLongLong()});
+                staged.append(
+                    {families.fieldValue(QStringLiteral("ID_NUCLEO")).toText().toLongLong(),
+                     members.fieldValue(QStringLiteral("ID_ANAGRAFICA")).toText().toLongLong()});
             members.next();
         }
         families.next();
@@ -116,7 +115,8 @@ QList<QPair<qint64, qint64>> walkOfTheCursors(TdmMarvesa& dm) {
 // The whole staging table in its stored order, one text per row.
 QStringList stagingRows(Sql& sql) {
     QStringList rows;
-    for (const QVariantList& row : sql.rows(QStringLiteral("SELECT * FROM TBL_EXPORT ORDER BY 1"))) {
+    for (const QVariantList& row :
+         sql.rows(QStringLiteral("SELECT * FROM TBL_EXPORT ORDER BY 1"))) {
         QStringList columns;
         for (const QVariant& v : row)
             columns << (v.isNull() ? QStringLiteral("<NULL>") : v.toString());
@@ -214,8 +214,7 @@ void TestStaging::exportsEveryMemberWithItsFamilyUnitsCurrentData() {
     QCOMPARE(book.columnWidths.size(), 16);
     for (int c = 0; c < 16; ++c) {
         const double width = book.columnWidths.value(QString(QChar(u'A' + c)));
-        QVERIFY2(width >= XltxWorkbookWriter::MinColumnWidth &&
-                     width >= ExportHeaders.at(c).size(),
+        QVERIFY2(width >= XltxWorkbookWriter::MinColumnWidth && width >= ExportHeaders.at(c).size(),
                  qPrintable(ExportHeaders.at(c)));
     }
     // Rows by family code, the members of one family unit in the order they
@@ -314,7 +313,7 @@ void TestStaging::stagesWhatTheWalkOfTheCursorsStages() {
     // a trailing blank, members of no family unit, counters with gaps. The
     // staging table holds exactly the rows the walk of the cursors finds, in
     // its order, whatever the size of the slices staged at once.
-    const QVariantList codes{QStringLiteral("QX1"), QStringLiteral("QX2"),  QStringLiteral("qx1"),
+    const QVariantList codes{QStringLiteral("QX1"),  QStringLiteral("QX2"), QStringLiteral("qx1"),
                              QStringLiteral("QX1 "), QStringLiteral("QX3"), QVariant()};
     for (const quint32 seed : {1u, 2u, 3u, 4u}) {
         Db db(false);
