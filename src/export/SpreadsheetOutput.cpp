@@ -172,29 +172,6 @@ bool readStagingRows(Engine& engine, std::int64_t total, ExportProgress* progres
 
 }  // namespace
 
-bool writeStagedRows(Engine& engine, WorkbookWriter& writer, std::int64_t total,
-                     ExportProgress* progress) {
-    writer.begin();
-    writer.writeRow(headerCells());
-    return readStagingRows(engine, total, progress, [&writer](const QVector<QVariant>& row) {
-        writer.writeRow(exportCells(row));
-    });
-}
-
-QString writeSpreadsheet(Engine& engine, WorkbookWriter& writer, std::int64_t total,
-                         ExportProgress* progress) {
-    try {
-        if (!writeStagedRows(engine, writer, total, progress)) {
-            writer.abandon();
-            return QString();
-        }
-        return writer.finish();
-    } catch (...) {
-        writer.abandon();
-        throw;
-    }
-}
-
 namespace {
 
 // Steps 1 to 5 of runExport.

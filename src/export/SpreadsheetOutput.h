@@ -34,20 +34,6 @@ const QStringList& exportHeaders();
 // stored text (yyyy-mm-ddThh:mm:ss) or as QDateTime, depending on the engine.
 QVector<Cell> exportCells(const QVector<QVariant>& stored);
 
-// Starts a workbook in `writer` and writes into it the header row, then one
-// row per staging row (stagingRowsInSheetOrderSql): by family code and,
-// within one code, in staging order. Reads through `engine`, so inside the
-// caller's transaction. `total` is the number of staging rows of the plan;
-// a different number read is an error. `progress` is told every few
-// thousand rows and may stop the writing: false is then returned, and the
-// caller abandons the writer. The workbook is not completed here. Errors
-// are thrown.
-// writeStagedRows, then the workbook completed; returns its path, or an
-// empty text when stopped. On a stop or an error the writer is abandoned:
-// no file is left.
-QString writeSpreadsheet(Engine& engine, WorkbookWriter& writer, std::int64_t total,
-                         ExportProgress* progress = nullptr);
-
 // How long the parts of an export took, in nanoseconds.
 struct ExportTimings {
     std::int64_t planNs = 0;    // the staging rows counted
@@ -63,8 +49,11 @@ struct ExportTimings {
 //  1. pending edits of TBL_NUCLEO and TBL_ANAGRAFICA are ended (stored on
 //     their own, before the transaction);
 //  2. the staging rows are counted (planStaging);
-//  3. they are read in the spreadsheet's order and handed to the workbook
-//     (writeStagedRows), which `writer` composes on a second thread;
+//  3. they are read in the spreadsheet's order (stagingRowsInSheetOrderSql:
+//     by family code, then staging order) and handed to the workbook, which
+//     `writer` composes on a second thread -- a header row, then one row per
+//     staging row (exportCells); a number of rows other than counted is an
+//     error;
 //  4. the staging table is emptied and filled with the same rows
 //     (fillStagingTable) while the workbook is completed;
 //  5. once every row has reached the workbook, the transaction is

@@ -353,6 +353,13 @@ void TestStaging::stagesWhatTheWalkOfTheCursorsStages() {
                 staged << row.at(0).toString() + QLatin1Char('|') + row.at(1).toString();
             QCOMPARE(staged, expected);
         }
+        // The same through the staging command on its own, which then puts
+        // the two tables on their first rows.
+        db.dm.TBL_NUCLEO.last();
+        db.sql.exec(QStringLiteral("DELETE FROM TBL_EXPORT"));
+        QCOMPARE(stageExport(db.dm), std::int64_t(expected.size()));
+        QCOMPARE(db.sql.count(QStringLiteral("TBL_EXPORT")), expected.size());
+        QCOMPARE(db.dm.TBL_NUCLEO.currentRow(), 0);
     }
 }
 
