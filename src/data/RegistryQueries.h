@@ -100,6 +100,11 @@ public:
     virtual SearchResult find(const QString& text, int limit) = 0;
 
     virtual OfficeSummary summary(const QDate& today) = 0;
+
+    // Makes ready what find() needs; once per database this may take a
+    // while (SQLite builds its search tables), so it is called before the
+    // operator starts typing.
+    virtual void prepare() {}
 };
 
 // The queries on the database of `engine`, which must be connected; throws

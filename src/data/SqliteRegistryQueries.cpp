@@ -142,6 +142,8 @@ void SqliteRegistryQueries::fail(const QString& what, const QString& engineText)
     throw Error(QStringLiteral("%1: %2 (database \"%3\")").arg(what, engineText, m_path));
 }
 
+void SqliteRegistryQueries::prepare() { ensureSearchTables(); }
+
 bool SqliteRegistryQueries::ensureSearchTables() {
     if (m_searchTablesChecked) return false;
     QSqlQuery q(db());
@@ -308,14 +310,14 @@ OfficeSummary SqliteRegistryQueries::summary(const QDate& today) {
 
     // The people hosted, grouped at once by municipality, citizenship, sex
     // and age band: one pass over the members.
-    const QString age = QStringLiteral(
-        "((:ymd - CAST(replace(substr(a.\"DATA_NASCITA\", 1, 10), '-', '') AS INTEGER)) / 10000)");
-    const QString band =
-        QStringLiteral("CASE WHEN a.\"DATA_NASCITA\" GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]*' "
-                       "AND substr(a.\"DATA_NASCITA\", 1, 10) <= :day THEN "
-                       "CASE WHEN %1 <= 5 THEN 0 WHEN %1 <= 17 THEN 1 WHEN %1 <= 64 THEN 2 ELSE 3 END "
-                       "ELSE 4 END")
-            .arg(age);
+    // A birth date from :young on is of a child up to 5 (born less than six
+    // years before the day), from :minor on of one up to 17, from :adult on
+    // of one up to 64; a date from :tomorrow on, or none, is no age.
+    const QString band = QStringLiteral(
+        "CASE WHEN a.\"DATA_NASCITA\" IS NULL "
+        "OR NOT (a.\"DATA_NASCITA\" GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]*') "
+        "OR a.\"DATA_NASCITA\" >= :tomorrow THEN 4 WHEN a.\"DATA_NASCITA\" >= :young THEN 0 "
+        "WHEN a.\"DATA_NASCITA\" >= :minor THEN 1 WHEN a.\"DATA_NASCITA\" >= :adult THEN 2 ELSE 3 END");
     QSqlQuery p(db());
     run(p,
         QStringLiteral("WITH hosted AS (SELECT \"CODICE_NUCLEO\" AS code, min(trim(coalesce(\"COMUNE\", ''))) "
@@ -326,7 +328,11 @@ OfficeSummary SqliteRegistryQueries::summary(const QDate& today) {
                        "FROM \"TBL_ANAGRAFICA\" a JOIN hosted h ON h.code = a.\"CODICE_NUCLEO\" "
                        "GROUP BY 1, 2, 3, 4")
             .arg(hostedFamily, band),
-        {{QStringLiteral(":day"), day}, {QStringLiteral(":ymd"), today.year() * 10000 + today.month() * 100 + today.day()}});
+        {{QStringLiteral(":day"), day},
+         {QStringLiteral(":tomorrow"), isoDay(today.addDays(1))},
+         {QStringLiteral(":young"), isoDay(today.addYears(-6).addDays(1))},
+         {QStringLiteral(":minor"), isoDay(today.addYears(-18).addDays(1))},
+         {QStringLiteral(":adult"), isoDay(today.addYears(-65).addDays(1))}});
     QHash<QString, int> municipality, citizenship;
     int male = 0, female = 0, unknownSex = 0;
     std::vector<int> bands(OfficeSummary::ageBands().size(), 0);
@@ -349,12 +355,14 @@ OfficeSummary SqliteRegistryQueries::summary(const QDate& today) {
     s.bySex = {{QStringLiteral("M"), male}, {QStringLiteral("F"), female}, {QStringLiteral("non indicato"), unknownSex}};
     for (int i = 0; i < int(bands.size()); ++i) s.byAgeBand.push_back({OfficeSummary::ageBands().at(i), bands[i]});
 
+    // Members whose every family unit has ended: counted on the index of
+    // the family code alone.
     QSqlQuery ended(db());
     run(ended,
-        QStringLiteral("SELECT count(*) FROM \"TBL_ANAGRAFICA\" a WHERE a.\"CODICE_NUCLEO\" IN "
-                       "(SELECT \"CODICE_NUCLEO\" FROM \"TBL_NUCLEO\" WHERE %2) AND a.\"CODICE_NUCLEO\" NOT IN "
-                       "(SELECT \"CODICE_NUCLEO\" FROM \"TBL_NUCLEO\" WHERE \"CODICE_NUCLEO\" IS NOT NULL AND %1)")
-            .arg(hostedFamily, endedFamily),
+        QStringLiteral("WITH ended AS (SELECT \"CODICE_NUCLEO\" AS code FROM \"TBL_NUCLEO\" "
+                       "WHERE \"CODICE_NUCLEO\" IS NOT NULL GROUP BY \"CODICE_NUCLEO\" HAVING max(%1) = 0) "
+                       "SELECT count(*) FROM ended e JOIN \"TBL_ANAGRAFICA\" a ON a.\"CODICE_NUCLEO\" = e.code")
+            .arg(hostedFamily),
         {{QStringLiteral(":day"), day}});
     if (ended.next()) s.peopleEnded = ended.value(0).toInt();
     ended.finish();

@@ -26,6 +26,7 @@ public:
 
     SearchResult find(const QString& text, int limit) override;
     OfficeSummary summary(const QDate& today) override;
+    void prepare() override;
 
     // Makes the search tables, their triggers and the index on the family
     // code of TBL_NUCLEO where they are missing; true when it made them.

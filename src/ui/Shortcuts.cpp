@@ -128,6 +128,7 @@ void OfficeCommands::openSearch() {
     std::unique_ptr<RegistryQueries> queries;
     try {
         queries = registryQueriesFor(dm->cnQuaz.engine());
+        queries->prepare();
     } catch (...) {
         QApplication::restoreOverrideCursor();
         throw;

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "ui/WindowLayout.h"
 
@@ -68,8 +69,8 @@ void MunicipalityChart::paintEvent(QPaintEvent*) {
     labelWidth = std::min(labelWidth + 8, width() / 3);
     const int numberWidth = fm.horizontalAdvance(QString::number(most)) + 8;
     const int barSpace = std::max(10, width() - labelWidth - numberWidth - 8);
-    const int rowHeight = std::max(12, (height() - 8) / int(m_bars.size()));
-    const int barHeight = std::max(6, rowHeight - 6);
+    const int rowHeight = std::clamp((height() - 8) / int(m_bars.size()), 12, 24);
+    const int barHeight = std::max(6, rowHeight - 8);
     for (int i = 0; i < int(m_bars.size()); ++i) {
         const NamedCount& b = m_bars[i];
         const int y = 4 + i * rowHeight;
@@ -132,7 +133,7 @@ SummaryDialog::SummaryDialog(OfficeSummary summary, QWidget* parent)
             m_ending->setItem(row, c, item);
         }
     }
-    const int endingWidths[] = {95, 170, 150, 130};
+    const int endingWidths[] = {90, 150, 120, 105};
     for (int i = 0; i < 4; ++i) m_ending->setColumnWidth(i, endingWidths[i]);
     if (!m_summary.ending.empty()) m_ending->setCurrentCell(0, 0);
     m_ending->installEventFilter(this);
@@ -182,7 +183,7 @@ QTableWidget* SummaryDialog::countTable(const QString& objectName, const QString
         t->setItem(i, 0, cell(rows[i].name));
         t->setItem(i, 1, cell(QString::number(rows[i].count), true));
     }
-    t->setColumnWidth(0, 130);
+    t->setColumnWidth(0, rows.size() <= 5 ? 85 : 130);
     return t;
 }
 

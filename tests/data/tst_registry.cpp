@@ -246,6 +246,21 @@ private slots:
         QVERIFY(tsv.contains(QStringLiteral("\nQX3\tF3\tH3\t0432 1\t22/06/2025\n")));
         QVERIFY(tsv.contains(QStringLiteral("\nFascia d'età\tPersone\n0-5\t2\n6-17\t2\n18-64\t3\n")));
 
+        // Born on 29 February: six on 1 March of a common year, in SQL as here.
+        QTemporaryDir leapDir;
+        const QString leapPath = newDatabase(leapDir);
+        {
+            Sql leap(leapPath);
+            addFamily(leap, QStringLiteral("QX1"), QStringLiteral("L"), QStringLiteral("H"), udine, QVariant());
+            addPerson(leap, QStringLiteral("QX1"), QStringLiteral("L"), QStringLiteral("P"), QStringLiteral("F"),
+                      stored(QDate(2020, 2, 29)), ua);
+        }
+        SqliteRegistryQueries leapQueries(leapPath);
+        QCOMPARE(leapQueries.summary(QDate(2026, 2, 28)).byAgeBand[0].count, 1);
+        QCOMPARE(leapQueries.summary(QDate(2026, 3, 1)).byAgeBand[1].count, 1);
+        QCOMPARE(OfficeSummary::ageBandOf(QDate(2020, 2, 29), QDate(2026, 2, 28)), 0);
+        QCOMPARE(OfficeSummary::ageBandOf(QDate(2020, 2, 29), QDate(2026, 3, 1)), 1);
+
         // An empty registry.
         QTemporaryDir other;
         SqliteRegistryQueries empty(newDatabase(other));
