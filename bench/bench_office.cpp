@@ -63,15 +63,19 @@ int main(int argc, char* argv[]) {
     QString keep;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--families")) families = args[i + 1].toInt();
-        if (args[i] == QLatin1String("--members")) members = args[i + 1].toInt();
-        if (args[i] == QLatin1String("--keep")) keep = args[i + 1];
+        if (args[i] == QLatin1String("--families"))
+            families = args[i + 1].toInt();
+        if (args[i] == QLatin1String("--members"))
+            members = args[i + 1].toInt();
+        if (args[i] == QLatin1String("--keep"))
+            keep = args[i + 1];
     }
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("dbQuaz.mdb"));
     schema::createDatabase(path);
     populate(path, families, members, false);
-    if (!keep.isEmpty()) QFile::copy(path, QDir(keep).filePath(QStringLiteral("dbQuaz.mdb")));
+    if (!keep.isEmpty())
+        QFile::copy(path, QDir(keep).filePath(QStringLiteral("dbQuaz.mdb")));
     out << QStringLiteral("Database: %1 nuclei, %2 componenti\n").arg(families).arg(members);
 
     TfrmMain window;
@@ -84,9 +88,11 @@ int main(int argc, char* argv[]) {
     OfficeCommands* office = officeCommands(window);
     Targets targets(out);
 
-    const qint64 firstOpen = timed([&] { QTest::keyClick(window.edtDescNucleo, Qt::Key_F, Qt::ControlModifier); });
-    out << QStringLiteral("Prima apertura di \"Cerca\" (crea e riempie le tabelle di ricerca, una volta per "
-                          "database): %1 ms\n")
+    const qint64 firstOpen =
+        timed([&] { QTest::keyClick(window.edtDescNucleo, Qt::Key_F, Qt::ControlModifier); });
+    out << QStringLiteral(
+               "Prima apertura di \"Cerca\" (crea e riempie le tabelle di ricerca, una volta per "
+               "database): %1 ms\n")
                .arg(ms(firstOpen), 0, 'f', 0);
     SearchDialog* dialog = office->searchDialog();
     if (!dialog) {
@@ -95,8 +101,12 @@ int main(int argc, char* argv[]) {
     }
 
     const QStringList searches = {
-        QStringLiteral("kovalenko andriy"), QStringLiteral("шевченко"), QStringLiteral("an ko"),
-        QStringLiteral("ospitante 2999"),  QStringLiteral("QX1000370"), QStringLiteral("famiglia 12"),
+        QStringLiteral("kovalenko andriy"),
+        QStringLiteral("шевченко"),
+        QStringLiteral("an ko"),
+        QStringLiteral("ospitante 2999"),
+        QStringLiteral("QX1000370"),
+        QStringLiteral("famiglia 12"),
         QStringLiteral("dangelo"),
     };
     std::vector<qint64> keystrokes;
@@ -104,7 +114,8 @@ int main(int argc, char* argv[]) {
     for (const QString& text : searches) {
         dialog->field()->clear();
         QApplication::processEvents();
-        for (QChar c : text) keystrokes.push_back(timed([&] { typeChar(dialog->field(), c); }));
+        for (QChar c : text)
+            keystrokes.push_back(timed([&] { typeChar(dialog->field(), c); }));
         shown += dialog->results()->rowCount();
         out << QStringLiteral("  \"%1\": %2 righe\n").arg(text).arg(dialog->results()->rowCount());
     }
@@ -112,8 +123,8 @@ int main(int argc, char* argv[]) {
     out << QStringLiteral("Battute misurate: %1; mediana %2 ms\n")
                .arg(keystrokes.size())
                .arg(ms(keystrokes[keystrokes.size() / 2]), 0, 'f', 1);
-    targets.report(QStringLiteral("\"Cerca\", risultati di ogni battuta (la più lenta)"), ms(keystrokes.back()),
-                   QStringLiteral("ms"), 50, 1);
+    targets.report(QStringLiteral("\"Cerca\", risultati di ogni battuta (la più lenta)"),
+                   ms(keystrokes.back()), QStringLiteral("ms"), 50, 1);
     dialog->reject();
     QApplication::processEvents();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -121,14 +132,16 @@ int main(int argc, char* argv[]) {
 
     std::vector<qint64> opens;
     for (int run = 0; run < 5; ++run) {
-        opens.push_back(timed([&] { QTest::keyClick(window.edtDescNucleo, Qt::Key_R, Qt::ControlModifier); }));
+        opens.push_back(
+            timed([&] { QTest::keyClick(window.edtDescNucleo, Qt::Key_R, Qt::ControlModifier); }));
         if (!office->summaryDialog()) {
             out << "\"Riepilogo\" non si è aperto\n";
             return 1;
         }
         if (run == 0) {
             const OfficeSummary& s = office->summaryDialog()->summary();
-            out << QStringLiteral("  ospitati ora: %1 persone in %2 nuclei; in scadenza entro 30 giorni: %3\n")
+            out << QStringLiteral(
+                       "  ospitati ora: %1 persone in %2 nuclei; in scadenza entro 30 giorni: %3\n")
                        .arg(s.peopleHosted)
                        .arg(s.familiesHosted)
                        .arg(s.endingWithin30);
@@ -142,11 +155,15 @@ int main(int argc, char* argv[]) {
         const double cpu0 = cpuMs();
         QElapsedTimer t;
         t.start();
-        const OfficeSummary s = registryQueriesFor(dm.cnQuaz.engine())->summary(QDate::currentDate());
-        out << QStringLiteral("  solo i conti: %1 ms (processore %2 ms)\n").arg(t.elapsed()).arg(cpuMs() - cpu0, 0, 'f', 0);
+        const OfficeSummary s =
+            registryQueriesFor(dm.cnQuaz.engine())->summary(QDate::currentDate());
+        out << QStringLiteral("  solo i conti: %1 ms (processore %2 ms)\n")
+                   .arg(t.elapsed())
+                   .arg(cpuMs() - cpu0, 0, 'f', 0);
     }
     std::sort(opens.begin(), opens.end());
-    out << QStringLiteral("Aperture di \"Riepilogo\": mediana %1 ms\n").arg(ms(opens[opens.size() / 2]), 0, 'f', 1);
+    out << QStringLiteral("Aperture di \"Riepilogo\": mediana %1 ms\n")
+               .arg(ms(opens[opens.size() / 2]), 0, 'f', 1);
     targets.report(QStringLiteral("\"Riepilogo\", apertura (la più lenta di 5)"), ms(opens.back()),
                    QStringLiteral("ms"), 300, 1);
     return targets.finish();

@@ -6,10 +6,12 @@ namespace marvesa {
 
 int rowOfId(const DataSet& table, const QString& idColumn, qint64 id) {
     const Field* f = table.findField(idColumn);
-    if (!f || !table.active()) return -1;
+    if (!f || !table.active())
+        return -1;
     const Value wanted = Value::integer(id);
     for (int row = 0; row < table.rowCount(); ++row) {
-        if (table.valueAt(row, f->index()) == wanted) return row;
+        if (table.valueAt(row, f->index()) == wanted)
+            return row;
     }
     return -1;
 }
@@ -32,11 +34,14 @@ GoToOutcome goToFamilyUnitAndMember(TdmMarvesa& dm, qint64 familyId, qint64 memb
     const QString familyIdColumn = QStringLiteral("ID_NUCLEO");
     const QString memberIdColumn = QStringLiteral("ID_ANAGRAFICA");
     const int familyRow = familyId > 0 ? findRow(dm.TBL_NUCLEO, familyIdColumn, familyId) : -1;
-    if (familyRow < 0) return GoToOutcome::FamilyUnitMissing;
+    if (familyRow < 0)
+        return GoToOutcome::FamilyUnitMissing;
     dm.TBL_NUCLEO.moveTo(familyRow);
-    if (memberId <= 0) return GoToOutcome::Done;
+    if (memberId <= 0)
+        return GoToOutcome::Done;
     const int memberRow = findRow(dm.TBL_ANAGRAFICA, memberIdColumn, memberId);
-    if (memberRow < 0) return GoToOutcome::MemberMissing;
+    if (memberRow < 0)
+        return GoToOutcome::MemberMissing;
     dm.TBL_ANAGRAFICA.moveTo(memberRow);
     return GoToOutcome::Done;
 }

@@ -20,7 +20,8 @@ bool isApostrophe(QChar c) {
         case 0x2019:  // ’
         case 0x02BC:  // ʼ
             return true;
-        default: return false;
+        default:
+            return false;
     }
 }
 
@@ -28,22 +29,27 @@ bool isApostrophe(QChar c) {
 
 QStringList searchWords(const QString& text) {
     QStringList words;
-    for (const QString& part : text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
+    for (const QString& part :
+         text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
         QString word;
         bool meaningful = false;
         for (QChar c : part) {
-            if (isApostrophe(c)) continue;
+            if (isApostrophe(c))
+                continue;
             word += c;
-            if (c.isLetterOrNumber()) meaningful = true;
+            if (c.isLetterOrNumber())
+                meaningful = true;
         }
-        if (meaningful) words << word;
+        if (meaningful)
+            words << word;
     }
     return words;
 }
 
 bool isSearchable(const QString& text) {
     int characters = 0;
-    for (const QString& w : searchWords(text)) characters += int(w.size());
+    for (const QString& w : searchWords(text))
+        characters += int(w.size());
     return characters >= 2;
 }
 
@@ -55,14 +61,19 @@ const QStringList& OfficeSummary::ageBands() {
 }
 
 int OfficeSummary::ageBandOf(const QDate& birth, const QDate& today) {
-    if (!birth.isValid() || birth > today) return 4;
+    if (!birth.isValid() || birth > today)
+        return 4;
     int age = today.year() - birth.year();
-    if (today.month() < birth.month() || (today.month() == birth.month() && today.day() < birth.day())) {
+    if (today.month() < birth.month() ||
+        (today.month() == birth.month() && today.day() < birth.day())) {
         --age;
     }
-    if (age <= 5) return 0;
-    if (age <= 17) return 1;
-    if (age <= 64) return 2;
+    if (age <= 5)
+        return 0;
+    if (age <= 17)
+        return 1;
+    if (age <= 64)
+        return 2;
     return 3;
 }
 
@@ -76,7 +87,8 @@ std::vector<NamedCount> OfficeSummary::municipalityChart(int top) const {
             others += byMunicipality[i].count;
         }
     }
-    if (int(byMunicipality.size()) > top) chart.push_back({QStringLiteral("Altri"), others});
+    if (int(byMunicipality.size()) > top)
+        chart.push_back({QStringLiteral("Altri"), others});
     return chart;
 }
 
@@ -99,7 +111,8 @@ QString OfficeSummary::toTabSeparatedText() const {
     }
     const auto table = [&](const QString& title, const std::vector<NamedCount>& rows) {
         out += nl + title + QStringLiteral("\tPersone\n");
-        for (const NamedCount& r : rows) out += r.name + tab + QString::number(r.count) + nl;
+        for (const NamedCount& r : rows)
+            out += r.name + tab + QString::number(r.count) + nl;
     };
     table(QStringLiteral("Comune"), byMunicipality);
     table(QStringLiteral("Cittadinanza"), byCitizenship);

@@ -18,11 +18,11 @@ struct SearchHit {
     qint64 familyId = 0;  // ID_NUCLEO; 0 when no family unit carries the code
     QString surname;      // members
     QString name;
-    QDate birthDate;      // invalid when missing or unreadable
+    QDate birthDate;  // invalid when missing or unreadable
     QString familyCode;
-    QString description;  // the family unit's DENOMINAZIONE
-    QString host;         // the family unit's NOME_OSPITANTE
-    QString municipality; // the family unit's COMUNE
+    QString description;   // the family unit's DENOMINAZIONE
+    QString host;          // the family unit's NOME_OSPITANTE
+    QString municipality;  // the family unit's COMUNE
 };
 
 struct SearchResult {
@@ -66,8 +66,8 @@ struct OfficeSummary {
     int peopleHosted = 0;
     int familiesEnded = 0;
     int peopleEnded = 0;
-    int endingWithin7 = 0;   // family units whose hosting ends from today to today + 7
-    int endingWithin30 = 0;  // ... to today + 30 (those of the 7 days included)
+    int endingWithin7 = 0;              // family units whose hosting ends from today to today + 7
+    int endingWithin30 = 0;             // ... to today + 30 (those of the 7 days included)
     std::vector<EndingHosting> ending;  // within 30 days, earliest end first
     std::vector<NamedCount> byMunicipality;  // most people first, then by name
     std::vector<NamedCount> byCitizenship;   // most people first, then by name

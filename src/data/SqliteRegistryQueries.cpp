@@ -30,30 +30,32 @@ QString withoutApostrophes(const QString& expression) {
 
 // The words of a member: surname and name.
 QString memberKey(const QString& row) {
-    return withoutApostrophes(QStringLiteral("coalesce(%1.\"COGNOME\", '') || ' ' || coalesce(%1.\"NOME\", '')")
-                                  .arg(row));
+    return withoutApostrophes(
+        QStringLiteral("coalesce(%1.\"COGNOME\", '') || ' ' || coalesce(%1.\"NOME\", '')")
+            .arg(row));
 }
 
 // The words of a family unit: its code, the code's digits alone, its
 // description and its host.
 QString familyKey(const QString& row) {
     return withoutApostrophes(
-        QStringLiteral("coalesce(%1.\"CODICE_NUCLEO\", '') || ' ' || "
-                       "CASE WHEN %1.\"CODICE_NUCLEO\" LIKE 'QX%' THEN substr(%1.\"CODICE_NUCLEO\", 3) ELSE '' END || ' ' || "
-                       "coalesce(%1.\"DENOMINAZIONE\", '') || ' ' || coalesce(%1.\"NOME_OSPITANTE\", '')")
+        QStringLiteral(
+            "coalesce(%1.\"CODICE_NUCLEO\", '') || ' ' || "
+            "CASE WHEN %1.\"CODICE_NUCLEO\" LIKE 'QX%' THEN substr(%1.\"CODICE_NUCLEO\", 3) ELSE "
+            "'' END || ' ' || "
+            "coalesce(%1.\"DENOMINAZIONE\", '') || ' ' || coalesce(%1.\"NOME_OSPITANTE\", '')")
             .arg(row));
 }
 
-const char* const kTokenizer =
-    "tokenize = 'unicode61 remove_diacritics 2', prefix = '2 3'";
+const char* const kTokenizer = "tokenize = 'unicode61 remove_diacritics 2', prefix = '2 3'";
 
 // Every object the search needs, by name.
 const QStringList& searchObjects() {
     static const QStringList names = {
-        QStringLiteral("CERCA_ANAGRAFICA"),    QStringLiteral("CERCA_NUCLEO"),
-        QStringLiteral("CERCA_ANAGRAFICA_AI"), QStringLiteral("CERCA_ANAGRAFICA_AU"),
-        QStringLiteral("CERCA_ANAGRAFICA_AD"), QStringLiteral("CERCA_NUCLEO_AI"),
-        QStringLiteral("CERCA_NUCLEO_AU"),     QStringLiteral("CERCA_NUCLEO_AD"),
+        QStringLiteral("CERCA_ANAGRAFICA"),         QStringLiteral("CERCA_NUCLEO"),
+        QStringLiteral("CERCA_ANAGRAFICA_AI"),      QStringLiteral("CERCA_ANAGRAFICA_AU"),
+        QStringLiteral("CERCA_ANAGRAFICA_AD"),      QStringLiteral("CERCA_NUCLEO_AI"),
+        QStringLiteral("CERCA_NUCLEO_AU"),          QStringLiteral("CERCA_NUCLEO_AD"),
         QStringLiteral("IDX_NUCLEO_CODICE_NUCLEO"),
     };
     return names;
@@ -67,44 +69,57 @@ QStringList createSearchStatements() {
     }
     const auto triggers = [&s](const QString& search, const QString& table, const QString& id,
                                const QString& columns, const QString& newKey) {
-        s << QStringLiteral("CREATE TRIGGER \"%1_AI\" AFTER INSERT ON \"%2\" BEGIN "
-                            "INSERT INTO \"%1\" (rowid, \"CHIAVE\") VALUES (new.\"%3\", %4); END")
+        s << QStringLiteral(
+                 "CREATE TRIGGER \"%1_AI\" AFTER INSERT ON \"%2\" BEGIN "
+                 "INSERT INTO \"%1\" (rowid, \"CHIAVE\") VALUES (new.\"%3\", %4); END")
                  .arg(search, table, id, newKey);
-        s << QStringLiteral("CREATE TRIGGER \"%1_AU\" AFTER UPDATE OF %5 ON \"%2\" BEGIN "
-                            "DELETE FROM \"%1\" WHERE rowid = old.\"%3\"; "
-                            "INSERT INTO \"%1\" (rowid, \"CHIAVE\") VALUES (new.\"%3\", %4); END")
+        s << QStringLiteral(
+                 "CREATE TRIGGER \"%1_AU\" AFTER UPDATE OF %5 ON \"%2\" BEGIN "
+                 "DELETE FROM \"%1\" WHERE rowid = old.\"%3\"; "
+                 "INSERT INTO \"%1\" (rowid, \"CHIAVE\") VALUES (new.\"%3\", %4); END")
                  .arg(search, table, id, newKey, columns);
-        s << QStringLiteral("CREATE TRIGGER \"%1_AD\" AFTER DELETE ON \"%2\" BEGIN "
-                            "DELETE FROM \"%1\" WHERE rowid = old.\"%3\"; END")
+        s << QStringLiteral(
+                 "CREATE TRIGGER \"%1_AD\" AFTER DELETE ON \"%2\" BEGIN "
+                 "DELETE FROM \"%1\" WHERE rowid = old.\"%3\"; END")
                  .arg(search, table, id);
     };
     triggers(QStringLiteral("CERCA_ANAGRAFICA"), QStringLiteral("TBL_ANAGRAFICA"),
-             QStringLiteral("ID_ANAGRAFICA"), QStringLiteral("\"ID_ANAGRAFICA\", \"COGNOME\", \"NOME\""),
+             QStringLiteral("ID_ANAGRAFICA"),
+             QStringLiteral("\"ID_ANAGRAFICA\", \"COGNOME\", \"NOME\""),
              memberKey(QStringLiteral("new")));
-    triggers(QStringLiteral("CERCA_NUCLEO"), QStringLiteral("TBL_NUCLEO"), QStringLiteral("ID_NUCLEO"),
-             QStringLiteral("\"ID_NUCLEO\", \"CODICE_NUCLEO\", \"DENOMINAZIONE\", \"NOME_OSPITANTE\""),
-             familyKey(QStringLiteral("new")));
-    s << QStringLiteral("INSERT INTO \"CERCA_ANAGRAFICA\" (rowid, \"CHIAVE\") SELECT a.\"ID_ANAGRAFICA\", %1 "
-                        "FROM \"TBL_ANAGRAFICA\" a")
+    triggers(
+        QStringLiteral("CERCA_NUCLEO"), QStringLiteral("TBL_NUCLEO"), QStringLiteral("ID_NUCLEO"),
+        QStringLiteral("\"ID_NUCLEO\", \"CODICE_NUCLEO\", \"DENOMINAZIONE\", \"NOME_OSPITANTE\""),
+        familyKey(QStringLiteral("new")));
+    s << QStringLiteral(
+             "INSERT INTO \"CERCA_ANAGRAFICA\" (rowid, \"CHIAVE\") SELECT a.\"ID_ANAGRAFICA\", %1 "
+             "FROM \"TBL_ANAGRAFICA\" a")
              .arg(memberKey(QStringLiteral("a")));
-    s << QStringLiteral("INSERT INTO \"CERCA_NUCLEO\" (rowid, \"CHIAVE\") SELECT n.\"ID_NUCLEO\", %1 "
-                        "FROM \"TBL_NUCLEO\" n")
+    s << QStringLiteral(
+             "INSERT INTO \"CERCA_NUCLEO\" (rowid, \"CHIAVE\") SELECT n.\"ID_NUCLEO\", %1 "
+             "FROM \"TBL_NUCLEO\" n")
              .arg(familyKey(QStringLiteral("n")));
     return s;
 }
 
-QString text(const QSqlQuery& q, int i) { return q.value(i).toString(); }
+QString text(const QSqlQuery& q, int i) {
+    return q.value(i).toString();
+}
 
 QDate storedDate(const QVariant& v) {
-    if (v.isNull()) return QDate();
+    if (v.isNull())
+        return QDate();
     return dateTimeFromStorage(v.toString()).date();
 }
 
-QString isoDay(const QDate& d) { return d.toString(QStringLiteral("yyyy-MM-dd")); }
+QString isoDay(const QDate& d) {
+    return d.toString(QStringLiteral("yyyy-MM-dd"));
+}
 
 void sortByCount(std::vector<NamedCount>& counts) {
     std::sort(counts.begin(), counts.end(), [](const NamedCount& a, const NamedCount& b) {
-        if (a.count != b.count) return a.count > b.count;
+        if (a.count != b.count)
+            return a.count > b.count;
         return QString::localeAwareCompare(a.name, b.name) < 0;
     });
 }
@@ -118,8 +133,8 @@ SqliteRegistryQueries::SqliteRegistryQueries(const QString& path)
     QUrl url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
     url.setQuery(QStringLiteral("mode=rw"));
     database.setDatabaseName(url.toString(QUrl::FullyEncoded));
-    database.setConnectOptions(
-        QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(SqliteEngine::kBusyTimeoutMs));
+    database.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1")
+                                   .arg(SqliteEngine::kBusyTimeoutMs));
     if (!database.open()) {
         const QString why = database.lastError().text();
         database = QSqlDatabase();
@@ -131,21 +146,27 @@ SqliteRegistryQueries::SqliteRegistryQueries(const QString& path)
 SqliteRegistryQueries::~SqliteRegistryQueries() {
     {
         QSqlDatabase database = QSqlDatabase::database(m_connectionName, false);
-        if (database.isOpen()) database.close();
+        if (database.isOpen())
+            database.close();
     }
     QSqlDatabase::removeDatabase(m_connectionName);
 }
 
-QSqlDatabase SqliteRegistryQueries::db() const { return QSqlDatabase::database(m_connectionName, false); }
+QSqlDatabase SqliteRegistryQueries::db() const {
+    return QSqlDatabase::database(m_connectionName, false);
+}
 
 void SqliteRegistryQueries::fail(const QString& what, const QString& engineText) const {
     throw Error(QStringLiteral("%1: %2 (database \"%3\")").arg(what, engineText, m_path));
 }
 
-void SqliteRegistryQueries::prepare() { ensureSearchTables(); }
+void SqliteRegistryQueries::prepare() {
+    ensureSearchTables();
+}
 
 bool SqliteRegistryQueries::ensureSearchTables() {
-    if (m_searchTablesChecked) return false;
+    if (m_searchTablesChecked)
+        return false;
     QSqlQuery q(db());
     const auto run = [&](const QString& sql) {
         if (!q.exec(sql)) {
@@ -158,8 +179,10 @@ bool SqliteRegistryQueries::ensureSearchTables() {
     // everything made and filled by the first.
     run(QStringLiteral("BEGIN IMMEDIATE"));
     QStringList quoted;
-    for (const QString& n : searchObjects()) quoted << QLatin1Char('\'') + n + QLatin1Char('\'');
-    run(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (%1)").arg(quoted.join(QLatin1Char(','))));
+    for (const QString& n : searchObjects())
+        quoted << QLatin1Char('\'') + n + QLatin1Char('\'');
+    run(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (%1)")
+            .arg(quoted.join(QLatin1Char(','))));
     const bool complete = q.next() && q.value(0).toInt() == searchObjects().size();
     q.finish();
     if (!complete) {
@@ -173,9 +196,11 @@ bool SqliteRegistryQueries::ensureSearchTables() {
         run(QStringLiteral("DROP TABLE IF EXISTS \"CERCA_ANAGRAFICA\""));
         run(QStringLiteral("DROP TABLE IF EXISTS \"CERCA_NUCLEO\""));
         // Members find their family unit by its code.
-        run(QStringLiteral("CREATE INDEX IF NOT EXISTS \"IDX_NUCLEO_CODICE_NUCLEO\" "
+        run(
+            QStringLiteral("CREATE INDEX IF NOT EXISTS \"IDX_NUCLEO_CODICE_NUCLEO\" "
                            "ON \"TBL_NUCLEO\" (\"CODICE_NUCLEO\")"));
-        for (const QString& sql : createSearchStatements()) run(sql);
+        for (const QString& sql : createSearchStatements())
+            run(sql);
     }
     run(QStringLiteral("COMMIT"));
     m_searchTablesChecked = true;
@@ -193,13 +218,15 @@ QString SqliteRegistryQueries::matchExpression(const QString& text) {
 
 SearchResult SqliteRegistryQueries::find(const QString& searchText, int limit) {
     SearchResult result;
-    if (!isSearchable(searchText)) return result;
+    if (!isSearchable(searchText))
+        return result;
     ensureSearchTables();
     const QString match = matchExpression(searchText);
     const auto exec = [&](QSqlQuery& q) {
         q.addBindValue(match);
         q.addBindValue(limit + 1);
-        if (!q.exec()) fail(QStringLiteral("Impossibile cercare"), q.lastError().text());
+        if (!q.exec())
+            fail(QStringLiteral("Impossibile cercare"), q.lastError().text());
     };
 
     // The first matches are taken before sorting, so that a short word that
@@ -229,14 +256,17 @@ SearchResult SqliteRegistryQueries::find(const QString& searchText, int limit) {
 
     QSqlQuery members(db());
     members.setForwardOnly(true);
-    members.prepare(QStringLiteral(
-        "SELECT a.\"ID_ANAGRAFICA\", a.\"COGNOME\", a.\"NOME\", a.\"DATA_NASCITA\", a.\"CODICE_NUCLEO\", "
-        "n.\"ID_NUCLEO\", n.\"DENOMINAZIONE\", n.\"NOME_OSPITANTE\", n.\"COMUNE\" "
-        "FROM (SELECT rowid AS r FROM \"CERCA_ANAGRAFICA\" WHERE \"CERCA_ANAGRAFICA\" MATCH ? LIMIT ?) f "
-        "JOIN \"TBL_ANAGRAFICA\" a ON a.\"ID_ANAGRAFICA\" = f.r "
-        "LEFT JOIN \"TBL_NUCLEO\" n ON n.\"ID_NUCLEO\" = (SELECT min(m.\"ID_NUCLEO\") FROM \"TBL_NUCLEO\" m "
-        "WHERE m.\"CODICE_NUCLEO\" = a.\"CODICE_NUCLEO\") "
-        "ORDER BY a.\"COGNOME\", a.\"NOME\", a.\"ID_ANAGRAFICA\""));
+    members.prepare(
+        QStringLiteral("SELECT a.\"ID_ANAGRAFICA\", a.\"COGNOME\", a.\"NOME\", a.\"DATA_NASCITA\", "
+                       "a.\"CODICE_NUCLEO\", "
+                       "n.\"ID_NUCLEO\", n.\"DENOMINAZIONE\", n.\"NOME_OSPITANTE\", n.\"COMUNE\" "
+                       "FROM (SELECT rowid AS r FROM \"CERCA_ANAGRAFICA\" WHERE "
+                       "\"CERCA_ANAGRAFICA\" MATCH ? LIMIT ?) f "
+                       "JOIN \"TBL_ANAGRAFICA\" a ON a.\"ID_ANAGRAFICA\" = f.r "
+                       "LEFT JOIN \"TBL_NUCLEO\" n ON n.\"ID_NUCLEO\" = (SELECT "
+                       "min(m.\"ID_NUCLEO\") FROM \"TBL_NUCLEO\" m "
+                       "WHERE m.\"CODICE_NUCLEO\" = a.\"CODICE_NUCLEO\") "
+                       "ORDER BY a.\"COGNOME\", a.\"NOME\", a.\"ID_ANAGRAFICA\""));
     exec(members);
     int memberCount = 0;
     while (members.next()) {
@@ -268,25 +298,31 @@ OfficeSummary SqliteRegistryQueries::summary(const QDate& today) {
     const QString after30 = isoDay(today.addDays(31));
     const auto run = [&](QSqlQuery& q, const QString& sql, const QVariantMap& values) {
         q.setForwardOnly(true);
-        if (!q.prepare(sql)) fail(QStringLiteral("Impossibile calcolare il riepilogo"), q.lastError().text());
-        for (auto it = values.cbegin(); it != values.cend(); ++it) q.bindValue(it.key(), it.value());
-        if (!q.exec()) fail(QStringLiteral("Impossibile calcolare il riepilogo"), q.lastError().text());
+        if (!q.prepare(sql))
+            fail(QStringLiteral("Impossibile calcolare il riepilogo"), q.lastError().text());
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            q.bindValue(it.key(), it.value());
+        if (!q.exec())
+            fail(QStringLiteral("Impossibile calcolare il riepilogo"), q.lastError().text());
     };
     // :day is the day: an end of hosting on that day or later, or none, is a
     // hosting in course.
     const QString hostedFamily =
         QStringLiteral("(coalesce(\"TERMINE_ALLOGGIO\", '') = '' OR \"TERMINE_ALLOGGIO\" >= :day)");
-    const QString endedFamily =
-        QStringLiteral("(coalesce(\"TERMINE_ALLOGGIO\", '') <> '' AND \"TERMINE_ALLOGGIO\" < :day)");
+    const QString endedFamily = QStringLiteral(
+        "(coalesce(\"TERMINE_ALLOGGIO\", '') <> '' AND \"TERMINE_ALLOGGIO\" < :day)");
 
     QSqlQuery f(db());
     run(f,
-        QStringLiteral("SELECT coalesce(sum(%1), 0), coalesce(sum(%2), 0), "
-                       "coalesce(sum(\"TERMINE_ALLOGGIO\" >= :day AND \"TERMINE_ALLOGGIO\" < :after7), 0), "
-                       "coalesce(sum(\"TERMINE_ALLOGGIO\" >= :day AND \"TERMINE_ALLOGGIO\" < :after30), 0) "
-                       "FROM \"TBL_NUCLEO\"")
+        QStringLiteral(
+            "SELECT coalesce(sum(%1), 0), coalesce(sum(%2), 0), "
+            "coalesce(sum(\"TERMINE_ALLOGGIO\" >= :day AND \"TERMINE_ALLOGGIO\" < :after7), 0), "
+            "coalesce(sum(\"TERMINE_ALLOGGIO\" >= :day AND \"TERMINE_ALLOGGIO\" < :after30), 0) "
+            "FROM \"TBL_NUCLEO\"")
             .arg(hostedFamily, endedFamily),
-        {{QStringLiteral(":day"), day}, {QStringLiteral(":after7"), after7}, {QStringLiteral(":after30"), after30}});
+        {{QStringLiteral(":day"), day},
+         {QStringLiteral(":after7"), after7},
+         {QStringLiteral(":after30"), after30}});
     if (f.next()) {
         s.familiesHosted = f.value(0).toInt();
         s.familiesEnded = f.value(1).toInt();
@@ -297,10 +333,11 @@ OfficeSummary SqliteRegistryQueries::summary(const QDate& today) {
 
     QSqlQuery e(db());
     run(e,
-        QStringLiteral("SELECT \"ID_NUCLEO\", \"CODICE_NUCLEO\", \"DENOMINAZIONE\", \"NOME_OSPITANTE\", "
-                       "\"TELEFONO\", \"TERMINE_ALLOGGIO\" FROM \"TBL_NUCLEO\" "
-                       "WHERE \"TERMINE_ALLOGGIO\" >= :day AND \"TERMINE_ALLOGGIO\" < :after30 "
-                       "ORDER BY \"TERMINE_ALLOGGIO\", \"ID_NUCLEO\""),
+        QStringLiteral(
+            "SELECT \"ID_NUCLEO\", \"CODICE_NUCLEO\", \"DENOMINAZIONE\", \"NOME_OSPITANTE\", "
+            "\"TELEFONO\", \"TERMINE_ALLOGGIO\" FROM \"TBL_NUCLEO\" "
+            "WHERE \"TERMINE_ALLOGGIO\" >= :day AND \"TERMINE_ALLOGGIO\" < :after30 "
+            "ORDER BY \"TERMINE_ALLOGGIO\", \"ID_NUCLEO\""),
         {{QStringLiteral(":day"), day}, {QStringLiteral(":after30"), after30}});
     while (e.next()) {
         s.ending.push_back({e.value(0).toLongLong(), text(e, 1), text(e, 2), text(e, 3), text(e, 4),
@@ -317,16 +354,18 @@ OfficeSummary SqliteRegistryQueries::summary(const QDate& today) {
         "CASE WHEN a.\"DATA_NASCITA\" IS NULL "
         "OR NOT (a.\"DATA_NASCITA\" GLOB '[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]*') "
         "OR a.\"DATA_NASCITA\" >= :tomorrow THEN 4 WHEN a.\"DATA_NASCITA\" >= :young THEN 0 "
-        "WHEN a.\"DATA_NASCITA\" >= :minor THEN 1 WHEN a.\"DATA_NASCITA\" >= :adult THEN 2 ELSE 3 END");
+        "WHEN a.\"DATA_NASCITA\" >= :minor THEN 1 WHEN a.\"DATA_NASCITA\" >= :adult THEN 2 ELSE 3 "
+        "END");
     QSqlQuery p(db());
     run(p,
-        QStringLiteral("WITH hosted AS (SELECT \"CODICE_NUCLEO\" AS code, min(trim(coalesce(\"COMUNE\", ''))) "
-                       "AS comune FROM \"TBL_NUCLEO\" WHERE \"CODICE_NUCLEO\" IS NOT NULL AND %1 "
-                       "GROUP BY \"CODICE_NUCLEO\") "
-                       "SELECT h.comune, trim(coalesce(a.\"CITTADINANZA\", '')), "
-                       "upper(trim(coalesce(a.\"SESSO\", ''))), %2, count(*) "
-                       "FROM \"TBL_ANAGRAFICA\" a JOIN hosted h ON h.code = a.\"CODICE_NUCLEO\" "
-                       "GROUP BY 1, 2, 3, 4")
+        QStringLiteral(
+            "WITH hosted AS (SELECT \"CODICE_NUCLEO\" AS code, min(trim(coalesce(\"COMUNE\", ''))) "
+            "AS comune FROM \"TBL_NUCLEO\" WHERE \"CODICE_NUCLEO\" IS NOT NULL AND %1 "
+            "GROUP BY \"CODICE_NUCLEO\") "
+            "SELECT h.comune, trim(coalesce(a.\"CITTADINANZA\", '')), "
+            "upper(trim(coalesce(a.\"SESSO\", ''))), %2, count(*) "
+            "FROM \"TBL_ANAGRAFICA\" a JOIN hosted h ON h.code = a.\"CODICE_NUCLEO\" "
+            "GROUP BY 1, 2, 3, 4")
             .arg(hostedFamily, band),
         {{QStringLiteral(":day"), day},
          {QStringLiteral(":tomorrow"), isoDay(today.addDays(1))},
@@ -348,23 +387,31 @@ OfficeSummary SqliteRegistryQueries::summary(const QDate& today) {
         bands[qBound(0, p.value(3).toInt(), int(bands.size()) - 1)] += n;
     }
     p.finish();
-    for (auto it = municipality.cbegin(); it != municipality.cend(); ++it) s.byMunicipality.push_back({it.key(), it.value()});
-    for (auto it = citizenship.cbegin(); it != citizenship.cend(); ++it) s.byCitizenship.push_back({it.key(), it.value()});
+    for (auto it = municipality.cbegin(); it != municipality.cend(); ++it)
+        s.byMunicipality.push_back({it.key(), it.value()});
+    for (auto it = citizenship.cbegin(); it != citizenship.cend(); ++it)
+        s.byCitizenship.push_back({it.key(), it.value()});
     sortByCount(s.byMunicipality);
     sortByCount(s.byCitizenship);
-    s.bySex = {{QStringLiteral("M"), male}, {QStringLiteral("F"), female}, {QStringLiteral("non indicato"), unknownSex}};
-    for (int i = 0; i < int(bands.size()); ++i) s.byAgeBand.push_back({OfficeSummary::ageBands().at(i), bands[i]});
+    s.bySex = {{QStringLiteral("M"), male},
+               {QStringLiteral("F"), female},
+               {QStringLiteral("non indicato"), unknownSex}};
+    for (int i = 0; i < int(bands.size()); ++i)
+        s.byAgeBand.push_back({OfficeSummary::ageBands().at(i), bands[i]});
 
     // Members whose every family unit has ended: counted on the index of
     // the family code alone.
     QSqlQuery ended(db());
     run(ended,
-        QStringLiteral("WITH ended AS (SELECT \"CODICE_NUCLEO\" AS code FROM \"TBL_NUCLEO\" "
-                       "WHERE \"CODICE_NUCLEO\" IS NOT NULL GROUP BY \"CODICE_NUCLEO\" HAVING max(%1) = 0) "
-                       "SELECT count(*) FROM ended e JOIN \"TBL_ANAGRAFICA\" a ON a.\"CODICE_NUCLEO\" = e.code")
+        QStringLiteral(
+            "WITH ended AS (SELECT \"CODICE_NUCLEO\" AS code FROM \"TBL_NUCLEO\" "
+            "WHERE \"CODICE_NUCLEO\" IS NOT NULL GROUP BY \"CODICE_NUCLEO\" HAVING max(%1) = 0) "
+            "SELECT count(*) FROM ended e JOIN \"TBL_ANAGRAFICA\" a ON a.\"CODICE_NUCLEO\" = "
+            "e.code")
             .arg(hostedFamily),
         {{QStringLiteral(":day"), day}});
-    if (ended.next()) s.peopleEnded = ended.value(0).toInt();
+    if (ended.next())
+        s.peopleEnded = ended.value(0).toInt();
     ended.finish();
     return s;
 }

@@ -38,7 +38,8 @@ WindowScroller::WindowScroller(TfrmMain& window, const QRect& available) : m_win
     // Every focus move into the window brings the control into view: Tab,
     // a command that puts the focus somewhere, a shortcut.
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
-        if (now && m_window.isAncestorOf(now)) ensureWidgetVisible(now, 16, 16);
+        if (now && m_window.isAncestorOf(now))
+            ensureWidgetVisible(now, 16, 16);
     });
 }
 

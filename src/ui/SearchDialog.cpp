@@ -15,9 +15,10 @@ namespace marvesa {
 namespace {
 
 const QStringList& columnTitles() {
-    static const QStringList titles = {QStringLiteral("Cognome"),       QStringLiteral("Nome"),
-                                       QStringLiteral("Data Nascita"),  QStringLiteral("Codice Nucleo"),
-                                       QStringLiteral("Ospitante"),     QStringLiteral("Comune")};
+    static const QStringList titles = {
+        QStringLiteral("Cognome"),      QStringLiteral("Nome"),
+        QStringLiteral("Data Nascita"), QStringLiteral("Codice Nucleo"),
+        QStringLiteral("Ospitante"),    QStringLiteral("Comune")};
     return titles;
 }
 
@@ -35,7 +36,8 @@ SearchDialog::SearchDialog(std::unique_ptr<RegistryQueries> queries, QWidget* pa
     setWindowTitle(QStringLiteral("Cerca"));
     auto* layout = new QVBoxLayout(this);
 
-    auto* caption = new QLabel(QStringLiteral("&Cognome e nome, codice, descrizione o ospitante del nucleo:"), this);
+    auto* caption = new QLabel(
+        QStringLiteral("&Cognome e nome, codice, descrizione o ospitante del nucleo:"), this);
     m_field = new QLineEdit(this);
     m_field->setObjectName(QStringLiteral("edtCerca"));
     m_field->setAccessibleName(QStringLiteral("Cerca"));
@@ -55,15 +57,16 @@ SearchDialog::SearchDialog(std::unique_ptr<RegistryQueries> queries, QWidget* pa
     m_results->horizontalHeader()->setHighlightSections(false);
     m_results->setWordWrap(false);
     const int widths[] = {170, 140, 85, 95, 170};
-    for (int i = 0; i < 5; ++i) m_results->setColumnWidth(i, widths[i]);
+    for (int i = 0; i < 5; ++i)
+        m_results->setColumnWidth(i, widths[i]);
 
     m_status = new QLabel(this);
     m_status->setObjectName(QStringLiteral("lblEsito"));
     m_status->setAccessibleName(QStringLiteral("Esito della ricerca"));
 
-    auto* hint = new QLabel(
-        QStringLiteral("Frecce: scorrere i risultati · Invio: andare al nucleo e al componente · Esc: chiudere"),
-        this);
+    auto* hint = new QLabel(QStringLiteral("Frecce: scorrere i risultati · Invio: andare al nucleo "
+                                           "e al componente · Esc: chiudere"),
+                            this);
     layout->addWidget(caption);
     layout->addWidget(m_field);
     layout->addWidget(m_results, 1);
@@ -108,11 +111,13 @@ void SearchDialog::fill() {
         };
         for (int c = 0; c < int(columnTitles().size()); ++c) {
             QTableWidgetItem* item = cell(values[c]);
-            if (family) item->setFont(familyFont);
+            if (family)
+                item->setFont(familyFont);
             m_results->setItem(row, c, item);
         }
     }
-    if (!m_result.hits.empty()) m_results->setCurrentCell(0, 0);
+    if (!m_result.hits.empty())
+        m_results->setCurrentCell(0, 0);
     m_results->setUpdatesEnabled(true);
 
     const int n = int(m_result.hits.size());
@@ -125,19 +130,22 @@ void SearchDialog::fill() {
                                          "restringere la ricerca.")
                               .arg(n));
     } else {
-        m_status->setText(n == 1 ? QStringLiteral("1 risultato.") : QStringLiteral("%1 risultati.").arg(n));
+        m_status->setText(n == 1 ? QStringLiteral("1 risultato.")
+                                 : QStringLiteral("%1 risultati.").arg(n));
     }
 }
 
 void SearchDialog::choose() {
     const int row = m_results->currentRow();
-    if (row < 0 || row >= int(m_result.hits.size())) return;
+    if (row < 0 || row >= int(m_result.hits.size()))
+        return;
     m_chosen = m_result.hits[row];
     accept();
 }
 
 bool SearchDialog::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
     switch (key->key()) {
         case Qt::Key_Return:
@@ -155,7 +163,8 @@ bool SearchDialog::eventFilter(QObject* watched, QEvent* event) {
                 return true;
             }
             break;
-        default: break;
+        default:
+            break;
     }
     return QDialog::eventFilter(watched, event);
 }

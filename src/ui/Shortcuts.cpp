@@ -29,7 +29,9 @@ void addShortcutToToolTip(QWidget* button, const QString& keys) {
     button->setAccessibleDescription(QStringLiteral("Scorciatoia: ") + keys);
 }
 
-bool isEditing(const DataSource& ds) { return ds.state() == dsEdit || ds.state() == dsInsert; }
+bool isEditing(const DataSource& ds) {
+    return ds.state() == dsEdit || ds.state() == dsInsert;
+}
 
 }  // namespace
 
@@ -52,13 +54,16 @@ OfficeCommands::OfficeCommands(TfrmMain& window)
     }
     m_search = made[0];
     m_summary = made[1];
-    connect(m_search, &QPushButton::clicked, this, [this] { runGuarded([this] { openSearch(); }); });
-    connect(m_summary, &QPushButton::clicked, this, [this] { runGuarded([this] { openSummary(); }); });
+    connect(m_search, &QPushButton::clicked, this,
+            [this] { runGuarded([this] { openSearch(); }); });
+    connect(m_summary, &QPushButton::clicked, this,
+            [this] { runGuarded([this] { openSummary(); }); });
 
     addShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), &OfficeCommands::openSearch);
     addShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), &OfficeCommands::openSummary);
     addShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), &OfficeCommands::saveFromKeyboard);
-    addShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N), &OfficeCommands::newFamilyUnitFromKeyboard);
+    addShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
+                &OfficeCommands::newFamilyUnitFromKeyboard);
     addShortcut(QKeySequence(Qt::CTRL | Qt::Key_N), &OfficeCommands::newMemberFromKeyboard);
 
     addShortcutToToolTip(window.btnSaveNucleo, QStringLiteral("Ctrl+S"));
@@ -73,7 +78,8 @@ QShortcut* OfficeCommands::addShortcut(const QKeySequence& keys, void (OfficeCom
     auto* shortcut = new QShortcut(keys, &m_window);
     shortcut->setContext(Qt::WindowShortcut);
     shortcut->setAutoRepeat(false);
-    connect(shortcut, &QShortcut::activated, this, [this, slot] { runGuarded([this, slot] { (this->*slot)(); }); });
+    connect(shortcut, &QShortcut::activated, this,
+            [this, slot] { runGuarded([this, slot] { (this->*slot)(); }); });
     return shortcut;
 }
 
@@ -87,13 +93,15 @@ bool OfficeCommands::refuseWhileEditing() {
 }
 
 void OfficeCommands::pressFromKeyboard(CommandButton* button, bool focusBack) {
-    if (!button->isEnabled() || !button->isVisible()) return;
+    if (!button->isEnabled() || !button->isVisible())
+        return;
     QWidget* before = QApplication::focusWidget();
     // As a click: the control being left first writes its text; when it
     // refuses (a date that does not exist), it keeps the focus and the
     // command does not run.
     button->setFocus(Qt::ShortcutFocusReason);
-    if (QApplication::focusWidget() != button) return;
+    if (QApplication::focusWidget() != button)
+        return;
     button->click();
     if (focusBack && before && before != button && before->isEnabled() && before->isVisible() &&
         QApplication::focusWidget() == button) {
@@ -111,14 +119,20 @@ void OfficeCommands::saveFromKeyboard() {
     }
 }
 
-void OfficeCommands::newFamilyUnitFromKeyboard() { pressFromKeyboard(m_window.btnNewNucleo, false); }
+void OfficeCommands::newFamilyUnitFromKeyboard() {
+    pressFromKeyboard(m_window.btnNewNucleo, false);
+}
 
-void OfficeCommands::newMemberFromKeyboard() { pressFromKeyboard(m_window.btnNewAnag, false); }
+void OfficeCommands::newMemberFromKeyboard() {
+    pressFromKeyboard(m_window.btnNewAnag, false);
+}
 
 void OfficeCommands::openSearch() {
-    if (refuseWhileEditing()) return;
+    if (refuseWhileEditing())
+        return;
     TdmMarvesa* dm = m_window.dm();
-    if (!dm || !dm->cnQuaz.isConnected()) throw Error(QStringLiteral("Il database non è aperto"));
+    if (!dm || !dm->cnQuaz.isConnected())
+        throw Error(QStringLiteral("Il database non è aperto"));
     if (m_searchDialog && m_searchDialog->isVisible()) {
         m_searchDialog->raise();
         m_searchDialog->activateWindow();
@@ -138,7 +152,8 @@ void OfficeCommands::openSearch() {
     connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
     m_searchDialog = dialog;
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
-        if (!dialog->chosen()) return;
+        if (!dialog->chosen())
+            return;
         const SearchHit hit = *dialog->chosen();
         runGuarded([&] { goTo(hit.familyId, hit.memberId); });
     });
@@ -147,9 +162,11 @@ void OfficeCommands::openSearch() {
 }
 
 void OfficeCommands::openSummary() {
-    if (refuseWhileEditing()) return;
+    if (refuseWhileEditing())
+        return;
     TdmMarvesa* dm = m_window.dm();
-    if (!dm || !dm->cnQuaz.isConnected()) throw Error(QStringLiteral("Il database non è aperto"));
+    if (!dm || !dm->cnQuaz.isConnected())
+        throw Error(QStringLiteral("Il database non è aperto"));
     if (m_summaryDialog && m_summaryDialog->isVisible()) {
         m_summaryDialog->raise();
         m_summaryDialog->activateWindow();
@@ -168,7 +185,8 @@ void OfficeCommands::openSummary() {
     connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
     m_summaryDialog = dialog;
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
-        if (!dialog->chosenFamily()) return;
+        if (!dialog->chosenFamily())
+            return;
         const qint64 family = *dialog->chosenFamily();
         runGuarded([&] { goTo(family, 0); });
     });
@@ -177,12 +195,16 @@ void OfficeCommands::openSummary() {
 
 void OfficeCommands::goTo(qint64 familyId, qint64 memberId) {
     TdmMarvesa* dm = m_window.dm();
-    if (!dm || refuseWhileEditing()) return;
+    if (!dm || refuseWhileEditing())
+        return;
     switch (goToFamilyUnitAndMember(*dm, familyId, memberId)) {
-        case GoToOutcome::Done: break;
+        case GoToOutcome::Done:
+            break;
         case GoToOutcome::FamilyUnitMissing:
-            Dialogs::inform(memberId > 0 ? QStringLiteral("Nessun nucleo familiare porta il codice di questo componente.")
-                                         : QStringLiteral("Il nucleo familiare non esiste più."));
+            Dialogs::inform(
+                memberId > 0 ? QStringLiteral(
+                                   "Nessun nucleo familiare porta il codice di questo componente.")
+                             : QStringLiteral("Il nucleo familiare non esiste più."));
             break;
         case GoToOutcome::MemberMissing:
             Dialogs::inform(QStringLiteral("Il componente non esiste più nel nucleo familiare."));
@@ -191,7 +213,8 @@ void OfficeCommands::goTo(qint64 familyId, qint64 memberId) {
 }
 
 OfficeCommands* officeCommands(const TfrmMain& window) {
-    return window.findChild<OfficeCommands*>(QStringLiteral("officeCommands"), Qt::FindDirectChildrenOnly);
+    return window.findChild<OfficeCommands*>(QStringLiteral("officeCommands"),
+                                             Qt::FindDirectChildrenOnly);
 }
 
 }  // namespace marvesa

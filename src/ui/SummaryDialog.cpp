@@ -22,7 +22,8 @@ namespace {
 QTableWidgetItem* cell(const QString& text, bool number = false) {
     auto* item = new QTableWidgetItem(text);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-    if (number) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    if (number)
+        item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return item;
 }
 
@@ -47,12 +48,15 @@ MunicipalityChart::MunicipalityChart(std::vector<NamedCount> bars, QWidget* pare
     setObjectName(QStringLiteral("grfComuni"));
     setAccessibleName(QStringLiteral("Grafico delle persone ospitate per comune"));
     QStringList description;
-    for (const NamedCount& b : m_bars) description << QStringLiteral("%1: %2").arg(b.name).arg(b.count);
+    for (const NamedCount& b : m_bars)
+        description << QStringLiteral("%1: %2").arg(b.name).arg(b.count);
     setAccessibleDescription(description.join(QStringLiteral("; ")));
     setMinimumHeight(120);
 }
 
-QSize MunicipalityChart::sizeHint() const { return {420, 22 * int(m_bars.size()) + 12}; }
+QSize MunicipalityChart::sizeHint() const {
+    return {420, 22 * int(m_bars.size()) + 12};
+}
 
 void MunicipalityChart::paintEvent(QPaintEvent*) {
     QPainter painter(this);
@@ -62,10 +66,12 @@ void MunicipalityChart::paintEvent(QPaintEvent*) {
         return;
     }
     int most = 1;
-    for (const NamedCount& b : m_bars) most = std::max(most, b.count);
+    for (const NamedCount& b : m_bars)
+        most = std::max(most, b.count);
     const QFontMetrics fm(font());
     int labelWidth = 0;
-    for (const NamedCount& b : m_bars) labelWidth = std::max(labelWidth, fm.horizontalAdvance(b.name));
+    for (const NamedCount& b : m_bars)
+        labelWidth = std::max(labelWidth, fm.horizontalAdvance(b.name));
     labelWidth = std::min(labelWidth + 8, width() / 3);
     const int numberWidth = fm.horizontalAdvance(QString::number(most)) + 8;
     const int barSpace = std::max(10, width() - labelWidth - numberWidth - 8);
@@ -79,21 +85,24 @@ void MunicipalityChart::paintEvent(QPaintEvent*) {
         painter.drawText(label, Qt::AlignRight | Qt::AlignVCenter,
                          fm.elidedText(b.name, Qt::ElideRight, label.width()));
         const int length = int(double(barSpace) * b.count / most);
-        const QRect bar(labelWidth, y + (rowHeight - barHeight) / 2, std::max(1, length), barHeight);
+        const QRect bar(labelWidth, y + (rowHeight - barHeight) / 2, std::max(1, length),
+                        barHeight);
         painter.fillRect(bar, b.name == QLatin1String("Altri") ? layout::colors::kPanelOutline
                                                                : layout::colors::kDarkBlue);
-        painter.drawText(QRect(bar.right() + 4, y, numberWidth, rowHeight), Qt::AlignLeft | Qt::AlignVCenter,
-                         QString::number(b.count));
+        painter.drawText(QRect(bar.right() + 4, y, numberWidth, rowHeight),
+                         Qt::AlignLeft | Qt::AlignVCenter, QString::number(b.count));
     }
 }
 
 SummaryDialog::SummaryDialog(OfficeSummary summary, QWidget* parent)
     : QDialog(parent), m_summary(std::move(summary)) {
     setObjectName(QStringLiteral("dlgRiepilogo"));
-    setWindowTitle(QStringLiteral("Riepilogo al %1").arg(m_summary.today.toString(QStringLiteral("dd/MM/yyyy"))));
+    setWindowTitle(QStringLiteral("Riepilogo al %1")
+                       .arg(m_summary.today.toString(QStringLiteral("dd/MM/yyyy"))));
     auto* layout = new QGridLayout(this);
 
-    auto* totals = readOnlyTable(this, {QString(), QStringLiteral("Nuclei"), QStringLiteral("Persone")});
+    auto* totals =
+        readOnlyTable(this, {QString(), QStringLiteral("Nuclei"), QStringLiteral("Persone")});
     totals->setObjectName(QStringLiteral("tblTotali"));
     totals->setAccessibleName(QStringLiteral("Ospitati ora e ospitalità terminate"));
     totals->setRowCount(2);
@@ -104,14 +113,15 @@ SummaryDialog::SummaryDialog(OfficeSummary summary, QWidget* parent)
     totals->setItem(1, 1, cell(QString::number(m_summary.familiesEnded), true));
     totals->setItem(1, 2, cell(QString::number(m_summary.peopleEnded), true));
     totals->setColumnWidth(0, 150);
-    totals->setFixedHeight(totals->horizontalHeader()->sizeHint().height() + 2 * totals->rowHeight(0) + 6);
+    totals->setFixedHeight(totals->horizontalHeader()->sizeHint().height() +
+                           2 * totals->rowHeight(0) + 6);
 
-    auto* endingCaption = new QLabel(
-        QStringLiteral("Ospitalità in scadenza: %1 entro 7 giorni, %2 entro 30 giorni "
-                       "(Invio: andare al nucleo)")
-            .arg(m_summary.endingWithin7)
-            .arg(m_summary.endingWithin30),
-        this);
+    auto* endingCaption =
+        new QLabel(QStringLiteral("Ospitalità in scadenza: %1 entro 7 giorni, %2 entro 30 giorni "
+                                  "(Invio: andare al nucleo)")
+                       .arg(m_summary.endingWithin7)
+                       .arg(m_summary.endingWithin30),
+                   this);
     m_ending = readOnlyTable(this, {QStringLiteral("Codice Nucleo"), QStringLiteral("Descrizione"),
                                     QStringLiteral("Ospitante"), QStringLiteral("Telefono"),
                                     QStringLiteral("Termine Ospitalità")});
@@ -129,13 +139,16 @@ SummaryDialog::SummaryDialog(OfficeSummary summary, QWidget* parent)
         const bool within7 = e.end <= m_summary.today.addDays(7);
         for (int c = 0; c < 5; ++c) {
             QTableWidgetItem* item = cell(values[c]);
-            if (within7) item->setFont(soon);
+            if (within7)
+                item->setFont(soon);
             m_ending->setItem(row, c, item);
         }
     }
     const int endingWidths[] = {90, 150, 120, 105};
-    for (int i = 0; i < 4; ++i) m_ending->setColumnWidth(i, endingWidths[i]);
-    if (!m_summary.ending.empty()) m_ending->setCurrentCell(0, 0);
+    for (int i = 0; i < 4; ++i)
+        m_ending->setColumnWidth(i, endingWidths[i]);
+    if (!m_summary.ending.empty())
+        m_ending->setCurrentCell(0, 0);
     m_ending->installEventFilter(this);
     connect(m_ending, &QTableWidget::cellDoubleClicked, this, [this] { choose(); });
 
@@ -156,12 +169,17 @@ SummaryDialog::SummaryDialog(OfficeSummary summary, QWidget* parent)
     layout->addWidget(endingCaption, 1, 0, 1, 2);
     layout->addWidget(m_chart, 1, 2, 2, 2);
     layout->addWidget(m_ending, 2, 0, 1, 2);
-    layout->addWidget(countTable(QStringLiteral("tblComuni"), QStringLiteral("Comune"), m_summary.byMunicipality), 3, 0);
+    layout->addWidget(
+        countTable(QStringLiteral("tblComuni"), QStringLiteral("Comune"), m_summary.byMunicipality),
+        3, 0);
     layout->addWidget(countTable(QStringLiteral("tblCittadinanze"), QStringLiteral("Cittadinanza"),
                                  m_summary.byCitizenship),
                       3, 1);
-    layout->addWidget(countTable(QStringLiteral("tblSesso"), QStringLiteral("Sesso"), m_summary.bySex), 3, 2);
-    layout->addWidget(countTable(QStringLiteral("tblEta"), QStringLiteral("Fascia d'età"), m_summary.byAgeBand), 3, 3);
+    layout->addWidget(
+        countTable(QStringLiteral("tblSesso"), QStringLiteral("Sesso"), m_summary.bySex), 3, 2);
+    layout->addWidget(
+        countTable(QStringLiteral("tblEta"), QStringLiteral("Fascia d'età"), m_summary.byAgeBand),
+        3, 3);
     layout->addWidget(buttons, 4, 0, 1, 4);
     layout->setRowStretch(2, 1);
     layout->setRowStretch(3, 1);
@@ -193,7 +211,8 @@ void SummaryDialog::copyToClipboard() {
 
 void SummaryDialog::choose() {
     const int row = m_ending->currentRow();
-    if (row < 0 || row >= int(m_summary.ending.size())) return;
+    if (row < 0 || row >= int(m_summary.ending.size()))
+        return;
     m_chosen = m_summary.ending[row].familyId;
     accept();
 }

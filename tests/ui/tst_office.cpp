@@ -20,16 +20,19 @@ using namespace marvesa::test;
 namespace {
 
 const QString kMissingFamilyFields = QStringLiteral(
-    "I seguenti Campi sono Obbligatori\r\rDescrizione Nucleo\r\rOspitante\r\rComune\r\rIndirizzo\r\r");
+    "I seguenti Campi sono Obbligatori\r\rDescrizione "
+    "Nucleo\r\rOspitante\r\rComune\r\rIndirizzo\r\r");
 
 // A key pressed wherever the focus is in the window (the window itself
 // when a closed dialog left no control focused).
 void press(int key, Qt::KeyboardModifiers modifiers = Qt::ControlModifier) {
     // A closed dialog gives the activation back to the window (the offscreen
     // platform leaves that to the test).
-    if (QApplication::activeWindow() != frmMain->window()) QApplication::setActiveWindow(frmMain->window());
+    if (QApplication::activeWindow() != frmMain->window())
+        QApplication::setActiveWindow(frmMain->window());
     QWidget* target = QApplication::focusWidget();
-    if (!target || !frmMain->isAncestorOf(target)) target = frmMain;
+    if (!target || !frmMain->isAncestorOf(target))
+        target = frmMain;
     QTest::keyClick(target, Qt::Key(key), modifiers);
 }
 
@@ -45,10 +48,12 @@ private slots:
         {
             // Stored by another desk after the window read its tables.
             Sql sql(f.path);
-            sql.exec(QStringLiteral("INSERT INTO TBL_NUCLEO (CODICE_NUCLEO, DENOMINAZIONE, NOME_OSPITANTE, "
-                                    "COMUNE) VALUES ('QX400', 'KOVAL', 'LIA', 'Gorizia')"));
+            sql.exec(QStringLiteral(
+                "INSERT INTO TBL_NUCLEO (CODICE_NUCLEO, DENOMINAZIONE, NOME_OSPITANTE, "
+                "COMUNE) VALUES ('QX400', 'KOVAL', 'LIA', 'Gorizia')"));
             sql.addMember(QStringLiteral("QX400"), QStringLiteral("KOVAL"), QStringLiteral("IRA"));
-            sql.addMember(QStringLiteral("QX400"), QStringLiteral("D'ANGELO"), QStringLiteral("NICOLÒ"));
+            sql.addMember(QStringLiteral("QX400"), QStringLiteral("D'ANGELO"),
+                          QStringLiteral("NICOLÒ"));
         }
         OfficeCommands* office = officeCommands(w);
         QVERIFY(office);
@@ -185,8 +190,9 @@ private slots:
         QCOMPARE(f.nucleo().state(), dsBrowse);
         Sql sql(f.path);
         QCOMPARE(sql.count(QStringLiteral("TBL_NUCLEO")), 4);
-        QCOMPARE(sql.row(QStringLiteral("SELECT CODICE_NUCLEO, DENOMINAZIONE, NOME_OSPITANTE, INDIRIZZO, "
-                                        "TELEFONO FROM TBL_NUCLEO ORDER BY ID_NUCLEO DESC LIMIT 1")),
+        QCOMPARE(sql.row(QStringLiteral(
+                     "SELECT CODICE_NUCLEO, DENOMINAZIONE, NOME_OSPITANTE, INDIRIZZO, "
+                     "TELEFONO FROM TBL_NUCLEO ORDER BY ID_NUCLEO DESC LIMIT 1")),
                  code + QStringLiteral("|BRUNI|UGO|VIA PO 3|040 5"));
 
         // Ctrl+N is "Nuovo"; Ctrl+S stores the member panel with its own checks.
@@ -195,8 +201,8 @@ private slots:
         QCOMPARE(focused(), static_cast<QWidget*>(w.dbeCognome));
         press(Qt::Key_S);
         QCOMPARE(f.dialogs.texts().size(), 1);
-        QVERIFY(f.dialogs.texts().at(0).startsWith(QStringLiteral(
-            "I seguenti Campi sono Obbligatori\r\rCognome\r\rNome\r\rSesso\r\r")));
+        QVERIFY(f.dialogs.texts().at(0).startsWith(
+            QStringLiteral("I seguenti Campi sono Obbligatori\r\rCognome\r\rNome\r\rSesso\r\r")));
         QCOMPARE(f.members().state(), dsInsert);
         // Escape keeps its meaning: the edit's change is discarded.
         QTest::keyClicks(w.dbeCognome, QStringLiteral("X"));
@@ -254,8 +260,9 @@ private slots:
         // Always current when opened: a family unit another desk stored.
         {
             Sql sql(f.path);
-            sql.exec(QStringLiteral("INSERT INTO TBL_NUCLEO (CODICE_NUCLEO, TERMINE_ALLOGGIO) "
-                                    "VALUES ('QX500', '2025-06-26T00:00:00')"));
+            sql.exec(
+                QStringLiteral("INSERT INTO TBL_NUCLEO (CODICE_NUCLEO, TERMINE_ALLOGGIO) "
+                               "VALUES ('QX500', '2025-06-26T00:00:00')"));
         }
         press(Qt::Key_R);
         dialog = office->summaryDialog();

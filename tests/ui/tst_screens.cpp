@@ -53,7 +53,8 @@ struct ShownWindow {
         frame = showMainWindow(*window);
         QWidget* top = window->window();
         QApplication::setActiveWindow(top);
-        if (!QTest::qWaitForWindowActive(top)) qWarning("the window did not become active");
+        if (!QTest::qWaitForWindowActive(top))
+            qWarning("the window did not become active");
     }
     ~ShownWindow() {
         dm.reset();
@@ -82,12 +83,14 @@ class TstScreens : public QObject {
 private slots:
     void initTestCase() {
         const QSize expected = screenUnderTest();
-        if (!expected.isValid()) QSKIP("MARVESA_TEST_SCREEN names no screen (run through CTest)");
+        if (!expected.isValid())
+            QSKIP("MARVESA_TEST_SCREEN names no screen (run through CTest)");
         QCOMPARE(QGuiApplication::primaryScreen()->availableGeometry().size(), expected);
     }
 
     void smallScreenScrollsToEveryButton() {
-        if (screenUnderTest().height() >= 737 + kFrameAllowance.height()) QSKIP("a large screen");
+        if (screenUnderTest().height() >= 737 + kFrameAllowance.height())
+            QSKIP("a large screen");
         ShownWindow s;
         TfrmMain& w = *s.window;
         auto* scroller = qobject_cast<WindowScroller*>(s.frame.get());
@@ -96,7 +99,8 @@ private slots:
         QVERIFY(!w.isWindow());
         QCOMPARE(scroller->windowTitle(), QStringLiteral("Gestione Emergenza Marvesa"));
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-        QVERIFY(scroller->frameGeometry().height() + kFrameAllowance.height() <= available.height() + 1);
+        QVERIFY(scroller->frameGeometry().height() + kFrameAllowance.height() <=
+                available.height() + 1);
         QVERIFY(available.contains(scroller->geometry()));
         layoutIsUnchanged(w);
 
@@ -176,7 +180,8 @@ private slots:
     }
 
     void largeScreenShowsTheWindowAsAlways() {
-        if (screenUnderTest().height() < 737 + kFrameAllowance.height()) QSKIP("a small screen");
+        if (screenUnderTest().height() < 737 + kFrameAllowance.height())
+            QSKIP("a small screen");
         ShownWindow s;
         TfrmMain& w = *s.window;
         QVERIFY(!s.frame);
