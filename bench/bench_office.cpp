@@ -131,9 +131,12 @@ int main(int argc, char* argv[]) {
     QApplication::setActiveWindow(&window);
 
     std::vector<qint64> opens;
+    double openCpu = 0;
     for (int run = 0; run < 5; ++run) {
+        const double cpu0 = cpuMs();
         opens.push_back(
             timed([&] { QTest::keyClick(window.edtDescNucleo, Qt::Key_R, Qt::ControlModifier); }));
+        openCpu = std::max(openCpu, cpuMs() - cpu0);
         if (!office->summaryDialog()) {
             out << "\"Riepilogo\" non si è aperto\n";
             return 1;
@@ -162,8 +165,10 @@ int main(int argc, char* argv[]) {
                    .arg(cpuMs() - cpu0, 0, 'f', 0);
     }
     std::sort(opens.begin(), opens.end());
-    out << QStringLiteral("Aperture di \"Riepilogo\": mediana %1 ms\n")
-               .arg(ms(opens[opens.size() / 2]), 0, 'f', 1);
+    out << QStringLiteral(
+               "Aperture di \"Riepilogo\": mediana %1 ms; processore, la più cara: %2 ms\n")
+               .arg(ms(opens[opens.size() / 2]), 0, 'f', 1)
+               .arg(openCpu, 0, 'f', 0);
     targets.report(QStringLiteral("\"Riepilogo\", apertura (la più lenta di 5)"), ms(opens.back()),
                    QStringLiteral("ms"), 300, 1);
     return targets.finish();
