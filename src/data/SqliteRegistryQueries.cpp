@@ -175,16 +175,26 @@ bool SqliteRegistryQueries::ensureSearchTables() {
             fail(QStringLiteral("Impossibile preparare la ricerca"), why);
         }
     };
-    // One writer at a time: a copy of the program that comes second finds
-    // everything made and filled by the first.
-    run(QStringLiteral("BEGIN IMMEDIATE"));
     QStringList quoted;
     for (const QString& n : searchObjects())
         quoted << QLatin1Char('\'') + n + QLatin1Char('\'');
-    run(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (%1)")
-            .arg(quoted.join(QLatin1Char(','))));
-    const bool complete = q.next() && q.value(0).toInt() == searchObjects().size();
-    q.finish();
+    const auto allThere = [&] {
+        run(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (%1)")
+                .arg(quoted.join(QLatin1Char(','))));
+        const bool there = q.next() && q.value(0).toInt() == searchObjects().size();
+        q.finish();
+        return there;
+    };
+    // Made already: nothing to write, no lock taken (another desk may be in
+    // the middle of a long write).
+    if (allThere()) {
+        m_searchTablesChecked = true;
+        return false;
+    }
+    // One writer at a time: a copy of the program that comes second finds
+    // everything made and filled by the first.
+    run(QStringLiteral("BEGIN IMMEDIATE"));
+    const bool complete = allThere();
     if (!complete) {
         // Whatever a failed or older attempt left is made again as a whole.
         for (const QString& n : searchObjects()) {

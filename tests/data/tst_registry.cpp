@@ -148,6 +148,15 @@ private slots:
             SqliteRegistryQueries q(path);
             QVERIFY(!q.ensureSearchTables());
         }
+        {
+            // Made already, they are searched also while another desk holds
+            // the database for writing.
+            Sql writer(path);
+            writer.exec(QStringLiteral("BEGIN IMMEDIATE"));
+            SqliteRegistryQueries q(path);
+            QCOMPARE(found(q, QStringLiteral("verdi")), QStringList{QStringLiteral("VERDI PIA")});
+            writer.exec(QStringLiteral("ROLLBACK"));
+        }
         SqliteRegistryQueries q(path);
         // Rows written by any program on the file count at once: the
         // triggers keep the search tables current.
