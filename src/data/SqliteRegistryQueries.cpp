@@ -52,11 +52,11 @@ const char* const kTokenizer = "tokenize = 'unicode61 remove_diacritics 2', pref
 // Every object the search needs, by name.
 const QStringList& searchObjects() {
     static const QStringList names = {
-        QStringLiteral("CERCA_ANAGRAFICA"),         QStringLiteral("CERCA_NUCLEO"),
-        QStringLiteral("CERCA_ANAGRAFICA_AI"),      QStringLiteral("CERCA_ANAGRAFICA_AU"),
-        QStringLiteral("CERCA_ANAGRAFICA_AD"),      QStringLiteral("CERCA_NUCLEO_AI"),
-        QStringLiteral("CERCA_NUCLEO_AU"),          QStringLiteral("CERCA_NUCLEO_AD"),
-        QStringLiteral("IDX_NUCLEO_CODICE_NUCLEO"),
+        QStringLiteral("CERCA_ANAGRAFICA"),     QStringLiteral("CERCA_NUCLEO"),
+        QStringLiteral("CERCA_ANAGRAFICA_AI"),  QStringLiteral("CERCA_ANAGRAFICA_AU"),
+        QStringLiteral("CERCA_ANAGRAFICA_AD"),  QStringLiteral("CERCA_NUCLEO_AI"),
+        QStringLiteral("CERCA_NUCLEO_AU"),      QStringLiteral("CERCA_NUCLEO_AD"),
+        QStringLiteral("IDX_NUCLEO_RIEPILOGO"), QStringLiteral("IDX_ANAGRAFICA_RIEPILOGO"),
     };
     return names;
 }
@@ -141,6 +141,8 @@ SqliteRegistryQueries::SqliteRegistryQueries(const QString& path)
         QSqlDatabase::removeDatabase(m_connectionName);
         throw Error(QStringLiteral("Impossibile aprire il database \"%1\": %2").arg(path, why));
     }
+    // Room for the pages a summary of a large registry reads (8 MB).
+    QSqlQuery(database).exec(QStringLiteral("PRAGMA cache_size=-8192"));
 }
 
 SqliteRegistryQueries::~SqliteRegistryQueries() {
@@ -205,10 +207,15 @@ bool SqliteRegistryQueries::ensureSearchTables() {
         }
         run(QStringLiteral("DROP TABLE IF EXISTS \"CERCA_ANAGRAFICA\""));
         run(QStringLiteral("DROP TABLE IF EXISTS \"CERCA_NUCLEO\""));
-        // Members find their family unit by its code.
+        // Members find their family unit by its code; "Riepilogo" reads
+        // the family units and members it counts from these two indexes
+        // alone, without the rows.
         run(
-            QStringLiteral("CREATE INDEX IF NOT EXISTS \"IDX_NUCLEO_CODICE_NUCLEO\" "
-                           "ON \"TBL_NUCLEO\" (\"CODICE_NUCLEO\")"));
+            QStringLiteral("CREATE INDEX IF NOT EXISTS \"IDX_NUCLEO_RIEPILOGO\" ON \"TBL_NUCLEO\" "
+                           "(\"CODICE_NUCLEO\", \"TERMINE_ALLOGGIO\", \"COMUNE\")"));
+        run(QStringLiteral(
+            "CREATE INDEX IF NOT EXISTS \"IDX_ANAGRAFICA_RIEPILOGO\" ON \"TBL_ANAGRAFICA\" "
+            "(\"CODICE_NUCLEO\", \"CITTADINANZA\", \"SESSO\", \"DATA_NASCITA\")"));
         for (const QString& sql : createSearchStatements())
             run(sql);
     }
@@ -300,7 +307,28 @@ SearchResult SqliteRegistryQueries::find(const QString& searchText, int limit) {
     return result;
 }
 
+qint64 SqliteRegistryQueries::dataVersion() const {
+    QSqlQuery q(db());
+    if (!q.exec(QStringLiteral("PRAGMA data_version")) || !q.next())
+        return -1;
+    return q.value(0).toLongLong();
+}
+
 OfficeSummary SqliteRegistryQueries::summary(const QDate& today) {
+    // PRAGMA data_version changes whenever another connection (this
+    // program's tables, another desk, a tool) has committed a change.
+    const qint64 version = dataVersion();
+    if (m_summary && m_summary->today == today && version >= 0 && version == m_summaryVersion) {
+        return *m_summary;
+    }
+    OfficeSummary s = computeSummary(today);
+    m_summary = s;
+    m_summaryVersion = version;
+    return s;
+}
+
+OfficeSummary SqliteRegistryQueries::computeSummary(const QDate& today) {
+    ensureSearchTables();
     OfficeSummary s;
     s.today = today;
     const QString day = isoDay(today);

@@ -30,7 +30,7 @@ QTableWidgetItem* cell(const QString& text) {
 
 }  // namespace
 
-SearchDialog::SearchDialog(std::unique_ptr<RegistryQueries> queries, QWidget* parent)
+SearchDialog::SearchDialog(std::shared_ptr<RegistryQueries> queries, QWidget* parent)
     : QDialog(parent), m_queries(std::move(queries)) {
     setObjectName(QStringLiteral("dlgCerca"));
     setWindowTitle(QStringLiteral("Cerca"));

@@ -23,7 +23,7 @@ public:
     // At most this many family units and this many members are listed.
     static constexpr int kLimit = 200;
 
-    SearchDialog(std::unique_ptr<RegistryQueries> queries, QWidget* parent = nullptr);
+    SearchDialog(std::shared_ptr<RegistryQueries> queries, QWidget* parent = nullptr);
     ~SearchDialog() override;
 
     QLineEdit* field() const { return m_field; }
@@ -44,7 +44,7 @@ private:
     void choose();
     void fill();
 
-    std::unique_ptr<RegistryQueries> m_queries;
+    std::shared_ptr<RegistryQueries> m_queries;
     QLineEdit* m_field;
     QTableWidget* m_results;
     QLabel* m_status;

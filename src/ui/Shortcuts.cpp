@@ -139,16 +139,16 @@ void OfficeCommands::openSearch() {
         return;
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    std::unique_ptr<RegistryQueries> queries;
+    std::shared_ptr<RegistryQueries> registry;
     try {
-        queries = registryQueriesFor(dm->cnQuaz.engine());
-        queries->prepare();
+        registry = queries();
+        registry->prepare();
     } catch (...) {
         QApplication::restoreOverrideCursor();
         throw;
     }
     QApplication::restoreOverrideCursor();
-    auto* dialog = new SearchDialog(std::move(queries), m_window.window());
+    auto* dialog = new SearchDialog(registry, m_window.window());
     connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
     m_searchDialog = dialog;
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
@@ -175,7 +175,7 @@ void OfficeCommands::openSummary() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     OfficeSummary summary;
     try {
-        summary = registryQueriesFor(dm->cnQuaz.engine())->summary(m_clock());
+        summary = queries()->summary(m_clock());
     } catch (...) {
         QApplication::restoreOverrideCursor();
         throw;
@@ -210,6 +210,19 @@ void OfficeCommands::goTo(qint64 familyId, qint64 memberId) {
             Dialogs::inform(QStringLiteral("Il componente non esiste più nel nucleo familiare."));
             break;
     }
+}
+
+std::shared_ptr<RegistryQueries> OfficeCommands::queries() {
+    TdmMarvesa* dm = m_window.dm();
+    if (!dm || !dm->cnQuaz.isConnected())
+        throw Error(QStringLiteral("Il database non è aperto"));
+    Engine& engine = dm->cnQuaz.engine();
+    if (!m_queries || m_queriesEngine != &engine) {
+        m_queries.reset();
+        m_queries = registryQueriesFor(engine);
+        m_queriesEngine = &engine;
+    }
+    return m_queries;
 }
 
 OfficeCommands* officeCommands(const TfrmMain& window) {

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QPointer>
 #include <functional>
+#include <memory>
 
 #include "ui/SearchDialog.h"
 #include "ui/SummaryDialog.h"
@@ -14,6 +15,7 @@ class QShortcut;
 namespace marvesa {
 
 class CommandButton;
+class Engine;
 class TfrmMain;
 
 // The window's keyboard shortcuts and its two office commands:
@@ -58,6 +60,9 @@ private:
     void pressFromKeyboard(CommandButton* button, bool focusBack);
     void goTo(qint64 familyId, qint64 memberId);
     QShortcut* addShortcut(const QKeySequence& keys, void (OfficeCommands::*slot)());
+    // The registry's queries on the open database, made once and kept (a
+    // warm page cache; a summary given again while nothing changed).
+    std::shared_ptr<RegistryQueries> queries();
 
     TfrmMain& m_window;
     QPushButton* m_search;
@@ -65,6 +70,8 @@ private:
     QPointer<SearchDialog> m_searchDialog;
     QPointer<SummaryDialog> m_summaryDialog;
     std::function<QDate()> m_clock;
+    std::shared_ptr<RegistryQueries> m_queries;
+    const Engine* m_queriesEngine = nullptr;
 };
 
 // The window's office commands (made with the window).
