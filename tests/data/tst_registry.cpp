@@ -300,6 +300,13 @@ private slots:
         QVERIFY(
             tsv.contains(QStringLiteral("\nFascia d'età\tPersone\n0-5\t2\n6-17\t2\n18-64\t3\n")));
 
+        // Asked again: the same numbers while nothing changed, new ones as
+        // soon as any connection stores a change, or for another day.
+        QCOMPARE(q.summary(today).familiesHosted, 6);
+        addFamily(sql, QStringLiteral("QX8"), QStringLiteral("F9"), QStringLiteral("H9"), udine, QVariant());
+        QCOMPARE(q.summary(today).familiesHosted, 7);
+        QCOMPARE(q.summary(today.addDays(1)).familiesEnded, 3);  // QX2 ended on the day
+
         // Born on 29 February: six on 1 March of a common year, in SQL as here.
         QTemporaryDir leapDir;
         const QString leapPath = newDatabase(leapDir);
