@@ -127,10 +127,6 @@ public:
 
     virtual void remove(const QString& table, qint64 id) = 0;
 
-    // While relaxed, a commit does not wait for the disk: for rebuildable
-    // data only (the export staging table). Never corrupts the database.
-    virtual void setRelaxedDurability(bool relaxed) = 0;
-
     // The database file's full path, in the platform's notation, or the
     // server and database (never a password), for messages.
     virtual QString location() const = 0;
@@ -141,6 +137,52 @@ public:
     // cannot tell which. Changes made through this engine are not announced. An
     // empty function stops watching.
     virtual void watchChanges(std::function<void(const QStringList& tables)> changed) = 0;
+
+    // ---------------------------------------------------------------------
+    // Units of work and statements of the program's own.
+    //
+    // The export rebuilds its staging table and reads it back inside one
+    // write transaction, with a few set-based statements instead of one
+    // statement per row. The SQL handed to exec() and select() is written
+    // for every engine: identifiers in double quotes, the tables' counter
+    // columns (never an engine's hidden row number), standard window
+    // functions, and every value as a bound parameter ("?"), never spliced
+    // into the text.
+    // ---------------------------------------------------------------------
+
+    // Starts a write transaction and takes, at once, the right to write
+    // `lockTable`, so that a second writer of that table waits at this call
+    // rather than half-way through its work, and nobody else sees what the
+    // transaction does until commit(). (SQLite: BEGIN IMMEDIATE, which takes
+    // the database's write lock; a server database: BEGIN, then an exclusive
+    // lock on the table.) Waits for another holder as long as the engine's
+    // busy wait allows, then fails with a readable message. Fails when a
+    // transaction is already open on this connection.
+    virtual void beginWrite(const QString& lockTable) = 0;
+    // Makes the transaction's changes durable and visible to others, waiting
+    // for the disk. On failure the transaction is rolled back and the error
+    // thrown: nothing of it is stored.
+    virtual void commit() = 0;
+    // Abandons the transaction's changes. Does nothing when none is open;
+    // never throws (it runs while another error is on its way out).
+    virtual void rollback() = 0;
+    virtual bool inTransaction() const = 0;
+
+    // Runs one statement that returns no rows, with `values` bound to its
+    // "?" in order. Returns the number of rows it changed (-1 when the engine
+    // cannot tell).
+    virtual qint64 exec(const QString& sql, const QVector<QVariant>& values = {}) = 0;
+
+    // Runs one query with `values` bound to its "?" and calls `onRow` for
+    // each row it returns, in the order returned, with the row's values in
+    // select-list order. NULL arrives as a null QVariant; date-time columns
+    // arrive as the engine keeps them (the stored text on SQLite, a
+    // QDateTime on a server with timestamp columns). `onRow` returns false to
+    // stop early. The vector passed may be reused for the next row: copy what
+    // must outlive the call.
+    using RowHandler = std::function<bool(const QVector<QVariant>& row)>;
+    virtual void select(const QString& sql, const QVector<QVariant>& values,
+                        const RowHandler& onRow) = 0;
 
     // The observer of waits for a database held by another copy of the
     // program (null: nobody). The engine does not own it. An engine that

@@ -234,6 +234,10 @@ void PostgresEngine::open() {
             QStringLiteral("Impossibile preparare la connessione"));
         run(QStringLiteral("SET lock_timeout = %1").arg(kFirstLockWaitMs),
             QStringLiteral("Impossibile preparare la connessione"));
+        // Every commit waits until the server has it on disk, whatever the
+        // server's default.
+        run(QStringLiteral("SET synchronous_commit TO on"),
+            QStringLiteral("Impossibile preparare la connessione"));
         if (m_watch) subscribe();
     } catch (...) {
         close();
@@ -527,13 +531,6 @@ void PostgresEngine::remove(const QString& name, qint64 id) {
     q.addBindValue(id);
     exec(q, "Impossibile cancellare la riga dalla tabella %1", name);
     q.finish();
-}
-
-void PostgresEngine::setRelaxedDurability(bool relaxed) {
-    prepared(QStringLiteral("SELECT 1"));  // connects again after a drop
-    run(relaxed ? QStringLiteral("SET synchronous_commit TO off")
-                : QStringLiteral("SET synchronous_commit TO on"),
-        QStringLiteral("Impossibile impostare il database"));
 }
 
 namespace {

@@ -88,7 +88,6 @@ public:
         return rowExists(row.table, row.column, row.value);
     }
     void remove(const QString& table, qint64 id) override;
-    void setRelaxedDurability(bool relaxed) override;
     QString location() const override;
     void watchChanges(std::function<void(const QStringList& tables)> changed) override;
 
@@ -107,13 +106,13 @@ public:
     bool rowExists(const QString& table, const QString& column, const QVariant& value);
 
     // Write transactions and statements of the program's own.
-    void beginWrite(const QString& lockTable);
-    void commit();
-    void rollback();
-    bool inTransaction() const { return m_inTransaction; }
-    qint64 exec(const QString& sql, const QVector<QVariant>& values = {});
-    using RowHandler = std::function<bool(const QVector<QVariant>& row)>;
-    void select(const QString& sql, const QVector<QVariant>& values, const RowHandler& onRow);
+    void beginWrite(const QString& lockTable) override;
+    void commit() override;
+    void rollback() override;
+    bool inTransaction() const override { return m_inTransaction; }
+    qint64 exec(const QString& sql, const QVector<QVariant>& values = {}) override;
+    void select(const QString& sql, const QVector<QVariant>& values,
+                const RowHandler& onRow) override;
 
     // How long a statement waits for a row another desk holds locked (it
     // waits kFirstLockWaitMs before telling the busy observer), by default;

@@ -192,6 +192,8 @@ void SqliteEngine::connect() {
         execPragma(QStringLiteral("PRAGMA synchronous=FULL"),
                    QStringLiteral("Impossibile preparare il database"));
         m_dataVersion = dataVersion();
+        execPragma(QStringLiteral("PRAGMA journal_size_limit=%1").arg(kJournalSizeLimit),
+                   QStringLiteral("Impossibile preparare il database"));
     } catch (...) {
         disconnect();
         throw;
@@ -210,6 +212,7 @@ void SqliteEngine::disconnect() {
     m_statements.clear();
     m_knownTables.clear();
     m_textColumns.clear();
+    rollback();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
         if (db.isOpen()) db.close();
@@ -502,23 +505,97 @@ void SqliteEngine::remove(const QString& table, qint64 id) {
     q.finish();
 }
 
-void SqliteEngine::setRelaxedDurability(bool relaxed) {
+// ------------------------------------------------------------------
+// Units of work and statements of the program's own.
+
+void SqliteEngine::beginWrite(const QString& lockTable) {
     requireConnected();
-    const QString what = QStringLiteral("Impossibile impostare il database");
-    execPragma(relaxed ? QStringLiteral("PRAGMA synchronous=NORMAL")
-                       : QStringLiteral("PRAGMA synchronous=FULL"),
-               what);
-    // The journal is copied back into the database every kCheckpointPages
-    // pages, relaxed or not: spacing the checkpoints out lets the journal
-    // outgrow what the system keeps in memory, and many small commits then
-    // take longer, not shorter. The journal file is cut back to
-    // kJournalSizeLimit bytes once it has been copied back.
-    execPragma(QStringLiteral("PRAGMA wal_autocheckpoint=%1").arg(kCheckpointPages), what);
-    execPragma(QStringLiteral("PRAGMA journal_size_limit=%1").arg(kJournalSizeLimit), what);
-    // Back to normal, what the relaxed commits left in the journal is copied
-    // into the database now, with durability restored. Readers in other
-    // copies of the program are not waited for.
-    if (!relaxed) execPragma(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"), what);
+    if (m_inTransaction) {
+        throw Error(QStringLiteral("Una transazione è già aperta sul database \"%1\"")
+                        .arg(location()));
+    }
+    checkTable(lockTable);
+    // IMMEDIATE takes the write lock at once: a second writer waits here,
+    // before it has done anything, instead of failing at its first change.
+    // A long export of another copy is waited for up to kWriteWaitMs, with
+    // the busy observer told of the wait.
+    QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
+    const auto begin = [&q] { return q.exec(QStringLiteral("BEGIN IMMEDIATE")); };
+    bool begun = begin();
+    if (!begun && isBusy(q.lastError())) {
+        const BusyWait wait(busyObserver());
+        QElapsedTimer waited;
+        waited.start();
+        const int limit = qMax(m_busyTimeoutMs, kWriteWaitMs);
+        while (!begun && isBusy(q.lastError()) && waited.elapsed() < limit) begun = begin();
+    }
+    if (!begun) {
+        const QSqlError error = q.lastError();
+        if (isBusy(error)) throw Error(busyMessage());
+        fail(QStringLiteral("Impossibile iniziare la transazione"), engineText(error));
+    }
+    m_inTransaction = true;
+}
+
+void SqliteEngine::commit() {
+    requireConnected();
+    if (!m_inTransaction) {
+        throw Error(QStringLiteral("Nessuna transazione aperta sul database \"%1\"")
+                        .arg(location()));
+    }
+    QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
+    if (!q.exec(QStringLiteral("COMMIT"))) {
+        const QString text = engineText(q.lastError());
+        rollback();
+        fail(QStringLiteral("Impossibile salvare le modifiche"), text);
+    }
+    m_inTransaction = false;
+}
+
+void SqliteEngine::rollback() {
+    if (!m_inTransaction) return;
+    m_inTransaction = false;
+    if (!QSqlDatabase::contains(m_connectionName)) return;
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    if (!db.isOpen()) return;
+    // A statement still running would keep the transaction's read lock.
+    for (QSqlQuery& statement : m_statements) statement.finish();
+    // SQLite may already have rolled back by itself after certain errors
+    // (a full disk): the failure of this statement then means nothing.
+    QSqlQuery q(db);
+    q.exec(QStringLiteral("ROLLBACK"));
+}
+
+bool SqliteEngine::inTransaction() const { return m_inTransaction; }
+
+qint64 SqliteEngine::exec(const QString& sql, const QVector<QVariant>& values) {
+    QSqlQuery& q = prepared(sql);
+    for (const QVariant& v : values) q.addBindValue(v);
+    exec(q, "Istruzione non eseguita dal database");
+    const qint64 affected = q.numRowsAffected();
+    q.finish();
+    return affected;
+}
+
+void SqliteEngine::select(const QString& sql, const QVector<QVariant>& values,
+                          const RowHandler& onRow) {
+    QSqlQuery& q = prepared(sql);
+    for (const QVariant& v : values) q.addBindValue(v);
+    exec(q, "Impossibile leggere i dati");
+    // Finishes the statement however the reading ends, so that it holds no
+    // lock afterwards.
+    struct Finish {
+        QSqlQuery& q;
+        ~Finish() { q.finish(); }
+    } finish{q};
+    QVector<QVariant> row;
+    const int n = q.record().count();
+    row.resize(n);
+    while (q.next()) {
+        for (int i = 0; i < n; ++i) row[i] = q.value(i);
+        if (!onRow(row)) return;
+    }
+    if (q.lastError().isValid()) fail(QStringLiteral("Impossibile leggere i dati"), engineText(q.lastError()));
 }
 
 qint64 SqliteEngine::dataVersion() {

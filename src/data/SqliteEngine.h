@@ -55,12 +55,25 @@ public:
                           const QVector<QVariant>& expected, const ParentRow& parent) override;
     bool exists(const ParentRow& row) override;
     void remove(const QString& table, qint64 id) override;
-    void setRelaxedDurability(bool relaxed) override;
     QString location() const override;
     void watchChanges(std::function<void(const QStringList& tables)> changed) override;
 
     // How often the database is asked whether another connection committed.
     static constexpr int kChangePollMs = 250;
+
+    // Units of work and statements of the program's own (see Engine).
+    void beginWrite(const QString& lockTable) override;
+    void commit() override;
+    void rollback() override;
+    bool inTransaction() const override;
+    qint64 exec(const QString& sql, const QVector<QVariant>& values = {}) override;
+    void select(const QString& sql, const QVector<QVariant>& values,
+                const RowHandler& onRow) override;
+
+    // How long beginWrite() waits in all for another copy of the program
+    // that is writing the database (an export of 300,000 members takes a
+    // few seconds); the operator sees the wait cursor meanwhile.
+    static constexpr int kWriteWaitMs = 60000;
 
     // How long a statement waits for another copy of the program that holds
     // the database, by default; setBusyTimeout() before connect() changes it.
@@ -69,10 +82,9 @@ public:
     // The text the operator reads when the wait runs out.
     static QString busyMessage();
 
-    // Journal pages between two automatic checkpoints (SQLite's default),
-    // also while durability is relaxed.
-    static constexpr int kCheckpointPages = 1000;
-    // Size the write-ahead journal file is cut back to after a checkpoint.
+    // Size the write-ahead journal file is cut back to after a checkpoint:
+    // one large transaction (an export) would otherwise leave it as large
+    // as itself for good.
     static constexpr qint64 kJournalSizeLimit = 8 * 1024 * 1024;
 
 private:
@@ -115,6 +127,7 @@ private:
     qint64 m_dataVersion = -1;
     QHash<QString, QSet<QString>> m_textColumns;
     int m_busyTimeoutMs = kBusyTimeoutMs;
+    bool m_inTransaction = false;  // between beginWrite() and commit()/rollback()
 };
 
 // Quotes an identifier taken from the program's own declarations (table and

@@ -14,6 +14,7 @@
 #include "export/XltxWorkbookWriter.h"
 #include "ui/Dialogs.h"
 #include "ui/MainWindow.h"
+#include "ui/Progress.h"
 
 namespace marvesa {
 
@@ -208,15 +209,43 @@ void TfrmMain::btnDelAnagClick() {
 
 // ----------------------------------------------------------------- export
 
+namespace {
+
+// Tells the progress display how far "Esporta" has come, in its own words.
+class ExportProgressReport : public ExportProgress {
+public:
+    ExportProgressReport() { Progress::instance().start(kWindowTitle); }
+    ~ExportProgressReport() override { Progress::instance().finish(); }
+    ExportProgressReport(const ExportProgressReport&) = delete;
+    ExportProgressReport& operator=(const ExportProgressReport&) = delete;
+
+    bool advance(Phase phase, std::int64_t done, std::int64_t total) override {
+        const QString text =
+            phase == Phase::Writing
+                ? QStringLiteral("Scrittura del foglio di calcolo: %1 di %2 familiari")
+                : QStringLiteral("Aggiornamento della tabella di esportazione: %1 di %2 righe");
+        return Progress::instance().update(text.arg(done).arg(total), done, total);
+    }
+};
+
+}  // namespace
+
 void TfrmMain::btnExportClick() {
     TdmMarvesa& dm = dataModule(*this);
     btnExport->setEnabled(false);
-    const QString folder = g_exportServices.folder.isEmpty() ? XltxWorkbookWriter::defaultFolder()
-                                                            : g_exportServices.folder;
-    XltxWorkbookWriter::removeStaleExports(folder);
-    XltxWorkbookWriter writer(folder);
-    const ExportOutcome outcome = runExport(dm, writer);
-    if (dm.TBL_EXPORT.recordCount() < 1) {
+    ExportOutcome outcome;
+    {
+        WaitCursor wait;
+        ExportProgressReport progress;
+        XltxWorkbookWriter writer(g_exportServices.folder);
+        outcome = runExport(dm, writer, nullptr, &progress);
+    }
+    // "Annulla": nothing was changed and no file made.
+    if (outcome.cancelled) {
+        btnExport->setEnabled(true);
+        return;
+    }
+    if (outcome.staged < 1) {
         Dialogs::notice(QStringLiteral("Non ci sono Dati da Esporatare"));
     } else {
         DesktopFileOpener desktop;

@@ -1,6 +1,8 @@
 // The family-unit, member and export commands, driven through the real
 // window with the mouse and the keyboard, on real database files.
 
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QSet>
 #include <QToolButton>
 #include <QtTest>
@@ -12,8 +14,10 @@
 #include "data/Random.h"
 #include "data/SqliteEngine.h"
 #include "export/FileOpener.h"
+#include "support/ScriptedProgress.h"
 #include "support/TestApplication.h"
 #include "ui/Commands.h"
+#include "ui/Progress.h"
 #include "ui/WindowFixture.h"
 
 using namespace marvesa;
@@ -479,6 +483,105 @@ private slots:
         QCOMPARE(f.dialogs.shown[0].icon, DialogIcon::Error);
         QCOMPARE(Sql(f.path).count(u"TBL_EXPORT"_s), Sql(f.path).count(u"TBL_ANAGRAFICA"_s));
         QVERIFY(!f.w().btnExport->isEnabled());
+    }
+
+    // "Annulla" in the progress dialog, while the spreadsheet is written or
+    // while the staging table is filled: no file, the staging table as
+    // before, "Esporta" enabled again, nothing shown. Meanwhile the wait
+    // cursor shows and the progress speaks Italian.
+    void annullaStopsTheExport_data() {
+        QTest::addColumn<QString>("at");
+        QTest::newRow("writing") << u"Scrittura del foglio di calcolo: "_s;
+        QTest::newRow("staging") << u"Aggiornamento della tabella di esportazione: "_s;
+    }
+    void annullaStopsTheExport() {
+        QFETCH(QString, at);
+        WindowFixture f;
+        Sql sql(f.path);
+        sql.exec(u"INSERT INTO TBL_EXPORT (CODICE_NUCLEO, COGNOME) VALUES ('QX1', 'Vecchio')"_s);
+        const QString before = sql.row(u"SELECT group_concat(COGNOME) FROM TBL_EXPORT"_s);
+        QTemporaryDir exports;
+        RecordingOpener opener;
+        ScriptedProgress progress;
+        progress.cancelAt(at, 1);
+        setExportServices({exports.path(), &opener});
+        click(f.w().btnExport);
+        setExportServices({});
+        QVERIFY(progress.cancelled);
+        QVERIFY(!progress.running);
+        QVERIFY(progress.waitCursorEachTime);
+        QCOMPARE(QApplication::overrideCursor(), nullptr);
+        QCOMPARE(progress.titles, QStringList{u"Gestione Emergenza Marvesa"_s});
+        QCOMPARE(progress.texts.value(0), u"Scrittura del foglio di calcolo: 0 di 3 familiari"_s);
+        QVERIFY(opener.opened.isEmpty());
+        QVERIFY(QDir(exports.path()).isEmpty());
+        QCOMPARE(sql.row(u"SELECT group_concat(COGNOME) FROM TBL_EXPORT"_s), before);
+        QVERIFY(f.w().btnExport->isEnabled());
+        QCOMPARE(f.dialogs.shown.size(), 0);
+    }
+
+    // Whatever was current, afterwards the window shows the first family
+    // unit and its first member; meanwhile the bound controls are told once,
+    // not for every member staged.
+    void exportEndsOnTheFirstRows() {
+        WindowFixture f;
+        // Forty more members: following the staging member by member would
+        // tell the controls at least once for each.
+        Sql sql(f.path);
+        for (int i = 0; i < 40; ++i)
+            sql.addMember(u"QX300"_s, u"NERI"_s, u"N%1"_s.arg(i));
+        clickGridRow(f.w().DBGrid2, 1);
+        QCOMPARE(f.w().edtCodiceNucleo->caption(), u"QX200"_s);
+        // Counts what the two data sources tell their bound controls.
+        struct Counter : DataLink {
+            int events = 0;
+            void dataEvent(DataEvent, Field*) override { ++events; }
+        } counter;
+        f.dm->dsNUCLEO.addLink(&counter);
+        f.dm->dsANAGRAFICA.addLink(&counter);
+        QTemporaryDir exports;
+        RecordingOpener opener;
+        setExportServices({exports.path(), &opener});
+        click(f.w().btnExport);
+        setExportServices({});
+        QCOMPARE(opener.opened.size(), 1);
+        QCOMPARE(f.w().edtCodiceNucleo->caption(), u"QX100"_s);
+        QCOMPARE(f.w().dbeNome->text(), u"ANNA"_s);
+        QCOMPARE(f.nucleo().currentRow(), 0);
+        QCOMPARE(f.members().currentRow(), 0);
+        f.dm->dsNUCLEO.removeLink(&counter);
+        f.dm->dsANAGRAFICA.removeLink(&counter);
+        QVERIFY2(counter.events <= 16, qPrintable(QString::number(counter.events)));
+    }
+
+    // The program's own progress display: nothing during the first second,
+    // then a modal dialog with the text, the bar and "Annulla", which stops
+    // the command; gone when the command ends.
+    void progressDialogAppearsAfterASecond() {
+        WindowFixture f;
+        ProgressDialog progress;
+        const auto shown = [] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* d = qobject_cast<QProgressDialog*>(w); d && d->isVisible()) return d;
+            return static_cast<QProgressDialog*>(nullptr);
+        };
+        progress.start(u"Gestione Emergenza Marvesa"_s);
+        QVERIFY(progress.update(u"Passo 1 di 4"_s, 1, 4));
+        QCOMPARE(shown(), nullptr);
+        QTest::qWait(ProgressDialog::ShowAfterMs + 100);
+        QVERIFY(progress.update(u"Passo 2 di 4"_s, 2, 4));
+        QProgressDialog* box = shown();
+        QVERIFY(box);
+        QCOMPARE(box->windowTitle(), u"Gestione Emergenza Marvesa"_s);
+        QCOMPARE(box->labelText(), u"Passo 2 di 4"_s);
+        QCOMPARE(box->windowModality(), Qt::ApplicationModal);
+        QPushButton* annulla = box->findChild<QPushButton*>();
+        QVERIFY(annulla);
+        QCOMPARE(annulla->text(), u"Annulla"_s);
+        QTest::mouseClick(annulla, Qt::LeftButton);
+        QVERIFY(!progress.update(u"Passo 3 di 4"_s, 3, 4));
+        progress.finish();
+        QCOMPARE(shown(), nullptr);
     }
 };
 
