@@ -2,7 +2,6 @@
 // and real database files.
 
 #include <QMessageBox>
-#include <QPushButton>
 #include <QTimer>
 #include <QtTest>
 #include <stdexcept>
@@ -35,22 +34,15 @@ private slots:
     }
 
     // An error that is not the program's own, thrown inside an event
-    // handler, reaches the top-level handler and its box; the program goes
-    // on and handles the next events.
+    // handler (here a timer's), reaches the top-level handler and its box;
+    // the program goes on and handles the next events.
     void foreignErrorInAnEventHandler() {
         ScriptedDialogs dialogs;
+        int handled = 0;
         QTimer::singleShot(0, [] { throw std::runtime_error("disco pieno"); });
-        QTRY_COMPARE(dialogs.shown.size(), 1);
-        QPushButton button(u"Prova"_s);
-        int clicks = 0;
-        QObject::connect(&button, &QPushButton::clicked, [&clicks] {
-            if (++clicks == 1) throw std::out_of_range("indice 7 fuori dai limiti");
-        });
-        button.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&button));
-        QTest::mouseClick(&button, Qt::LeftButton);
-        QTest::mouseClick(&button, Qt::LeftButton);
-        QCOMPARE(clicks, 2);
+        QTimer::singleShot(0, [] { throw std::out_of_range("indice 7 fuori dai limiti"); });
+        QTimer::singleShot(0, [&handled] { ++handled; });
+        QTRY_COMPARE(handled, 1);
         QCOMPARE(dialogs.texts(), L("disco pieno.|indice 7 fuori dai limiti."));
         for (const DialogRequest& box : dialogs.shown) {
             QCOMPARE(box.icon, DialogIcon::Error);
