@@ -8,7 +8,8 @@
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${RUN_PACKAGES[@]}"
-build
+# Only what running needs; the test command builds the tests and benchmarks.
+BUILD_TARGETS="marvesa marvesa-initdb" build
 
 RUNTIME="${MARVESA_RUNTIME:-$ROOT/runtime}"
 mkdir -p "$RUNTIME/work"

@@ -151,6 +151,7 @@ private slots:
     void oddStoredDatesAreExportedAsText();
     void twoDataModulesExportingAtOnce();
     void stoppedExportChangesNothing();
+    void familyUnitsSharingACode();
 };
 
 void TestStaging::exportsEveryMemberWithItsFamilyUnitsCurrentData() {
@@ -497,6 +498,47 @@ void TestStaging::stoppedExportChangesNothing() {
         QVERIFY(QDir(db.out()).entryList(QDir::Files).isEmpty());
         QCOMPARE(db.dm.TBL_NUCLEO.currentRow(), 0);
         QCOMPARE(text(db.dm.TBL_ANAGRAFICA, "COGNOME"), QStringLiteral("Primo"));
+    }
+}
+
+void TestStaging::familyUnitsSharingACode() {
+    // The staged member and host name of every row, in a fixed order.
+    const auto staged = [](Db& db) {
+        QStringList rows;
+        for (const QVariantList& r :
+             db.sql.rows(QStringLiteral("SELECT CODICE_NUCLEO, COGNOME, NOME_OSPITANTE, COMUNE "
+                                        "FROM TBL_EXPORT ORDER BY 1, 2, 3")))
+            rows << r.at(0).toString() + QLatin1Char(' ') + r.at(1).toString() +
+                        QLatin1Char(' ') + r.at(2).toString() + QLatin1Char(' ') +
+                        r.at(3).toString();
+        return rows;
+    };
+
+    // Next to each other: the second family unit adds nothing, and the
+    // members with the code are staged once, with the first one's host data.
+    {
+        Db db;
+        db.addFamily({txt("QX1"), txt("Primo"), txt("Prato")});
+        db.addMember({txt("Uno")});
+        db.addMember({txt("Due")});
+        db.addFamily({txt("QX1"), txt("Secondo"), txt("Firenze")});
+        db.addFamily({txt("QX2"), txt("Terzo"), txt("Pisa")});
+        db.addMember({txt("Tre")});
+        QCOMPARE(db.runExport().staged, 3);
+        QCOMPARE(staged(db), L("QX1 Due Primo Prato|QX1 Uno Primo Prato|QX2 Tre Terzo Pisa"));
+    }
+    // Apart: each of them stages every member with the code.
+    {
+        Db db;
+        db.addFamily({txt("QX1"), txt("Primo"), txt("Prato")});
+        db.addMember({txt("Uno")});
+        db.addMember({txt("Due")});
+        db.addFamily({txt("QX2"), txt("Terzo"), txt("Pisa")});
+        db.addMember({txt("Tre")});
+        db.addFamily({txt("QX1"), txt("Secondo"), txt("Firenze")});
+        QCOMPARE(db.runExport().staged, 5);
+        QCOMPARE(staged(db), L("QX1 Due Primo Prato|QX1 Due Secondo Firenze|QX1 Uno Primo Prato|"
+                               "QX1 Uno Secondo Firenze|QX2 Tre Terzo Pisa"));
     }
 }
 

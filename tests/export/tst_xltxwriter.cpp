@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include "DataTestSupport.h"
+#include "XlsxReader.h"
 #include "data/Error.h"
 #include "export/FileOpener.h"
 #include "export/XltxWorkbookWriter.h"
@@ -40,6 +41,7 @@ private slots:
     void failuresLeaveNoFile();
     void removesOnlyStaleExports();
     void foldersNotOursAreNeverUsed();
+    void escapeLikeTextsReadBackUnchanged();
 };
 
 void TestXltxWriter::filesArePrivateAndOfTheirOwn() {
@@ -192,6 +194,24 @@ void TestXltxWriter::foldersNotOursAreNeverUsed() {
     QVERIFY(QDir(owned).isEmpty());
     QCOMPARE(QFileInfo(file).size(), 0);
 #endif
+}
+
+void TestXltxWriter::escapeLikeTextsReadBackUnchanged() {
+    // Texts that look like the package's own character escapes: a reader
+    // must not turn them into the characters they name.
+    const QStringList texts =
+        L("_x0041_|a_x00e9_b|_x005F_|__x0041__|_x0041__x0042_|_xZZZZ_|x0041_");
+    QTemporaryDir tmp;
+    XltxWorkbookWriter writer(tmp.path());
+    writer.begin();
+    QVector<Cell> row;
+    for (const QString& t : texts)
+        row << Cell::ofText(t);
+    writer.writeRow(row);
+    ReadBook book;
+    READ_OR_SKIP(writer.finish(), book);
+    for (int c = 0; c < texts.size(); ++c)
+        QCOMPARE(book.cells.value({1, c + 1}).value, texts.at(c));
 }
 
 QTEST_MAIN(TestXltxWriter)

@@ -144,6 +144,69 @@ private slots:
         QCOMPARE(f.dialogs.shown.size(), 5);
     }
 
+    // The member "Salva": each required field left blank in turn gives its
+    // own line and stores nothing; complete, the member receives all five
+    // host columns of its family unit.
+    void memberSalvaChecksEachFieldAndCopiesTheHost() {
+        WindowFixture f;
+        TfrmMain& w = f.w();
+        Sql sql(f.path);
+        // QX200, with an end of hosting, and its member PIA, whose own host
+        // columns are empty.
+        clickGridRow(w.DBGrid2, 1);
+        QCOMPARE(w.dbeNome->text(), u"PIA"_s);
+        const QString hostColumns =
+            u"NOME_OSPITANTE, COMUNE, INDIRIZZO, TELEFONO, TERMINE_ALLOGGIO"_s;
+        const QString storedMember =
+            u"SELECT "_s + hostColumns + u" FROM TBL_ANAGRAFICA WHERE NOME = 'PIA'"_s;
+        QCOMPARE(sql.row(storedMember), u"<NULL>|<NULL>|<NULL>|<NULL>|<NULL>"_s);
+
+        // A column value that leaves its control blank: an empty text, no
+        // date, an item or a country that is not in the list.
+        const struct {
+            const char* column;
+            Value blank;
+            const char* line;
+        } cases[] = {
+            {"COGNOME", Value::text(QString()), "Cognome"},
+            {"NOME", Value::text(u" "_s), "Nome"},
+            {"SESSO", Value::text(u"X"_s), "Sesso"},
+            {"DATA_NASCITA", Value(), "Data Nascita"},
+            {"NAZIONE_NASCITA", Value::text(u"Atlantide"_s), "Nazione Nascita"},
+            {"CITTADINANZA", Value::text(QString()), "Cittadinanza"},
+            {"GRADO_PARENTELA", Value::text(u"Vicino"_s), "Grado Parentela"},
+            {"DATA_INGRESSO", Value(), "Data Ingresso"},
+            {"FRONTIERA", Value::text(u"\t"_s), "Frontiera"},
+            {"TELEFONO", Value::text(u" "_s), "Telefono"},  // the family unit's
+        };
+        for (const auto& c : cases) {
+            const bool family = QByteArray(c.column) == "TELEFONO";
+            if (family)
+                change(f.nucleo(), c.column, " ");
+            click(w.btnEditAnag);
+            if (!family)
+                f.members().setFieldValue(QString::fromLatin1(c.column), c.blank);
+            f.dialogs.clear();
+            click(w.btnSaveAnag);
+            QCOMPARE(f.dialogs.texts(),
+                     QStringList{kMissing + QString::fromLatin1(c.line) + u"\r\r"_s});
+            QCOMPARE(f.members().state(), dsEdit);
+            click(w.btnAnagAnnulla);
+            if (family)
+                change(f.nucleo(), c.column, "049 123456");
+            QCOMPARE(sql.row(storedMember), u"<NULL>|<NULL>|<NULL>|<NULL>|<NULL>"_s);
+        }
+
+        f.dialogs.clear();
+        click(w.btnEditAnag);
+        click(w.btnSaveAnag);
+        QCOMPARE(f.dialogs.texts(), QStringList());
+        const QString host = sql.row(u"SELECT "_s + hostColumns +
+                                     u" FROM TBL_NUCLEO WHERE CODICE_NUCLEO = 'QX200'"_s);
+        QVERIFY2(!host.contains(u"<NULL>"_s), qPrintable(host));
+        QCOMPARE(sql.row(storedMember), host);
+    }
+
     // "Esporta" gives the notice and no file and is enabled again; the
     // member panel's "Modifica" and "Elimina" find no member, its "Nuovo" no
     // family unit.
