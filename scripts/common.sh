@@ -5,12 +5,13 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 BUILD_PACKAGES=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev libqt6sql6-sqlite libgl-dev
+    qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libpq-dev libgl-dev
     libxlsxwriter-dev libzip-dev
     fonts-wine
 )
-TEST_PACKAGES=(python3 python3-openpyxl xvfb xauth qt6-translations-l10n)
+TEST_PACKAGES=(python3 python3-openpyxl xvfb xauth qt6-translations-l10n postgresql util-linux)
 # qt6-translations-l10n: Qt's own Italian texts (the standard buttons).
+# postgresql, util-linux (runuser): the test suite's own database server.
 RUN_PACKAGES=(xdg-utils qt6-translations-l10n)
 
 as_root() {

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors and runs the whole
-# test suite; then builds and runs it a second time under the sanitizers.
+# test suite: on database files and, for the tests registered a second time
+# ("_pg"), on a PostgreSQL server of its own, started in a temporary folder
+# and stopped at the end, also when a test fails; then builds and runs it a
+# second time under the sanitizers.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+source "$ROOT/scripts/test-server.sh"
 
 # The whole suite again, built with AddressSanitizer and
 # UndefinedBehaviorSanitizer in a build folder of its own ($ROOT/build-asan;
@@ -26,6 +30,15 @@ sanitizer_pass() {
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 build -DMARVESA_WERROR=ON
+
+SERVER_DIR="$(mktemp -d "${TMPDIR:-/tmp}/marvesa-pg.XXXXXX")"
+cleanup() {
+    stop_test_server
+    rm -rf "$SERVER_DIR"
+}
+trap cleanup EXIT
+start_test_server "$SERVER_DIR"
+
 cd "$ROOT/build"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)" --timeout 300
 

@@ -7,5 +7,5 @@
 
 int main(int argc, char* argv[]) {
     marvesa::Application app(argc, argv);
-    return marvesa::runProgram(marvesa::TdmMarvesa::databasePath());
+    return marvesa::runProgram(marvesa::TdmMarvesa::databaseLocation());
 }

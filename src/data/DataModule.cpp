@@ -1,6 +1,7 @@
 #include "data/DataModule.h"
 
 #include <QDir>
+#include <QSettings>
 
 namespace marvesa {
 
@@ -79,7 +80,20 @@ QString TdmMarvesa::databasePath() {
     return QDir::toNativeSeparators(QStringLiteral("../dB/dbQuaz.mdb"));
 }
 
-void TdmMarvesa::DataModuleCreate() { DataModuleCreate(databasePath()); }
+QString TdmMarvesa::databaseLocation() {
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Marvesa"),
+                             QStringLiteral("Marvesa"));
+    // A value with a comma in it (several hosts) is read as a list unless
+    // it is quoted; it is the same connection either way.
+    const QVariant value = settings.value(QStringLiteral("connection"));
+    const QString connection = (value.metaType().id() == QMetaType::QStringList
+                                    ? value.toStringList().join(QLatin1Char(','))
+                                    : value.toString())
+                                   .trimmed();
+    return connection.isEmpty() ? databasePath() : connection;
+}
+
+void TdmMarvesa::DataModuleCreate() { DataModuleCreate(databaseLocation()); }
 
 void TdmMarvesa::DataModuleCreate(const QString& path) {
     cnQuaz.setDatabasePath(path);

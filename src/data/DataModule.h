@@ -20,7 +20,14 @@ public:
     // written with the platform's separator.
     static QString databasePath();
 
-    // Opens the data store: sets the database path, connects, then opens
+    // The database the program opens: the connection named by the setting
+    // "connection" of the "Marvesa" settings (INI; the user's own file over
+    // the one for the whole computer), a PostgreSQL server given as a libpq
+    // connection string or URI; without it, databasePath().
+    static QString databaseLocation();
+
+    // Opens the data store: sets the database path (a file, or a server
+    // connection as databaseLocation() gives it), connects, then opens
     // TBL_NUCLEO, TBL_ANAGRAFICA, TBL_COMUNI, TBL_NAZIONI and TBL_EXPORT in
     // this order. A failure stops there: the tables after it stay closed.
     // Once everything is open the module starts following other desks.

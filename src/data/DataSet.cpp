@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "data/Error.h"
+#include "data/PostgresEngine.h"
 #include "data/SqliteEngine.h"
 #include "data/TextRules.h"
 
@@ -34,7 +35,13 @@ void Connection::connect() {
     if (isConnected()) return;
     // A new engine for every connect: the path may have changed since an
     // earlier attempt failed.
-    m_engine = m_factory ? m_factory(m_path) : std::make_unique<SqliteEngine>(m_path);
+    if (m_factory) {
+        m_engine = m_factory(m_path);
+    } else if (ServerAddress::isServerConnection(m_path)) {
+        m_engine = std::make_unique<PostgresEngine>(m_path);
+    } else {
+        m_engine = std::make_unique<SqliteEngine>(m_path);
+    }
     m_engine->setBusyObserver(m_busyObserver);
     m_engine->connect();
     if (m_watch) m_engine->watchChanges(m_watch);

@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "data/Error.h"
+
 namespace marvesa {
 
 // One row as the database stores it: its identity (the table's counter) and
@@ -35,6 +37,18 @@ struct ReadRequest {
     // exactly; NULL matches no row).
     QString filterColumn;
     QVariant filterValue;
+};
+
+// A row the database refused because a unique index already holds one of its
+// values; `index` names the index.
+class UniqueViolation : public Error {
+public:
+    UniqueViolation(QString message, QString index)
+        : Error(std::move(message)), m_index(std::move(index)) {}
+    const QString& index() const { return m_index; }
+
+private:
+    QString m_index;
 };
 
 // A row another row belongs to: a row of `table` whose `column` equals
@@ -113,7 +127,8 @@ public:
 
     virtual void remove(const QString& table, qint64 id) = 0;
 
-    // The database file's full path, in the platform's notation, for messages.
+    // The database file's full path, in the platform's notation, or the
+    // server and database (never a password), for messages.
     virtual QString location() const = 0;
 
     // Watches for changes that other connections (other desks, other copies of the

@@ -138,7 +138,14 @@ QStringList createStatements() {
     // The member table is always read filtered by family code.
     statements << QStringLiteral(
         "CREATE INDEX \"IDX_ANAGRAFICA_CODICE_NUCLEO\" ON \"TBL_ANAGRAFICA\" (\"CODICE_NUCLEO\")");
+    statements << uniqueFamilyCodeIndex();
     return statements;
+}
+
+QString uniqueFamilyCodeIndex() {
+    return QStringLiteral(
+        "CREATE UNIQUE INDEX \"IDX_NUCLEO_CODICE_NUCLEO\" ON \"TBL_NUCLEO\" (\"CODICE_NUCLEO\") "
+        "WHERE \"CODICE_NUCLEO\" <> ''");
 }
 
 QStringList municipalities() { return readList(QStringLiteral(":/reference/comuni.txt")); }

@@ -39,6 +39,11 @@ std::vector<const TableDef*> allTables();
 // The SQL that creates the tables and their indexes.
 QStringList createStatements();
 
+// The index that keeps two family units from carrying the same family code
+// (the empty code excepted), so that two desks drawing a code at the same
+// moment never both store it. Same SQL on both engines.
+QString uniqueFamilyCodeIndex();
+
 // The reference lists shipped with the program.
 QStringList municipalities();
 QStringList countries();

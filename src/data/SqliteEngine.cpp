@@ -254,6 +254,12 @@ void SqliteEngine::exec(QSqlQuery& query, const char* what, const QString& table
         // once per row.
         QString message = QString::fromUtf8(what);
         if (!table.isEmpty()) message = message.arg(table);
+        static const QLatin1String kUnique("UNIQUE constraint failed: ");
+        if (text.startsWith(kUnique)) {
+            throw UniqueViolation(
+                QStringLiteral("%1: %2 (database \"%3\")").arg(message, text, location()),
+                text.mid(kUnique.size()));
+        }
         fail(message, text);
     }
 }

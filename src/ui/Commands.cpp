@@ -23,6 +23,10 @@ namespace {
 const QString kRequiredFields = QStringLiteral("I seguenti Campi sono Obbligatori");
 const QString kTwoReturns = QStringLiteral("\r\r");
 
+// How many codes "Salva" draws for a new family unit when others keep taking
+// them first.
+constexpr int kCodeAttempts = 20;
+
 // A required field: the name the operator reads and the text its control shows.
 using RequiredField = QPair<QString, QString>;
 
@@ -105,7 +109,25 @@ bool TfrmMain::prepareNucleoForStoring() {
 
 void TfrmMain::btnSaveNucleoClick() {
     if (!prepareNucleoForStoring()) return;
-    dataModule(*this).TBL_NUCLEO.post();
+    TdmMarvesa& dm = dataModule(*this);
+    // Another desk may have stored the drawn code since it was drawn: the
+    // database refuses a code it already holds, and a new family unit then
+    // takes a new code, shown as it is stored.
+    for (int attempt = 1;; ++attempt) {
+        try {
+            dm.TBL_NUCLEO.post();
+            return;
+        } catch (const UniqueViolation& e) {
+            if (dm.TBL_NUCLEO.state() != dsInsert || attempt >= kCodeAttempts ||
+                !e.index().contains(QLatin1String("CODICE_NUCLEO"))) {
+                throw;
+            }
+        }
+        const QString code =
+            drawFamilyCode([&dm](const QString& c) { return familyCodeStored(dm, c); });
+        edtCodiceNucleo->setCaption(code);
+        dm.TBL_NUCLEO.setFieldValue(QStringLiteral("CODICE_NUCLEO"), Value::text(code));
+    }
 }
 
 void TfrmMain::TBL_NUCLEOBeforeImplicitPost() {

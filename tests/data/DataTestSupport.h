@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -22,6 +23,7 @@
 #include "data/DataSet.h"
 #include "data/Error.h"
 #include "data/Schema.h"
+#include "support/TestDatabases.h"
 
 namespace marvesa::test {
 
@@ -41,7 +43,9 @@ inline QString eventName(DataEvent e) {
 // A new database made the way the program's tool makes one. The first is
 // made by schema::createDatabase; later ones are copies of it, which is the
 // same file and much faster than loading the reference lists again.
+// On the server: a new database there, and `dir` and `name` are not used.
 inline QString newDatabase(const QTemporaryDir& dir, const QString& name = QStringLiteral("dbQuaz.mdb")) {
+    if (onServer()) return TestServer::instance().newDatabase();
     static QTemporaryDir templateDir;
     static QString templatePath;
     if (templatePath.isEmpty()) {
@@ -56,14 +60,81 @@ inline QString newDatabase(const QTemporaryDir& dir, const QString& name = QStri
 
 // A connection of the test's own on a database file, for SQL the cursors do
 // not do. Every value is bound.
+//
+// On the server the same SQL is run, with the program's table and column
+// names (upper case, as the tests write them) quoted, since the server folds
+// unquoted names to lower case; date-times read back in the form the file
+// database stores them.
 class Sql {
 public:
     explicit Sql(const QString& path)
-        : m_name(QStringLiteral("test-sql-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {
+        : m_name(QStringLiteral("test-sql-") + QUuid::createUuid().toString(QUuid::WithoutBraces)),
+          m_server(ServerAddress::isServerConnection(path)) {
+        if (m_server) {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_name);
+            ServerAddress(path).configure(db);
+            if (!db.open()) qFatal("cannot open %s: %s", qPrintable(path), qPrintable(db.lastError().text()));
+            QSqlQuery(db).exec(QStringLiteral("SET client_min_messages TO warning"));
+            return;
+        }
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
         if (!db.open()) qFatal("cannot open %s", qPrintable(path));
+    }
+    bool onServer() const { return m_server; }
+
+    // The SQL as the engine needs it (see above).
+    QString portable(const QString& sql) const {
+        if (!m_server) return sql;
+        static const QRegularExpression names = [] {
+            QStringList words{QStringLiteral("WRITES"), QStringLiteral("IDX_NUCLEO_CODICE_NUCLEO"),
+                              QStringLiteral("IDX_ANAGRAFICA_CODICE_NUCLEO")};
+            for (const TableDef* t : schema::allTables()) {
+                words << t->name;
+                for (const ColumnDef& c : t->columns) words << c.name;
+            }
+            words.removeDuplicates();
+            return QRegularExpression(QStringLiteral("\\b(") + words.join(QLatin1Char('|')) +
+                                      QStringLiteral(")\\b"));
+        }();
+        // Quote names outside quoted texts and quoted names only.
+        QString out;
+        QChar quote;
+        int start = 0;
+        auto flush = [&](int end) {
+            QString part = sql.mid(start, end - start);
+            if (quote.isNull()) part.replace(names, QStringLiteral("\"\\1\""));
+            out += part;
+            start = end;
+        };
+        for (int i = 0; i < sql.size(); ++i) {
+            const QChar c = sql.at(i);
+            if (c != QLatin1Char('\'') && c != QLatin1Char('"')) continue;
+            if (quote.isNull()) {
+                flush(i);
+                quote = c;
+            } else if (c == quote) {
+                flush(i + 1);
+                quote = QChar();
+            }
+        }
+        flush(int(sql.size()));
+        return out;
+    }
+    // Values as the file database gives them: date-times as stored text.
+    QVariant portable(const QVariant& v) const {
+        if (m_server && !v.isNull() && v.metaType().id() == QMetaType::QDateTime) {
+            return QVariant(v.toDateTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+        }
+        if (m_server && !v.isNull() && v.metaType().id() == QMetaType::Bool) return QVariant(v.toBool() ? 1 : 0);
+        return v;
+    }
+    // Joins the texts of `expression` over the rows, ","-separated, in the
+    // order of `order`.
+    QString joined(const QString& expression, const QString& order) const {
+        return m_server ? QStringLiteral("string_agg((%1)::text, ',' ORDER BY %2)").arg(expression, order)
+                        : QStringLiteral("group_concat(%1)").arg(expression);
     }
     ~Sql() {
         QSqlDatabase::database(m_name, false).close();
@@ -73,19 +144,20 @@ public:
     Sql& operator=(const Sql&) = delete;
 
     // Runs a statement; returns the first column of every row.
-    QVariantList exec(const QString& sql, const QVariantList& values = {}) {
+    QVariantList exec(const QString& text, const QVariantList& values = {}) {
+        const QString sql = portable(text);
         QSqlQuery q(QSqlDatabase::database(m_name, false));
-        if (!q.prepare(sql)) {
+        if (!prepare(q, sql)) {
             qWarning("prepare failed: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
             return {};
         }
         for (const QVariant& v : values) q.addBindValue(v);
-        if (!q.exec()) {
+        if (!run(q, sql, values)) {
             qWarning("exec failed: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
             return {};
         }
         QVariantList result;
-        while (q.next()) result << q.value(0);
+        while (q.next()) result << portable(q.value(0));
         return result;
     }
     QVariant one(const QString& sql, const QVariantList& values = {}) {
@@ -93,18 +165,19 @@ public:
         return r.isEmpty() ? QVariant() : r.first();
     }
     // Every row as a list of columns.
-    QList<QVariantList> rows(const QString& sql, const QVariantList& values = {}) {
+    QList<QVariantList> rows(const QString& text, const QVariantList& values = {}) {
+        const QString sql = portable(text);
         QSqlQuery q(QSqlDatabase::database(m_name, false));
-        q.prepare(sql);
+        prepare(q, sql);
         for (const QVariant& v : values) q.addBindValue(v);
         QList<QVariantList> result;
-        if (!q.exec()) {
+        if (!run(q, sql, values)) {
             qWarning("exec failed: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
             return result;
         }
         while (q.next()) {
             QVariantList row;
-            for (int i = 0; i < q.record().count(); ++i) row << q.value(i);
+            for (int i = 0; i < q.record().count(); ++i) row << portable(q.value(i));
             result << row;
         }
         return result;
@@ -137,7 +210,17 @@ public:
     }
 
 private:
+    // The server prepares only queries: a statement without values runs as
+    // it stands.
+    bool prepare(QSqlQuery& q, const QString& sql) const {
+        return (m_server && !sql.contains(QLatin1Char('?'))) || q.prepare(sql);
+    }
+    bool run(QSqlQuery& q, const QString& sql, const QVariantList&) const {
+        return (m_server && !sql.contains(QLatin1Char('?'))) ? q.exec(sql) : q.exec();
+    }
+
     QString m_name;
+    bool m_server = false;
 };
 
 // Records what data sources announce, as "<source>:<event>", with the state

@@ -16,6 +16,18 @@ namespace {
 // Every insert, update and delete on the two tables is written to WRITES, so
 // tests can see what was stored and when.
 void logWrites(Sql& sql) {
+    if (sql.onServer()) {
+        sql.exec(u"CREATE TABLE WRITES (n bigserial PRIMARY KEY, what text)"_s);
+        sql.exec(u"CREATE FUNCTION log_write() RETURNS trigger LANGUAGE plpgsql AS $$ "
+                 "DECLARE r jsonb; BEGIN "
+                 "IF TG_OP = 'DELETE' THEN r := to_jsonb(OLD); ELSE r := to_jsonb(NEW); END IF; "
+                 "INSERT INTO WRITES (what) VALUES (TG_TABLE_NAME || ' ' || TG_OP || ' ' || "
+                 "(r->>('ID_' || substr(TG_TABLE_NAME, 5)))); RETURN NULL; END $$"_s);
+        for (const QString& t : {u"TBL_NUCLEO"_s, u"TBL_ANAGRAFICA"_s})
+            sql.exec(u"CREATE TRIGGER log_write AFTER INSERT OR UPDATE OR DELETE ON %1 "
+                     "FOR EACH ROW EXECUTE FUNCTION log_write()"_s.arg(t));
+        return;
+    }
     sql.exec(u"CREATE TABLE WRITES (n INTEGER PRIMARY KEY, what TEXT)"_s);
     for (const QString& t : {u"NUCLEO"_s, u"ANAGRAFICA"_s}) {
         for (const QString& op : {u"INSERT NEW"_s, u"UPDATE NEW"_s, u"DELETE OLD"_s}) {
@@ -350,7 +362,9 @@ private slots:
         QCOMPARE(walk(members(), "COGNOME"), L("Bianchi|Neri"));
 
         // Between two family units with the same code the member table keeps
-        // its current row.
+        // its current row. (New databases refuse a repeated code; older ones
+        // may hold some.)
+        m_sql->exec(u"DROP INDEX IDX_NUCLEO_CODICE_NUCLEO"_s);
         m_sql->addNucleo(u"QX1"_s, u"Seconda"_s);
         nucleo().refresh();
         nucleo().first();
@@ -365,9 +379,16 @@ private slots:
     void failedStoreKeepsThePendingRow() {
         // A new family unit the database refuses: the engine's message, without
         // the table's name; the table stays in dsInsert with its pending values.
-        m_sql->exec(
-            u"CREATE TRIGGER refuse BEFORE INSERT ON TBL_NUCLEO WHEN NEW.DENOMINAZIONE = "
-            "'RIFIUTA' BEGIN SELECT RAISE(ABORT, 'Denominazione rifiutata'); END"_s);
+        if (m_sql->onServer()) {
+            m_sql->exec(u"CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                        "RAISE EXCEPTION 'Denominazione rifiutata'; END $$"_s);
+            m_sql->exec(u"CREATE TRIGGER refuse BEFORE INSERT ON TBL_NUCLEO FOR EACH ROW WHEN "
+                        "(NEW.DENOMINAZIONE = 'RIFIUTA') EXECUTE FUNCTION refuse()"_s);
+        } else {
+            m_sql->exec(
+                u"CREATE TRIGGER refuse BEFORE INSERT ON TBL_NUCLEO WHEN NEW.DENOMINAZIONE = "
+                "'RIFIUTA' BEGIN SELECT RAISE(ABORT, 'Denominazione rifiutata'); END"_s);
+        }
         DataSet& n = nucleo();
         n.insert();
         set(n, "CODICE_NUCLEO", "QX8");
@@ -381,7 +402,9 @@ private slots:
         // Corrected, it is stored.
         set(n, "DENOMINAZIONE", "Accettata");
         n.post();
-        QCOMPARE(writes(), L("TBL_NUCLEO INSERT 4"));
+        // (A server does not give back the counter the refused row drew.)
+        QCOMPARE(writes(), QStringList{u"TBL_NUCLEO INSERT %1"_s.arg(m_sql->one(
+                               u"SELECT max(ID_NUCLEO) FROM TBL_NUCLEO"_s).toInt())});
     }
 
     void closingAndClosedTables() {

@@ -17,6 +17,7 @@
 #include "data/DataModule.h"
 #include "data/Schema.h"
 #include "support/ScriptedDialogs.h"
+#include "support/TestDatabases.h"
 #include "ui/MainWindow.h"
 
 namespace marvesa::test {
@@ -68,22 +69,34 @@ inline void seedDatabase(const QString& path) {
     family("QX300", "NERI", "LIA", "Abano Terme", QDate());
 }
 
-// The seeded database, made once per test program.
+// The seeded database, made once per test program (on the server, a
+// template database of its own).
 class TemplateDatabase {
 public:
     static const QString& path() {
         static TemplateDatabase db;
         return db.m_path;
     }
+    // A copy of it: a file in `dir`, or a new database on the server.
+    static QString copy(const QTemporaryDir& dir) {
+        if (onServer()) return TestServer::instance().newDatabase(path());
+        const QString copied = dir.filePath(QStringLiteral("dbQuaz.mdb"));
+        QFile::copy(path(), copied);
+        return copied;
+    }
 
 private:
     TemplateDatabase() {
+        if (onServer()) {
+            m_path = TestServer::instance().makeTemplate([](const QString& c) { seedDatabase(c); });
+            return;
+        }
         m_path = m_dir.filePath(QStringLiteral("template.mdb"));
         schema::createDatabase(m_path);
         seedDatabase(m_path);
     }
     QTemporaryDir m_dir;
-    QString m_path;
+    QString m_path;  // on the server: the template's name
 };
 
 struct WindowFixture {
@@ -94,8 +107,7 @@ struct WindowFixture {
     std::unique_ptr<TdmMarvesa> dm;
 
     explicit WindowFixture(bool open = true) {
-        path = dir.filePath(QStringLiteral("dbQuaz.mdb"));
-        QFile::copy(TemplateDatabase::path(), path);
+        path = TemplateDatabase::copy(dir);
         window = std::make_unique<TfrmMain>();
         dm = std::make_unique<TdmMarvesa>();
         window->bindTo(*dm);

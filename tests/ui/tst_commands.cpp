@@ -10,6 +10,7 @@
 #include "DataTestSupport.h"
 #include "data/Error.h"
 #include "data/FamilyCode.h"
+#include "data/PostgresEngine.h"
 #include "data/Random.h"
 #include "data/SqliteEngine.h"
 #include "export/FileOpener.h"
@@ -268,9 +269,47 @@ private slots:
         QCOMPARE(sql.count(u"TBL_ANAGRAFICA"_s), 4);
         deleteFirst(throughGrid ? DialogButton::Ok : DialogButton::Yes);
         QCOMPARE(f.dialogs.shown.size(), 2);
-        QCOMPARE(sql.row(u"SELECT group_concat(CODICE_NUCLEO) FROM TBL_NUCLEO"_s),
+        QCOMPARE(sql.row(u"SELECT "_s + sql.joined(u"CODICE_NUCLEO"_s, u"ID_NUCLEO"_s) +
+                         u" FROM TBL_NUCLEO"_s),
                  u"QX200,QX300"_s);
-        QCOMPARE(sql.row(u"SELECT group_concat(NOME) FROM TBL_ANAGRAFICA"_s), u"PIA"_s);
+        QCOMPARE(sql.row(u"SELECT "_s + sql.joined(u"NOME"_s, u"ID_ANAGRAFICA"_s) +
+                         u" FROM TBL_ANAGRAFICA"_s),
+                 u"PIA"_s);
+    }
+
+    // Another desk stores the code this one drew, before this one's "Salva":
+    // the new family unit is stored under a new code, which the window
+    // shows, and the other desk's family unit keeps its own.
+    void aCodeTakenMeanwhileIsDrawnAgain() {
+        WindowFixture f;
+        TfrmMain& w = f.w();
+        click(w.btnNewNucleo);
+        const QString drawn = w.edtCodiceNucleo->caption();
+        {
+            TdmMarvesa other;
+            other.DataModuleCreate(f.path);
+            other.TBL_NUCLEO.insert();
+            other.TBL_NUCLEO.setFieldValue(u"CODICE_NUCLEO"_s, Value::text(drawn));
+            other.TBL_NUCLEO.setFieldValue(u"DENOMINAZIONE"_s, txt("ALTRA POSTAZIONE"));
+            other.TBL_NUCLEO.post();
+        }
+        typeInto(w.edtDescNucleo, "famiglia test");
+        typeInto(w.dbeOspite, "mario bianchi");
+        typeInto(w.dbeComune, "Udine");
+        typeInto(w.dbeIndirizzo, "via roma 1");
+        typeInto(w.dbeTelefono, "0432 111222");
+        click(w.btnSaveNucleo);
+        QVERIFY(f.dialogs.shown.isEmpty());
+        QCOMPARE(f.nucleo().state(), dsBrowse);
+        const QString stored = w.edtCodiceNucleo->caption();
+        QVERIFY2(stored != drawn && stored.startsWith(u"QX"_s), qPrintable(stored));
+        Sql sql(f.path);
+        QCOMPARE(sql.one(u"SELECT DENOMINAZIONE FROM TBL_NUCLEO WHERE CODICE_NUCLEO = ?"_s, {drawn})
+                     .toString(),
+                 u"ALTRA POSTAZIONE"_s);
+        QCOMPARE(sql.one(u"SELECT DENOMINAZIONE FROM TBL_NUCLEO WHERE CODICE_NUCLEO = ?"_s, {stored})
+                     .toString(),
+                 u"FAMIGLIA TEST"_s);
     }
 
     // A member goes only when the question is answered yes.
@@ -430,7 +469,12 @@ private slots:
     // pending, and "Salva" stores it once the database is free.
     void databaseHeldByAnotherDesk() {
         WindowFixture f(false);
-        f.dm->cnQuaz.setEngineFactory([](const QString& p) {
+        f.dm->cnQuaz.setEngineFactory([](const QString& p) -> std::unique_ptr<Engine> {
+            if (onServer()) {
+                auto engine = std::make_unique<PostgresEngine>(p);
+                engine->setBusyTimeout(300);
+                return engine;
+            }
             auto engine = std::make_unique<SqliteEngine>(p);
             engine->setBusyTimeout(300);
             return engine;
@@ -455,8 +499,14 @@ private slots:
         Sql other(f.path);
         click(w.btnEditAnag);
         typeInto(w.dbeFrontiera, " nord");
-        other.exec(u"BEGIN IMMEDIATE"_s);
-        other.exec(u"DELETE FROM TBL_EXPORT"_s);
+        if (other.onServer()) {
+            // A server holds the row another desk is changing.
+            other.exec(u"BEGIN"_s);
+            other.exec(u"SELECT 1 FROM TBL_ANAGRAFICA WHERE NOME = 'ANNA' FOR UPDATE"_s);
+        } else {
+            other.exec(u"BEGIN IMMEDIATE"_s);
+            other.exec(u"DELETE FROM TBL_EXPORT"_s);
+        }
         click(w.btnSaveAnag);
         QCOMPARE(watch.cursors, QList<int>{int(Qt::WaitCursor)});
         QVERIFY(!QGuiApplication::overrideCursor());

@@ -274,7 +274,8 @@ private slots:
         QCOMPARE(shownWhileAsking, u"VERDI"_s);
         QCOMPARE(rowWhileAsking, 1);
         // NERI, which would have been current under the box, is still there.
-        QCOMPARE(sql.row(u"SELECT group_concat(CODICE_NUCLEO) FROM TBL_NUCLEO"_s),
+        QCOMPARE(sql.row(u"SELECT "_s + sql.joined(u"CODICE_NUCLEO"_s, u"ID_NUCLEO"_s) +
+                         u" FROM TBL_NUCLEO"_s),
                  u"QX100,QX300"_s);
         QCOMPARE(sql.count(u"TBL_ANAGRAFICA"_s, u"CODICE_NUCLEO = 'QX100'"_s), 2);
         QTRY_COMPARE_WITH_TIMEOUT(w.DBGrid2->model()->rowCount(), 2, kShown);
