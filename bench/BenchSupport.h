@@ -15,6 +15,7 @@
 #include <QVariant>
 
 #include "data/Error.h"
+#include "data/PostgresEngine.h"
 #include "data/Value.h"
 
 namespace marvesa::bench {
@@ -47,6 +48,33 @@ inline double cpuMs() {
 
 inline void fail(const QString& what, const QSqlQuery& q) {
     throw Error(what + QStringLiteral(": ") + q.lastError().text());
+}
+
+// Runs one statement on the server database `server` names, on a connection
+// of its own (CREATE and DROP DATABASE run outside any transaction).
+inline void serverExec(const ServerAddress& server, const QString& sql) {
+    const QString name = QStringLiteral("bench-admin");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        server.configure(db);
+        if (!db.open())
+            throw Error(db.lastError().text());
+        QSqlQuery q(db);
+        if (!q.exec(sql))
+            fail(sql, q);
+        q.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
+
+// Makes the empty database `name` on the server `connection` names (dropped
+// first when it exists, with whoever is connected to it); its connection.
+inline QString freshServerDatabase(const QString& connection, const QString& name) {
+    const ServerAddress admin(connection);
+    serverExec(admin, QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
+    serverExec(admin, QStringLiteral("CREATE DATABASE %1").arg(name));
+    return admin.connectionString(name);
 }
 
 inline const QStringList kSurnames = {QStringLiteral("Shevchenko"), QStringLiteral("Kovalenko"),

@@ -2,6 +2,7 @@
 // database.
 //
 //   bench_desks [--families N] [--members M] [--changes K] [--keep DIR]
+//               [--server CONNECTION]
 //
 // Defaults: 30000 family units, 100000 members, 30 changes. Desk B is the
 // real main window (offscreen) on its own data module, standing on a family
@@ -13,6 +14,12 @@
 // one in-place refresh of B's family-unit table, with the grid, the bound
 // controls and the member table following it: when nothing changed and when
 // one row did.
+//
+// With --server, both desks work on a PostgreSQL server instead of a file:
+// CONNECTION names a server database on which the benchmark creates its own
+// database "marvesa_bench_desks" (dropped first when it exists) and moves the
+// filled file database there with --copy-from; desk B then hears of A's
+// commits through the server's notifications.
 
 #include <QApplication>
 #include <QDir>
@@ -27,6 +34,7 @@
 #include "BenchSupport.h"
 #include "data/DataModule.h"
 #include "data/Schema.h"
+#include "data/ServerSchema.h"
 #include "ui/Commands.h"
 #include "ui/Dialogs.h"
 #include "ui/MainWindow.h"
@@ -90,7 +98,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QTextStream out(stdout);
     int families = 30000, members = 100000, changes = 30;
-    QString keep;
+    QString keep, server;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == QLatin1String("--families"))
@@ -101,10 +109,13 @@ int main(int argc, char* argv[]) {
             changes = args[i + 1].toInt();
         else if (args[i] == QLatin1String("--keep"))
             keep = args[i + 1];
+        else if (args[i] == QLatin1String("--server"))
+            server = args[i + 1];
     }
     if (families < 2 || members < 0 || changes < 4) {
         QTextStream(stderr)
-            << "Uso: bench_desks [--families N] [--members M] [--changes K>=4] [--keep DIR]\n";
+            << "Uso: bench_desks [--families N] [--members M] [--changes K>=4] [--keep DIR] "
+               "[--server CONNESSIONE]\n";
         return 2;
     }
     Targets targets(out);
@@ -121,17 +132,28 @@ int main(int argc, char* argv[]) {
         out << QStringLiteral("Database di prova: %1 nuclei, %2 familiari\n")
                    .arg(families)
                    .arg(members);
+        // Where both desks work: the file, or its copy on the server.
+        QString location = path;
+        if (!server.isEmpty()) {
+            location = freshServerDatabase(server, QStringLiteral("marvesa_bench_desks"));
+            QElapsedTimer copy;
+            copy.start();
+            schema::copyToServer(path, location);
+            out << QStringLiteral("Copiato sul server (%1) in %2 s\n")
+                       .arg(ServerAddress(location).describe())
+                       .arg(copy.elapsed() / 1000.0, 0, 'f', 1);
+        }
 
         // Desk B: the window, in the program's start-up order.
         TfrmMain window;
         TdmMarvesa b;
         window.bindTo(b);
-        b.DataModuleCreate(path);
+        b.DataModuleCreate(location);
         window.show();
         b.TBL_NUCLEO.moveTo(families / 2);
         // Desk A.
         TdmMarvesa a;
-        a.DataModuleCreate(path);
+        a.DataModuleCreate(location);
         const qint64 shownId =
             qint64(b.TBL_NUCLEO.fieldValue(QStringLiteral("ID_NUCLEO")).toDouble());
         moveToId(a.TBL_NUCLEO, shownId);

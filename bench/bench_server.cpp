@@ -81,20 +81,6 @@ QStringList dump(Engine& engine, const TableDef& table) {
     return lines;
 }
 
-void adminExec(const ServerAddress& server, const QString& sql) {
-    const QString name = QStringLiteral("bench-admin");
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-        server.configure(db);
-        if (!db.open()) throw Error(db.lastError().text());
-        QSqlQuery q(db);
-        if (!q.exec(sql)) fail(sql, q);
-        q.finish();
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-}
-
 void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
 
 }  // namespace
@@ -119,10 +105,7 @@ int main(int argc, char* argv[]) {
     Targets targets(out);
     test::ScriptedDialogs dialogs;
     try {
-        const ServerAddress admin(server);
-        adminExec(admin, QStringLiteral("DROP DATABASE IF EXISTS marvesa_bench WITH (FORCE)"));
-        adminExec(admin, QStringLiteral("CREATE DATABASE marvesa_bench"));
-        const QString connection = admin.connectionString(QStringLiteral("marvesa_bench"));
+        const QString connection = freshServerDatabase(server, QStringLiteral("marvesa_bench"));
 
         QTemporaryDir temp;
         const QString file = temp.filePath(QStringLiteral("dbQuaz.mdb"));
