@@ -8,6 +8,7 @@
 #include "data/Random.h"
 #include "ui/ErrorReport.h"
 #include "ui/MainWindow.h"
+#include "ui/ScreenFit.h"
 
 namespace marvesa {
 
@@ -31,7 +32,8 @@ void Program::start(const QString& databasePath) {
     m_window->bindTo(*m_dataModule);
     runGuarded([&] { m_dataModule->DataModuleCreate(databasePath); });
 
-    m_window->show();
+    // On a screen too small for the window, inside a scroll area.
+    m_frame = showMainWindow(*m_window);
 }
 
 int runProgram(const QString& databasePath) {

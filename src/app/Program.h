@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QWidget>
 #include <memory>
 
 namespace marvesa {
@@ -28,6 +29,8 @@ public:
 private:
     std::unique_ptr<TfrmMain> m_window;
     std::unique_ptr<TdmMarvesa> m_dataModule;
+    // The scroll area around the window on a small screen; released last.
+    std::unique_ptr<QWidget> m_frame;
 };
 
 // The whole run: start-up, the event loop, the exit sequence. Returns the

@@ -13,6 +13,7 @@
 #include "ui/Commands.h"
 #include "ui/Dialogs.h"
 #include "ui/ErrorReport.h"
+#include "ui/Shortcuts.h"
 #include "ui/WindowLayout.h"
 
 namespace marvesa {
@@ -123,6 +124,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     buildControls();
     setTabOrderChain();
     connectHandlers();
+    // "Cerca", "Riepilogo" and the keyboard shortcuts of the commands.
+    new OfficeCommands(*this);
 
     // The first tab stop has the focus when the window first becomes active.
     edtDescNucleo->setFocus(Qt::OtherFocusReason);

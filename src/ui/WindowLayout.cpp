@@ -164,6 +164,15 @@ const std::vector<LookupEntry>& lookups() {
     return table;
 }
 
+const std::vector<OfficeButtonEntry>& officeButtons() {
+    static const std::vector<OfficeButtonEntry> table = {
+        // name          caption      left top width height  tooltip
+        {"btnCerca", "Cerca", {770, 18, 72, 21}, "Cerca un componente o un nucleo (Ctrl+F)"},
+        {"btnRiepilogo", "Riepilogo", {848, 18, 76, 21}, "Riepilogo degli ospitati (Ctrl+R)"},
+    };
+    return table;
+}
+
 std::vector<GridColumn> familyGridColumns() {
     return {
         {QStringLiteral("CODICE_NUCLEO"), QStringLiteral("Codice Nucleo"), 0},

@@ -96,6 +96,17 @@ struct LookupEntry {
 };
 const std::vector<LookupEntry>& lookups();
 
+// The two office commands, "Cerca" and "Riepilogo": small buttons at the
+// right end of the family-unit header bar, where nothing else stands. They
+// never take the focus (the keyboard reaches them by Ctrl+F and Ctrl+R).
+struct OfficeButtonEntry {
+    const char* name;
+    const char* caption;
+    QRect rect;
+    const char* toolTip;
+};
+const std::vector<OfficeButtonEntry>& officeButtons();
+
 // Columns of the two grids.
 std::vector<GridColumn> familyGridColumns();  // DBGrid2
 std::vector<GridColumn> memberGridColumns();  // DBGrid1
