@@ -1,6 +1,8 @@
 #include "data/PostgresRegistryQueries.h"
 
 #include <QAtomicInt>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <algorithm>
@@ -22,6 +24,8 @@ QAtomicInt g_counter;
 
 // Desks that find the search objects missing make them one at a time.
 const qint64 kSetupLock = 0x4d415256455341;  // "MARVESA"
+// How long a desk waits for another that is making them.
+const int kSetupWaitMs = 120000;
 
 QString errorText(const QSqlError& error) {
     QString text = error.databaseText().trimmed();
@@ -89,10 +93,14 @@ void createObjects(QSqlDatabase& db, bool concurrently,
               QLatin1String(PostgresRegistryQueries::kFunction) + QStringLiteral("(text)"))
             .toBool() == false) {
         // Every name qualified: the function also runs where the search
-        // path differs (a restore of a backup).
+        // path differs (a restore of a backup). Its cost tells the planner
+        // that working it out row by row is dear: a search always goes
+        // through the trigram index, also when it expects many matches and
+        // asks for the first few only.
         run(QStringLiteral(
                 "CREATE FUNCTION %1(text) RETURNS text LANGUAGE sql IMMUTABLE STRICT "
-                "PARALLEL SAFE AS $f$ SELECT ' ' || pg_catalog.btrim(pg_catalog.regexp_replace("
+                "PARALLEL SAFE COST 10000 AS $f$ SELECT ' ' || "
+                "pg_catalog.btrim(pg_catalog.regexp_replace("
                 "pg_catalog.lower(%2.unaccent(%3::regdictionary, pg_catalog.translate($1, "
                 "'''`´‘’ʼ', ''))), '[^[:alnum:]]+', ' ', 'g')) $f$")
                 .arg(QLatin1String(PostgresRegistryQueries::kFunction), unaccent,
@@ -193,9 +201,11 @@ void PostgresRegistryQueries::open() {
     }
     QSqlQuery q(database);
     // Dates read as text in one form; every search planned for its own
-    // words, so that the trigram indexes serve each one.
-    for (const char* sql : {"SET DateStyle TO ISO, YMD", "SET plan_cache_mode TO force_custom_plan",
-                            "SET client_min_messages TO warning"}) {
+    // words, so that the trigram indexes serve each one; no parallel
+    // workers, whose start costs more than these short questions take.
+    for (const char* sql :
+         {"SET DateStyle TO ISO, YMD", "SET plan_cache_mode TO force_custom_plan",
+          "SET client_min_messages TO warning", "SET max_parallel_workers_per_gather TO 0"}) {
         if (!q.exec(QString::fromLatin1(sql)))
             fail(QStringLiteral("Impossibile collegarsi"), q.lastError());
     }
@@ -263,6 +273,9 @@ bool PostgresRegistryQueries::searchObjectsThere(bool requireIndexes) {
 
 void PostgresRegistryQueries::prepare() {
     ensureSearchObjects();
+    // The server plans the first search of a connection slowly (it reads
+    // the indexes' definitions): done now, before the operator types.
+    find(QStringLiteral("zq"), 1);
 }
 
 bool PostgresRegistryQueries::ensureSearchObjects() {
@@ -279,14 +292,27 @@ bool PostgresRegistryQueries::ensureSearchObjects() {
         if (!lock.prepare(QStringLiteral("SELECT %1(?)").arg(QLatin1String(function))))
             return false;
         lock.addBindValue(kSetupLock);
-        const bool done = lock.exec();
+        const bool done = lock.exec() && lock.next() && lock.value(0).toBool();
         lock.finish();
         return done;
     };
-    // One desk at a time: a desk that comes second waits here and then finds
-    // everything made by the first.
-    if (!advisory("pg_advisory_lock")) {
-        fail(QStringLiteral("Impossibile preparare la ricerca"), lock.lastError());
+    // One desk at a time: a desk that comes second waits and then finds
+    // everything made by the first. It waits between tries outside any
+    // statement, since the first one's CREATE INDEX CONCURRENTLY waits in
+    // turn for every statement in course.
+    QElapsedTimer waited;
+    waited.start();
+    while (!advisory("pg_try_advisory_lock")) {
+        if (lock.lastError().isValid())
+            fail(QStringLiteral("Impossibile preparare la ricerca"), lock.lastError());
+        if (waited.elapsed() > kSetupWaitMs) {
+            throw Error(QStringLiteral("Impossibile preparare la ricerca: un'altra postazione la "
+                                       "sta preparando da più di %1 secondi; riprovare più tardi "
+                                       "(database \"%2\")")
+                            .arg(kSetupWaitMs / 1000)
+                            .arg(m_shown));
+        }
+        QThread::msleep(200);
     }
     bool made = false;
     try {
@@ -388,14 +414,22 @@ SearchResult PostgresRegistryQueries::find(const QString& searchText, int limit)
         result.truncated = true;
     }
 
+    // The member's family unit: the first that carries its code, found on
+    // the index of family codes (which leaves out the empty code; a member
+    // with an empty code finds a family unit with an empty code the slow way).
     QSqlQuery& members = prepared(
         QStringLiteral(
             "SELECT a.\"ID_ANAGRAFICA\", a.\"COGNOME\", a.\"NOME\", a.\"DATA_NASCITA\"::text, "
             "a.\"CODICE_NUCLEO\", n.\"ID_NUCLEO\", n.\"DENOMINAZIONE\", n.\"NOME_OSPITANTE\", "
             "n.\"COMUNE\" FROM (SELECT t.\"ID_ANAGRAFICA\" AS r FROM \"TBL_ANAGRAFICA\" t "
             "WHERE %1 LIMIT ?) f JOIN \"TBL_ANAGRAFICA\" a ON a.\"ID_ANAGRAFICA\" = f.r "
-            "LEFT JOIN \"TBL_NUCLEO\" n ON n.\"ID_NUCLEO\" = (SELECT min(m.\"ID_NUCLEO\") FROM "
-            "\"TBL_NUCLEO\" m WHERE m.\"CODICE_NUCLEO\" = a.\"CODICE_NUCLEO\") "
+            "LEFT JOIN LATERAL (SELECT u.* FROM ("
+            "SELECT m.\"ID_NUCLEO\", m.\"DENOMINAZIONE\", m.\"NOME_OSPITANTE\", m.\"COMUNE\" "
+            "FROM \"TBL_NUCLEO\" m WHERE m.\"CODICE_NUCLEO\" = a.\"CODICE_NUCLEO\" "
+            "AND m.\"CODICE_NUCLEO\" <> '' UNION ALL "
+            "SELECT m.\"ID_NUCLEO\", m.\"DENOMINAZIONE\", m.\"NOME_OSPITANTE\", m.\"COMUNE\" "
+            "FROM \"TBL_NUCLEO\" m WHERE a.\"CODICE_NUCLEO\" = '' AND m.\"CODICE_NUCLEO\" = '') u "
+            "ORDER BY u.\"ID_NUCLEO\" LIMIT 1) n ON true "
             "ORDER BY a.\"COGNOME\" COLLATE \"C\" NULLS FIRST, a.\"NOME\" COLLATE \"C\" NULLS "
             "FIRST, a.\"ID_ANAGRAFICA\"")
             .arg(where(memberKey(QStringLiteral("t")))));
@@ -472,27 +506,30 @@ OfficeSummary PostgresRegistryQueries::summary(const QDate& today) {
     }
     e.finish();
 
-    // The people hosted, grouped at once by municipality, citizenship, sex
-    // and age band: one pass over the members. A birth date from d.young on
-    // is of a child up to 5 (born less than six years before the day), from
-    // d.minor on of one up to 17, from d.adult on of one up to 64; a date
-    // from d.tomorrow on, or none, is no age.
+    // The people, grouped at once by municipality, citizenship, sex and age
+    // band when hosted, and counted together when every family unit of
+    // theirs has ended: one pass over the members. A birth date from d.young
+    // on is of a child up to 5 (born less than six years before the day),
+    // from d.minor on of one up to 17, from d.adult on of one up to 64; a
+    // date from d.tomorrow on, or none, is no age.
     QSqlQuery& p = run(
         QStringLiteral(
             "WITH d AS (SELECT CAST(? AS timestamp) AS day, CAST(? AS timestamp) AS tomorrow, "
             "CAST(? AS timestamp) AS young, CAST(? AS timestamp) AS minor, "
             "CAST(? AS timestamp) AS adult), "
-            "hosted AS (SELECT n.\"CODICE_NUCLEO\" AS code, "
-            "min(btrim(coalesce(n.\"COMUNE\", '')) COLLATE \"C\") AS comune "
-            "FROM \"TBL_NUCLEO\" n CROSS JOIN d WHERE n.\"CODICE_NUCLEO\" IS NOT NULL AND %1 "
+            "codes AS (SELECT n.\"CODICE_NUCLEO\" AS code, bool_or%1 AS hosted, "
+            "min(btrim(coalesce(n.\"COMUNE\", '')) COLLATE \"C\") FILTER (WHERE %1) AS comune "
+            "FROM \"TBL_NUCLEO\" n CROSS JOIN d WHERE n.\"CODICE_NUCLEO\" IS NOT NULL "
             "GROUP BY n.\"CODICE_NUCLEO\") "
-            "SELECT h.comune, btrim(coalesce(a.\"CITTADINANZA\", '')), "
-            "upper(btrim(coalesce(a.\"SESSO\", ''))), "
-            "CASE WHEN a.\"DATA_NASCITA\" IS NULL OR a.\"DATA_NASCITA\" >= d.tomorrow THEN 4 "
+            "SELECT c.hosted, c.comune, "
+            "CASE WHEN c.hosted THEN btrim(coalesce(a.\"CITTADINANZA\", '')) END, "
+            "CASE WHEN c.hosted THEN upper(btrim(coalesce(a.\"SESSO\", ''))) END, "
+            "CASE WHEN NOT c.hosted THEN -1 "
+            "WHEN a.\"DATA_NASCITA\" IS NULL OR a.\"DATA_NASCITA\" >= d.tomorrow THEN 4 "
             "WHEN a.\"DATA_NASCITA\" >= d.young THEN 0 WHEN a.\"DATA_NASCITA\" >= d.minor THEN 1 "
             "WHEN a.\"DATA_NASCITA\" >= d.adult THEN 2 ELSE 3 END, count(*) "
-            "FROM \"TBL_ANAGRAFICA\" a JOIN hosted h ON h.code = a.\"CODICE_NUCLEO\" CROSS JOIN d "
-            "GROUP BY 1, 2, 3, 4")
+            "FROM \"TBL_ANAGRAFICA\" a JOIN codes c ON c.code = a.\"CODICE_NUCLEO\" CROSS JOIN d "
+            "GROUP BY 1, 2, 3, 4, 5")
             .arg(hosted),
         {isoDay(today), isoDay(today.addDays(1)), isoDay(today.addYears(-6).addDays(1)),
          isoDay(today.addYears(-18).addDays(1)), isoDay(today.addYears(-65).addDays(1))});
@@ -500,15 +537,19 @@ OfficeSummary PostgresRegistryQueries::summary(const QDate& today) {
     int male = 0, female = 0, unknownSex = 0;
     std::vector<int> bands(size_t(OfficeSummary::ageBands().size()), 0);
     while (p.next()) {
-        const int n = p.value(4).toInt();
+        const int n = p.value(5).toInt();
+        if (!p.value(0).toBool()) {
+            s.peopleEnded += n;
+            continue;
+        }
         s.peopleHosted += n;
-        const QString town = text(p, 0);
+        const QString town = text(p, 1);
         municipality[town.isEmpty() ? QStringLiteral("non indicato") : town] += n;
-        const QString country = text(p, 1);
+        const QString country = text(p, 2);
         citizenship[country.isEmpty() ? QStringLiteral("non indicata") : country] += n;
-        const QString sex = text(p, 2);
+        const QString sex = text(p, 3);
         (sex == QLatin1String("M") ? male : sex == QLatin1String("F") ? female : unknownSex) += n;
-        bands[size_t(qBound(0, p.value(3).toInt(), int(bands.size()) - 1))] += n;
+        bands[size_t(qBound(0, p.value(4).toInt(), int(bands.size()) - 1))] += n;
     }
     p.finish();
     for (auto it = municipality.cbegin(); it != municipality.cend(); ++it)
@@ -522,21 +563,6 @@ OfficeSummary PostgresRegistryQueries::summary(const QDate& today) {
                {QStringLiteral("non indicato"), unknownSex}};
     for (int i = 0; i < int(bands.size()); ++i)
         s.byAgeBand.push_back({OfficeSummary::ageBands().at(i), bands[size_t(i)]});
-
-    // Members whose every family unit has ended.
-    QSqlQuery& ended =
-        run(QStringLiteral(
-                "WITH d AS (SELECT CAST(? AS timestamp) AS day), "
-                "ended AS (SELECT n.\"CODICE_NUCLEO\" AS code FROM \"TBL_NUCLEO\" n CROSS JOIN d "
-                "WHERE n.\"CODICE_NUCLEO\" IS NOT NULL GROUP BY n.\"CODICE_NUCLEO\" "
-                "HAVING NOT bool_or%1) "
-                "SELECT count(*) FROM ended e JOIN \"TBL_ANAGRAFICA\" a ON a.\"CODICE_NUCLEO\" = "
-                "e.code")
-                .arg(hosted),
-            {isoDay(today)});
-    if (ended.next())
-        s.peopleEnded = ended.value(0).toInt();
-    ended.finish();
     return s;
 }
 
