@@ -2,9 +2,9 @@
 
 #include <QAtomicInt>
 #include <QElapsedTimer>
-#include <QThread>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QThread>
 #include <algorithm>
 
 #include "data/Error.h"
@@ -202,10 +202,11 @@ void PostgresRegistryQueries::open() {
     QSqlQuery q(database);
     // Dates read as text in one form; every search planned for its own
     // words, so that the trigram indexes serve each one; no parallel
-    // workers, whose start costs more than these short questions take.
-    for (const char* sql :
-         {"SET DateStyle TO ISO, YMD", "SET plan_cache_mode TO force_custom_plan",
-          "SET client_min_messages TO warning", "SET max_parallel_workers_per_gather TO 0"}) {
+    // workers and no compiling of queries, whose start costs more than
+    // these short questions take.
+    for (const char* sql : {"SET DateStyle TO ISO, YMD", "SET plan_cache_mode TO force_custom_plan",
+                            "SET client_min_messages TO warning",
+                            "SET max_parallel_workers_per_gather TO 0", "SET jit TO off"}) {
         if (!q.exec(QString::fromLatin1(sql)))
             fail(QStringLiteral("Impossibile collegarsi"), q.lastError());
     }
