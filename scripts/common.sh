@@ -9,8 +9,10 @@ BUILD_PACKAGES=(
     libxlsxwriter-dev libzip-dev
     fonts-wine
 )
-TEST_PACKAGES=(python3 python3-openpyxl xvfb xauth postgresql util-linux)
-RUN_PACKAGES=(xdg-utils)
+TEST_PACKAGES=(python3 python3-openpyxl xvfb xauth qt6-translations-l10n postgresql util-linux)
+# qt6-translations-l10n: Qt's own Italian texts (the standard buttons).
+# postgresql, util-linux (runuser): the test suite's own database server.
+RUN_PACKAGES=(xdg-utils qt6-translations-l10n)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -34,7 +36,9 @@ ensure_packages() {
 }
 
 # Configures and builds into $ROOT/build; extra CMake arguments may follow.
+# BUILD_TARGETS, when set, names the only targets to build (space-separated).
 build() {
     cmake -S "$ROOT" -B "$ROOT/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-    cmake --build "$ROOT/build" -j "$(nproc)"
+    # shellcheck disable=SC2086  # one word per target
+    cmake --build "$ROOT/build" -j "$(nproc)" ${BUILD_TARGETS:+--target $BUILD_TARGETS}
 }

@@ -46,7 +46,6 @@ listen_addresses = ''
 unix_socket_directories = '$PG_DIR'
 port = $port
 fsync = off
-synchronous_commit = off
 full_page_writes = off
 max_connections = 200
 CONF

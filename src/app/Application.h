@@ -13,4 +13,10 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
+// Loads Qt's own Italian texts, so that the standard buttons of the message
+// boxes read "Sì", "No", "Annulla" as in any Italian Qt program; the
+// program's own texts are written in Italian and are not translated. Done
+// when the application is made. False when the translation is not installed.
+bool installQtTranslation(QCoreApplication& app);
+
 }  // namespace marvesa

@@ -34,6 +34,11 @@ TdmMarvesa::TdmMarvesa()
     TBL_ANAGRAFICA.setOrderColumn(QStringLiteral("CODICE_NUCLEO"));
     TBL_ANAGRAFICA.setMasterSource(&dsNUCLEO, QStringLiteral("CODICE_NUCLEO"),
                                    QStringLiteral("CODICE_NUCLEO"));
+    // A member is never stored without its family unit: another desk may
+    // have deleted the family unit after this one read it.
+    TBL_ANAGRAFICA.setMasterRowRequired(QStringLiteral(
+        "il Nucleo Familiare \"%1\" è stato cancellato da un altro utente: il familiare non è "
+        "stato salvato. Annullare le modifiche e aggiornare i dati"));
     // Read in the order of the index CODICE_NUCLEO.
     TBL_EXPORT.setOrderColumn(QStringLiteral("CODICE_NUCLEO"));
     // The staging table is filled row by row and only read after a refresh:

@@ -42,6 +42,7 @@ void Connection::connect() {
     } else {
         m_engine = std::make_unique<SqliteEngine>(m_path);
     }
+    m_engine->setBusyObserver(m_busyObserver);
     m_engine->connect();
     if (m_watch) m_engine->watchChanges(m_watch);
 }
@@ -63,6 +64,11 @@ void Connection::disconnect() {
         }
     }
     m_engine->disconnect();
+}
+
+void Connection::setBusyObserver(BusyObserver* observer) {
+    m_busyObserver = observer;
+    if (m_engine) m_engine->setBusyObserver(observer);
 }
 
 Engine& Connection::engine() const {
@@ -392,6 +398,7 @@ void DataSet::checkBrowseMode() {
     if (isEditing()) {
         dataEvent(deUpdateRecord);
         if (m_modified) {
+            if (m_onBeforeImplicitPost) m_onBeforeImplicitPost(*this);
             post();
         } else {
             cancel();
@@ -494,9 +501,21 @@ void DataSet::edit() {
     dataEvent(deRecordChange);
 }
 
+std::optional<ParentRow> DataSet::requiredMaster() const {
+    if (m_missingMaster.isEmpty() || !m_master || !m_master->dataSet()) return std::nullopt;
+    const Field* detail = fieldByName(m_detailField);
+    return ParentRow{m_master->dataSet()->tableName(), m_masterField,
+                     toStorage(*detail, m_pending[detail->index()])};
+}
+
+void DataSet::failMissingMaster(const ParentRow& parent) const {
+    throw dataSetError(m_name, m_missingMaster.arg(parent.value.toString()));
+}
+
 void DataSet::storePending() {
     Engine& engine = m_connection->engine();
     Row& row = m_rows[m_current];
+    const std::optional<ParentRow> master = requiredMaster();
     if (m_state == dsInsert) {
         QStringList columns;
         QVector<QVariant> values;
@@ -507,7 +526,15 @@ void DataSet::storePending() {
             columns << f->fieldName();
             values << toStorage(*f, m_pending[f->index()]);
         }
-        const qint64 id = engine.insert(m_tableName, columns, values);
+        qint64 id = 0;
+        if (master) {
+            const std::optional<qint64> stored =
+                engine.insertWithParent(m_tableName, columns, values, *master);
+            if (!stored) failMissingMaster(*master);
+            id = *stored;
+        } else {
+            id = engine.insert(m_tableName, columns, values);
+        }
         StoredRow stored;
         if (m_readBackAfterInsert && engine.readRow(m_tableName, fieldNames(), id, &stored)) {
             row = Row{stored.id, std::move(stored.values)};
@@ -540,7 +567,12 @@ void DataSet::storePending() {
     }
     if (changed.isEmpty()) return;
     const QStringList names = fieldNames();
-    if (!engine.update(m_tableName, row.id, changed, values, names, row.stored)) {
+    const bool updated =
+        master ? engine.updateWithParent(m_tableName, row.id, changed, values, names, row.stored,
+                                         *master)
+               : engine.update(m_tableName, row.id, changed, values, names, row.stored);
+    if (!updated) {
+        if (master && !engine.exists(*master)) failMissingMaster(*master);
         throw Error(QStringLiteral(
             "%1: la riga è stata modificata o cancellata da un altro utente dopo essere stata "
             "letta e non è stata salvata. Annullare le modifiche e aggiornare i dati")

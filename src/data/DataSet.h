@@ -70,12 +70,18 @@ public:
     // stops watching.
     void watchChanges(std::function<void(const QStringList& tables)> changed);
 
+    // Hears of every wait for a database another copy of the program holds
+    // (the window shows the wait cursor); given to each engine made.
+    void setBusyObserver(BusyObserver* observer);
+    BusyObserver* busyObserver() const { return m_busyObserver; }
+
 private:
     friend class DataSet;
     QString m_name;
     QString m_path;
     std::function<std::unique_ptr<Engine>(const QString&)> m_factory;
     std::unique_ptr<Engine> m_engine;
+    BusyObserver* m_busyObserver = nullptr;
     std::vector<DataSet*> m_dataSets;
     std::function<void(const QStringList&)> m_watch;
 };
@@ -168,6 +174,12 @@ public:
     // `detailField` equals the master's current `masterField`.
     void setMasterSource(DataSource* master, const QString& masterField,
                          const QString& detailField);
+    // Stores a row of this detail table only while the master row it belongs
+    // to still exists (another user may have deleted it), checked in the
+    // statement that stores it. Otherwise nothing is stored, the table stays
+    // in its editing state and the error reads `missingMaster`, with %1
+    // standing for the master's value.
+    void setMasterRowRequired(const QString& missingMaster) { m_missingMaster = missingMaster; }
 
     DataSetState state() const { return m_state; }
     bool active() const { return m_state != dsInactive; }
@@ -206,6 +218,17 @@ public:
     // Ends a pending edit: the row is posted when something in it changed and
     // abandoned otherwise (after the controls have written their text).
     void checkBrowseMode();
+
+    // Called when ending a pending edit (a move, an insert, a refresh, the
+    // member table following the family unit) is about to store a changed
+    // row; never on an explicit post. The handler completes the row as the
+    // window's own store command would, or refuses it by throwing (Abort
+    // once the operator has been told why): the operation that needed the
+    // edit ended then stops and the table stays in its editing state.
+    using BeforeImplicitPostHandler = std::function<void(DataSet& sender)>;
+    void setOnBeforeImplicitPost(BeforeImplicitPostHandler handler) {
+        m_onBeforeImplicitPost = std::move(handler);
+    }
 
     // Moves to a row of the sequence (a grid's click or arrow key); ends a
     // pending edit first.
@@ -249,6 +272,10 @@ private:
     QStringList fieldNames() const;
     void abandonPending();
     void storePending();
+    // The master row a pending detail row must belong to; null when it is
+    // not checked.
+    std::optional<ParentRow> requiredMaster() const;
+    [[noreturn]] void failMissingMaster(const ParentRow& parent) const;
     void applyLinkFilter();
     void linkChanged();
     void disconnected();
@@ -260,6 +287,7 @@ private:
     bool m_fieldsDeclared = false;
     QString m_orderColumn;
     bool m_readBackAfterInsert = true;
+    BeforeImplicitPostHandler m_onBeforeImplicitPost;
     std::vector<DataSource*> m_sources;
 
     DataSetState m_state = dsInactive;
@@ -280,6 +308,7 @@ private:
     DataSource* m_master = nullptr;
     QString m_masterField;
     QString m_detailField;
+    QString m_missingMaster;  // empty: the master row is not checked
     // The filter in force: nullopt while the master has no current row or is
     // inserting (no rows at all); otherwise the master's code, possibly NULL.
     std::optional<Value> m_filter;

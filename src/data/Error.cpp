@@ -13,6 +13,8 @@ QString Error::innermostMessage() const {
     return found.isEmpty() ? m_message : found;
 }
 
+Abort::Abort() : Error(QString()) {}
+
 Error dataSetError(const QString& componentName, const QString& text) {
     return Error(componentName + QStringLiteral(": ") + text);
 }

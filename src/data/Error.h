@@ -29,6 +29,14 @@ private:
     std::shared_ptr<Error> m_inner;
 };
 
+// Stops an operation silently: the operator has already been told why (the
+// required-field message of a "Salva" that a move went through). The
+// top-level handler shows nothing for it.
+class Abort : public Error {
+public:
+    Abort();
+};
+
 // Errors raised by a table cursor read "<component name>: <text>".
 Error dataSetError(const QString& componentName, const QString& text);
 

@@ -104,7 +104,7 @@ bool MaskedText::type(QChar c) {
 }
 
 void MaskedText::backspace() {
-    int pos = m_cursor - 1;
+    int pos = qMin(m_cursor, int(m_chars.size())) - 1;
     while (pos >= 0 && m_mask.isLiteral(pos)) --pos;
     if (pos < 0) return;
     m_chars[pos] = QChar();
@@ -119,11 +119,14 @@ void MaskedText::del() {
 }
 
 void MaskedText::clearRange(int from, int to) {
-    from = qMax(0, from);
-    to = qMin(int(m_chars.size()), to);
+    const int n = m_chars.size();
+    from = qBound(0, from, n);
+    to = qBound(0, to, n);
     for (int i = from; i < to; ++i) {
         if (!m_mask.isLiteral(i)) m_chars[i] = QChar();
     }
+    // A range reaching past the template leaves the cursor at its end, never
+    // beyond: every later keystroke indexes the positions from the cursor.
     m_cursor = from;
 }
 

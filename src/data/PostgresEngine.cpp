@@ -21,6 +21,10 @@ QAtomicInt g_connectionCounter;
 // connection names its own limit.
 const char* const kConnectTimeoutSeconds = "10";
 
+// The server's code for a statement that waited for a lock longer than
+// lock_timeout.
+const char* const kLockTimeout = "55P03";
+
 // libpq's messages run over several lines; the operator reads one.
 QString oneLine(QString text) {
     text = text.trimmed();
@@ -228,6 +232,12 @@ void PostgresEngine::open() {
         // Date-times are read as text in this one form.
         run(QStringLiteral("SET DateStyle TO ISO, YMD"),
             QStringLiteral("Impossibile preparare la connessione"));
+        run(QStringLiteral("SET lock_timeout = %1").arg(kFirstLockWaitMs),
+            QStringLiteral("Impossibile preparare la connessione"));
+        // Every commit waits until the server has it on disk, whatever the
+        // server's default.
+        run(QStringLiteral("SET synchronous_commit TO on"),
+            QStringLiteral("Impossibile preparare la connessione"));
         if (m_watch) subscribe();
     } catch (...) {
         close();
@@ -316,7 +326,20 @@ QSqlQuery& PostgresEngine::prepared(const QString& sql) {
 
 void PostgresEngine::exec(QSqlQuery& query, const char* what, const QString& table) {
     if (query.exec()) return;
-    const QSqlError error = query.lastError();
+    QSqlError error = query.lastError();
+    if (error.nativeErrorCode() == QLatin1String(kLockTimeout) && !m_inTransaction) {
+        // Another desk holds the row: wait for it, the observer told, as
+        // long as the busy timeout allows.
+        BusyObserver* observer = busyObserver();
+        if (observer) observer->busyWaitStarted();
+        QSqlQuery setting(database());
+        setting.exec(QStringLiteral("SET lock_timeout = %1").arg(qMax(1, m_busyTimeoutMs)));
+        const bool done = query.exec();
+        if (!done) error = query.lastError();
+        setting.exec(QStringLiteral("SET lock_timeout = %1").arg(kFirstLockWaitMs));
+        if (observer) observer->busyWaitEnded();
+        if (done) return;
+    }
     const QString text = engineText(error);
     query.finish();
     if (connectionLost()) {
@@ -329,6 +352,10 @@ void PostgresEngine::exec(QSqlQuery& query, const char* what, const QString& tab
                                    "è stata eseguita e i dati non sono stati salvati. Riprovare: "
                                    "il collegamento viene ristabilito al prossimo tentativo (%2)")
                         .arg(m_address.describe(), text));
+    }
+    if (error.nativeErrorCode() == QLatin1String(kLockTimeout)) {
+        if (m_inTransaction) rollback();
+        throw Error(SqliteEngine::busyMessage());
     }
     QString message = QString::fromUtf8(what);
     if (!table.isEmpty()) message = message.arg(table);
@@ -504,13 +531,6 @@ void PostgresEngine::remove(const QString& name, qint64 id) {
     q.addBindValue(id);
     exec(q, "Impossibile cancellare la riga dalla tabella %1", name);
     q.finish();
-}
-
-void PostgresEngine::setRelaxedDurability(bool relaxed) {
-    prepared(QStringLiteral("SELECT 1"));  // connects again after a drop
-    run(relaxed ? QStringLiteral("SET synchronous_commit TO off")
-                : QStringLiteral("SET synchronous_commit TO on"),
-        QStringLiteral("Impossibile impostare il database"));
 }
 
 namespace {

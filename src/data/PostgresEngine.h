@@ -72,8 +72,22 @@ public:
     bool update(const QString& table, qint64 id, const QStringList& changed,
                 const QVector<QVariant>& values, const QStringList& checked,
                 const QVector<QVariant>& expected) override;
+    std::optional<qint64> insertWithParent(const QString& table, const QStringList& columns,
+                                           const QVector<QVariant>& values,
+                                           const ParentRow& parent) override {
+        return insertWithParentRow(table, columns, values, parent.table, parent.column,
+                                   parent.value);
+    }
+    bool updateWithParent(const QString& table, qint64 id, const QStringList& changed,
+                          const QVector<QVariant>& values, const QStringList& checked,
+                          const QVector<QVariant>& expected, const ParentRow& parent) override {
+        return updateWithParentRow(table, id, changed, values, checked, expected, parent.table,
+                                   parent.column, parent.value);
+    }
+    bool exists(const ParentRow& row) override {
+        return rowExists(row.table, row.column, row.value);
+    }
     void remove(const QString& table, qint64 id) override;
-    void setRelaxedDurability(bool relaxed) override;
     QString location() const override;
     void watchChanges(std::function<void(const QStringList& tables)> changed) override;
 
@@ -92,13 +106,20 @@ public:
     bool rowExists(const QString& table, const QString& column, const QVariant& value);
 
     // Write transactions and statements of the program's own.
-    void beginWrite(const QString& lockTable);
-    void commit();
-    void rollback();
-    bool inTransaction() const { return m_inTransaction; }
-    qint64 exec(const QString& sql, const QVector<QVariant>& values = {});
-    using RowHandler = std::function<bool(const QVector<QVariant>& row)>;
-    void select(const QString& sql, const QVector<QVariant>& values, const RowHandler& onRow);
+    void beginWrite(const QString& lockTable) override;
+    void commit() override;
+    void rollback() override;
+    bool inTransaction() const override { return m_inTransaction; }
+    qint64 exec(const QString& sql, const QVector<QVariant>& values = {}) override;
+    void select(const QString& sql, const QVector<QVariant>& values,
+                const RowHandler& onRow) override;
+
+    // How long a statement waits for a row another desk holds locked (it
+    // waits kFirstLockWaitMs before telling the busy observer), by default;
+    // setBusyTimeout() before connect() changes it.
+    static constexpr int kBusyTimeoutMs = 10000;
+    static constexpr int kFirstLockWaitMs = 100;
+    void setBusyTimeout(int milliseconds) { m_busyTimeoutMs = milliseconds; }
 
     // How long beginWrite() waits for another desk that writes the table.
     static constexpr int kWriteWaitMs = 60000;
@@ -136,6 +157,7 @@ private:
     // The server dropped the connection: the next statement connects again.
     bool m_lost = false;
     bool m_inTransaction = false;
+    int m_busyTimeoutMs = kBusyTimeoutMs;
     QHash<QString, QSqlQuery> m_statements;
     QHash<QString, TableInfo> m_tables;
     std::function<void(const QStringList&)> m_watch;

@@ -11,6 +11,7 @@
 #include <QUuid>
 
 #include "data/Error.h"
+#include "data/FileAccess.h"
 #include "data/SqliteEngine.h"
 
 static void initReferenceResources() { Q_INIT_RESOURCE(reference); }
@@ -150,7 +151,7 @@ QString uniqueFamilyCodeIndex() {
 QStringList municipalities() { return readList(QStringLiteral(":/reference/comuni.txt")); }
 QStringList countries() { return readList(QStringLiteral(":/reference/nazioni.txt")); }
 
-CreatedDatabase createDatabase(const QString& path) {
+CreatedDatabase createDatabase(const QString& path, const QString& group) {
     const QFileInfo target(path);
     const QString shown = QDir::toNativeSeparators(target.absoluteFilePath());
     if (target.exists()) {
@@ -171,6 +172,19 @@ CreatedDatabase createDatabase(const QString& path) {
                         .arg(shown, what, text));
     };
     try {
+        // The file is made empty with its access set before SQLite writes a
+        // byte into it; SQLite gives its -wal and -shm files the same access.
+        {
+            QFile made(temp);
+            if (!made.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+                fail(QStringLiteral("apertura"), QStringLiteral("impossibile creare il file"));
+            }
+        }
+        if (group.isEmpty()) {
+            files::restrictToOwner(temp);
+        } else {
+            files::shareFileWithGroup(temp, group);
+        }
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
             db.setDatabaseName(temp);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <memory>
@@ -8,15 +9,21 @@
 #include "data/Engine.h"
 
 class QTimer;
+class QSqlError;
 
 namespace marvesa {
 
 // The database engine over one SQLite file, through Qt's QSQLITE driver.
 //
-// The file is opened read-write and never created here: a missing file is an
-// error. Several copies of the program may work on one file at once: the
-// journal is written ahead (WAL) and a statement waits for a busy database
-// instead of failing at once.
+// The file is opened read-write and never created here: a missing or empty
+// file is an error. Several copies of the program may work on one file at
+// once: the journal is written ahead (WAL) and a statement waits for a busy
+// database (telling the busy observer) instead of failing at once.
+//
+// Text columns are read as the bytes they hold. Text another tool stored
+// that is not valid UTF-8 is kept as those bytes (a QByteArray), so that the
+// check before an update compares what is really stored and such a row can
+// still be changed; it shows with the invalid bytes replaced.
 //
 // Changes other connections commit are noticed by polling SQLite's
 // data_version of this connection on a timer: it moves whenever another
@@ -40,25 +47,62 @@ public:
     bool update(const QString& table, qint64 id, const QStringList& changed,
                 const QVector<QVariant>& values, const QStringList& checked,
                 const QVector<QVariant>& expected) override;
+    std::optional<qint64> insertWithParent(const QString& table, const QStringList& columns,
+                                           const QVector<QVariant>& values,
+                                           const ParentRow& parent) override;
+    bool updateWithParent(const QString& table, qint64 id, const QStringList& changed,
+                          const QVector<QVariant>& values, const QStringList& checked,
+                          const QVector<QVariant>& expected, const ParentRow& parent) override;
+    bool exists(const ParentRow& row) override;
     void remove(const QString& table, qint64 id) override;
-    void setRelaxedDurability(bool relaxed) override;
     QString location() const override;
     void watchChanges(std::function<void(const QStringList& tables)> changed) override;
 
     // How often the database is asked whether another connection committed.
     static constexpr int kChangePollMs = 250;
 
-    // How long a statement waits for another copy of the program that holds
-    // the database.
-    static constexpr int kBusyTimeoutMs = 10000;
+    // Units of work and statements of the program's own (see Engine).
+    void beginWrite(const QString& lockTable) override;
+    void commit() override;
+    void rollback() override;
+    bool inTransaction() const override;
+    qint64 exec(const QString& sql, const QVector<QVariant>& values = {}) override;
+    void select(const QString& sql, const QVector<QVariant>& values,
+                const RowHandler& onRow) override;
 
-    // Journal pages between two automatic checkpoints (SQLite's default),
-    // also while durability is relaxed.
-    static constexpr int kCheckpointPages = 1000;
-    // Size the write-ahead journal file is cut back to after a checkpoint.
+    // How long beginWrite() waits in all for another copy of the program
+    // that is writing the database (an export of 300,000 members takes a
+    // few seconds); the operator sees the wait cursor meanwhile.
+    static constexpr int kWriteWaitMs = 60000;
+
+    // How long a statement waits for another copy of the program that holds
+    // the database, by default; setBusyTimeout() before connect() changes it.
+    static constexpr int kBusyTimeoutMs = 10000;
+    void setBusyTimeout(int milliseconds) { m_busyTimeoutMs = milliseconds; }
+    // The text the operator reads when the wait runs out.
+    static QString busyMessage();
+
+    // Size the write-ahead journal file is cut back to after a checkpoint:
+    // one large transaction (an export) would otherwise leave it as large
+    // as itself for good.
     static constexpr qint64 kJournalSizeLimit = 8 * 1024 * 1024;
 
 private:
+    std::optional<qint64> insertRow(const QString& table, const QStringList& columns,
+                                    const QVector<QVariant>& values, const ParentRow* parent);
+    bool updateRow(const QString& table, qint64 id, const QStringList& changed,
+                   const QVector<QVariant>& values, const QStringList& checked,
+                   const QVector<QVariant>& expected, const ParentRow* parent);
+    // Runs `attempt` (one execution of `query`) again while the database is
+    // busy, until the wait runs out; the busy observer hears of the wait.
+    template <typename Attempt>
+    bool runWaiting(QSqlQuery& query, Attempt attempt);
+    // The text columns of a table (declared CHAR or TEXT): read as bytes.
+    const QSet<QString>& textColumns(const QString& table);
+    QString selectList(const QString& table, const QStringList& columns);
+    void fetchRow(const QSqlQuery& q, int columnCount, StoredRow* row) const;
+    // A failure while opening: a read-only folder or file named as such.
+    [[noreturn]] void failOpening(const QString& what, const QSqlError& error) const;
     QSqlQuery& prepared(const QString& sql);
     // Runs a prepared statement; on failure throws `what` (with %1 replaced
     // by `table` when given) followed by the engine's text.
@@ -81,6 +125,9 @@ private:
     // The data_version last seen; taken when the connection is made, so that
     // whatever others commit after it is announced.
     qint64 m_dataVersion = -1;
+    QHash<QString, QSet<QString>> m_textColumns;
+    int m_busyTimeoutMs = kBusyTimeoutMs;
+    bool m_inTransaction = false;  // between beginWrite() and commit()/rollback()
 };
 
 // Quotes an identifier taken from the program's own declarations (table and

@@ -1,9 +1,16 @@
 #include "export/SpreadsheetOutput.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
+#include <functional>
 
 #include "data/DataModule.h"
+#include "data/Engine.h"
+#include "data/Error.h"
 #include "data/TextRules.h"
+#include "data/Value.h"
+#include "export/ThreadedWorkbookWriter.h"
 
 namespace marvesa {
 
@@ -15,24 +22,64 @@ constexpr int kEndOfHosting = 12;
 constexpr int kEntryDate = 13;
 constexpr int kNote = 15;
 
-Cell textCell(const Value& v) {
+// Rows written between two reports of progress.
+constexpr std::int64_t kProgressRows = 4096;
+
+// What is stored, as text: the empty text for NULL.
+QString storedText(const QVariant& v) {
     if (v.isNull())
-        return Cell::empty();
-    if (const QString* s = v.textIf())
-        return Cell::ofText(*s);
-    return Cell::ofText(v.toText());
+        return QString();
+    if (v.typeId() == QMetaType::QString)
+        return v.toString();
+    if (v.typeId() == QMetaType::QDateTime)
+        return dateTimeToStorage(v.toDateTime());
+    return v.toString();
 }
 
-Cell dateCell(const Value& v) {
-    if (const QDateTime* dt = v.dateTimeIf())
-        return Cell::ofDate(dt->date());
+Cell textCell(const QVariant& v) {
+    if (v.isNull())
+        return Cell::empty();
+    return Cell::ofText(storedText(v));
+}
+
+// The date-time a stored date column holds; invalid when it holds
+// something else.
+QDateTime storedDateTime(const QVariant& v) {
+    switch (v.typeId()) {
+        case QMetaType::QDateTime:
+            return v.toDateTime();
+        case QMetaType::QDate:
+            return naiveDateTime(v.toDate());
+        case QMetaType::QString:
+            return dateTimeFromStorage(v.toString());
+        default:
+            return QDateTime();
+    }
+}
+
+Cell dateCell(const QVariant& v) {
+    if (v.isNull())
+        return Cell::empty();
+    const QDateTime dt = storedDateTime(v);
+    if (dt.isValid())
+        return Cell::ofDate(dt.date());
     return textCell(v);
 }
 
-Cell noteCell(const Value& v) {
+// The end of hosting is shown as text, with its time when it has one.
+Cell endOfHostingCell(const QVariant& v) {
     if (v.isNull())
         return Cell::empty();
-    const QString text = v.toText();
+    const QDateTime dt = storedDateTime(v);
+    if (dt.isValid())
+        return Cell::ofText(Value::dateTime(dt).toText());
+    return textCell(v);
+}
+
+Cell noteCell(const QVariant& v) {
+    if (v.isNull())
+        return Cell::empty();
+    const QString text = storedText(v);
     return isBlankText(text) ? Cell::empty() : Cell::ofText(text);
 }
 
@@ -60,19 +107,18 @@ const QStringList& exportHeaders() {
     return headers;
 }
 
-QVector<Cell> exportCells(const std::array<Value, 16>& values) {
+QVector<Cell> exportCells(const QVector<QVariant>& stored) {
     QVector<Cell> cells;
-    cells.reserve(int(values.size()));
-    for (int i = 0; i < int(values.size()); ++i) {
-        const Value& v = values[i];
+    cells.reserve(stored.size());
+    for (int i = 0; i < int(stored.size()); ++i) {
+        const QVariant& v = stored.at(i);
         switch (i) {
             case kBirthDate:
             case kEntryDate:
                 cells.append(dateCell(v));
                 break;
-            // The end of hosting is shown as text, with its time when it has one.
             case kEndOfHosting:
-                cells.append(v.isNull() ? Cell::empty() : Cell::ofText(v.toText()));
+                cells.append(endOfHostingCell(v));
                 break;
             case kNote:
                 cells.append(noteCell(v));
@@ -85,51 +131,117 @@ QVector<Cell> exportCells(const std::array<Value, 16>& values) {
     return cells;
 }
 
-QString writeSpreadsheet(TdmMarvesa& dm, WorkbookWriter& writer) {
-    DataSet& staging = dm.TBL_EXPORT;
-    const auto& columns = stagedColumns();
+namespace {
 
-    writer.begin();
+QVector<Cell> headerCells() {
     QVector<Cell> header;
     header.reserve(exportHeaders().size());
     for (const QString& h : exportHeaders())
         header.append(Cell::ofText(h));
-    writer.writeRow(header);
-
-    // A row inserted into an open table stands where it was inserted, before
-    // the row that was current, so the rows just staged would come out last
-    // first. Reading them again presents them in the order of the table's
-    // index, by family code and, within one code, in the order they were
-    // staged.
-    staging.refresh();
-    const int count = staging.recordCount();
-    staging.first();
-    std::array<const Field*, 16> fields;
-    for (int c = 0; c < int(columns.size()); ++c)
-        fields[c] = staging.fieldByName(columns[c].name);
-    std::array<Value, 16> values;
-    for (int r = 0; r < count; ++r) {
-        for (int c = 0; c < int(columns.size()); ++c)
-            values[c] = fields[c]->value();
-        writer.writeRow(exportCells(values));
-        staging.next();
-    }
-
-    dm.TBL_NUCLEO.first();
-    dm.TBL_ANAGRAFICA.first();
-    return writer.finish();
+    return header;
 }
 
-ExportOutcome runExport(TdmMarvesa& dm, WorkbookWriter& writer, ExportTimings* timings) {
+// Reads the staging rows in the spreadsheet's order and gives each to
+// `onRow`, telling `progress`; false when it asked to stop.
+bool readStagingRows(Engine& engine, std::int64_t total, ExportProgress* progress,
+                     const std::function<void(const QVector<QVariant>&)>& onRow) {
+    if (progress && !progress->advance(ExportProgress::Phase::Writing, 0, total))
+        return false;
+    std::int64_t read = 0;
+    bool stopped = false;
+    engine.select(stagingRowsInSheetOrderSql(), {}, [&](const QVector<QVariant>& row) {
+        onRow(row);
+        ++read;
+        if (progress && read % kProgressRows == 0 &&
+            !progress->advance(ExportProgress::Phase::Writing, read, total)) {
+            stopped = true;
+            return false;
+        }
+        return true;
+    });
+    if (stopped)
+        return false;
+    if (read != total) {
+        throw Error(QStringLiteral("Esportazione interrotta: lette %1 righe delle %2 previste")
+                        .arg(read)
+                        .arg(total));
+    }
+    // The last chance to stop: every row is read, nothing is stored yet.
+    return !progress || progress->advance(ExportProgress::Phase::Writing, read, total);
+}
+
+}  // namespace
+
+namespace {
+
+// Steps 1 to 5 of runExport.
+ExportOutcome exportInOneTransaction(TdmMarvesa& dm, WorkbookWriter& writer, ExportTimings* timings,
+                                     ExportProgress* progress) {
     ExportOutcome outcome;
-    outcome.staged = stageExport(dm, timings ? &timings->staging : nullptr);
-    if (dm.TBL_EXPORT.recordCount() < 1)
-        return outcome;
+    endPendingEdits(dm);
+    Engine& engine = dm.cnQuaz.engine();
+    // The workbook is composed on a second thread. Declared first, it goes
+    // last: a transaction left open is rolled back before the workbook is
+    // abandoned.
+    ThreadedWorkbookWriter threaded(writer, exportCells);
+    WriteTransaction transaction(engine, QStringLiteral("TBL_EXPORT"));
     QElapsedTimer clock;
     clock.start();
-    outcome.file = writeSpreadsheet(dm, writer);
+    const StagingPlan plan = planStaging(engine);
     if (timings)
-        timings->writeNs = clock.nsecsElapsed();
+        timings->planNs = clock.nsecsElapsed();
+    const auto stop = [&] {
+        transaction.rollback();
+        threaded.abandon();
+        outcome.cancelled = true;
+        return outcome;
+    };
+    if (plan.total > 0) {
+        // The rows the staging is about to store, read in the spreadsheet's
+        // order and handed to the workbook's thread...
+        threaded.begin();
+        threaded.writeRow(headerCells());
+        const bool read = readStagingRows(
+            engine, plan.total, progress,
+            [&threaded](const QVector<QVariant>& row) { threaded.writeValues(row); });
+        if (!read)
+            return stop();
+        threaded.endRows();
+        if (timings)
+            timings->readNs = clock.nsecsElapsed() - timings->planNs;
+    }
+    // ...which completes the workbook while the staging table is rebuilt.
+    const std::int64_t staged =
+        fillStagingTable(engine, plan, progress, timings ? &timings->staging : nullptr);
+    if (staged < 0)
+        return stop();
+    if (staged != plan.total) {
+        throw Error(QStringLiteral("Esportazione interrotta: %1 righe preparate delle %2 previste")
+                        .arg(staged)
+                        .arg(plan.total));
+    }
+    // Nothing is stored unless every row reached the workbook.
+    if (plan.total > 0)
+        threaded.waitForRows();
+    const std::int64_t beforeCommit = clock.nsecsElapsed();
+    transaction.commit();
+    if (timings)
+        timings->commitNs = clock.nsecsElapsed() - beforeCommit;
+    outcome.staged = staged;
+    if (plan.total > 0)
+        outcome.file = threaded.finish();
+    if (timings)
+        timings->totalNs = clock.nsecsElapsed();
+    return outcome;
+}
+
+}  // namespace
+
+ExportOutcome runExport(TdmMarvesa& dm, WorkbookWriter& writer, ExportTimings* timings,
+                        ExportProgress* progress) {
+    const ExportOutcome outcome = exportInOneTransaction(dm, writer, timings, progress);
+    dm.TBL_NUCLEO.first();
+    dm.TBL_ANAGRAFICA.first();
     return outcome;
 }
 

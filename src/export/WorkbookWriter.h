@@ -47,6 +47,10 @@ public:
     // Completes the workbook and returns the full path of its file. A writer
     // abandoned before finish() leaves no file behind.
     virtual QString finish() = 0;
+
+    // Gives up the workbook being written, if any: its file is removed.
+    // Never throws.
+    virtual void abandon() = 0;
 };
 
 }  // namespace marvesa

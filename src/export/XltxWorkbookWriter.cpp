@@ -13,25 +13,20 @@
 #include <utility>
 
 #include "data/Error.h"
-
-#ifdef Q_OS_UNIX
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#endif
+#include "export/PrivateFolder.h"
 
 namespace marvesa {
 
 namespace {
 
 constexpr char SheetName[] = "Foglio1";
+// A workbook being written carries this after its final name, until it is
+// complete; libzip's own temporary, made while the package is rewritten,
+// adds a dot and six characters to the name it rewrites.
+constexpr char PartialSuffix[] = ".part";
 constexpr char DateFormat[] = "dd/mm/yyyy";
 constexpr char ContentTypesEntry[] = "[Content_Types].xml";
 
-const QFile::Permissions PrivateFolder = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 const QFile::Permissions PrivateFile = QFile::ReadOwner | QFile::WriteOwner;
 
 QString native(const QString& path) {
@@ -177,75 +172,45 @@ void convertToTemplate(const QString& path) {
 }  // namespace
 
 XltxWorkbookWriter::XltxWorkbookWriter(QString folder)
-    : m_folder(folder.isEmpty() ? defaultFolder() : std::move(folder)) {}
+    : m_requestedFolder(folder.isEmpty() ? defaultFolder() : std::move(folder)),
+      m_folder(m_requestedFolder) {}
 
 XltxWorkbookWriter::~XltxWorkbookWriter() {
     abandon();
 }
 
 QString XltxWorkbookWriter::defaultFolder() {
-    const auto safe = [](const QString& name) {
-        static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9._-]+$"));
-        return !name.startsWith(QLatin1Char('.')) && allowed.match(name).hasMatch();
-    };
-    QString user;
-#ifdef Q_OS_UNIX
-    // The name of the effective user, so that the folder always belongs to
-    // whoever is running; its number when the name is unusable as a file name.
-    if (const passwd* pw = ::getpwuid(::geteuid()))
-        user = QString::fromLocal8Bit(pw->pw_name);
-    if (!safe(user))
-        user = QString::number(::geteuid());
-#else
-    user = qEnvironmentVariable("USERNAME");
-    if (!safe(user))
-        user = QStringLiteral("utente");
-#endif
     return QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
-        .absoluteFilePath(QStringLiteral("marvesa-") + user);
+        .absoluteFilePath(QStringLiteral("marvesa-") + platform::userNameForFiles());
 }
 
-void XltxWorkbookWriter::prepareFolder() const {
-    const QFileInfo info(m_folder);
-    if (!info.exists() && !info.isSymLink()) {
-        QDir().mkpath(info.absolutePath());
-        if (!QDir().mkdir(m_folder, PrivateFolder) && !QFileInfo::exists(m_folder))
-            throw Error(QStringLiteral("Impossibile creare la cartella temporanea \"%1\".")
-                            .arg(native(m_folder)));
-        if (!QFile::setPermissions(m_folder, PrivateFolder))
-            throw Error(QStringLiteral("Impossibile rendere privata la cartella temporanea \"%1\".")
-                            .arg(native(m_folder)));
-    }
-#ifdef Q_OS_UNIX
+void XltxWorkbookWriter::prepareFolder() {
     // The folder must be a real folder of ours that nobody else can enter,
     // otherwise another user could read or replace the exported data.
-    const QByteArray encoded = QFile::encodeName(m_folder);
-    struct stat st;
-    if (::lstat(encoded.constData(), &st) != 0)
-        throw Error(QStringLiteral("Impossibile usare la cartella temporanea \"%1\": %2")
-                        .arg(native(m_folder), QString::fromLocal8Bit(std::strerror(errno))));
-    if (!S_ISDIR(st.st_mode))
-        throw Error(
-            QStringLiteral("La cartella temporanea \"%1\" non è una cartella vera e propria: "
-                           "il foglio di calcolo non vi viene scritto.")
-                .arg(native(m_folder)));
-    if (st.st_uid != ::geteuid())
-        throw Error(QStringLiteral("La cartella temporanea \"%1\" appartiene a un altro utente: "
-                                   "il foglio di calcolo non vi viene scritto.")
-                        .arg(native(m_folder)));
-    if ((st.st_mode & 077) != 0) {
-        if (!QFile::setPermissions(m_folder, PrivateFolder) ||
-            ::lstat(encoded.constData(), &st) != 0 || (st.st_mode & 077) != 0)
-            throw Error(QStringLiteral("Impossibile rendere privata la cartella temporanea \"%1\".")
-                            .arg(native(m_folder)));
+    const QFileInfo wanted(m_requestedFolder);
+    QDir().mkpath(wanted.absolutePath());
+    QString refusal;
+    if (platform::claimPrivateFolder(m_requestedFolder, &refusal)) {
+        m_folder = m_requestedFolder;
+        return;
     }
-#else
-    if (!info.isDir())
-        throw Error(
-            QStringLiteral("La cartella temporanea \"%1\" non è una cartella vera e propria: "
-                           "il foglio di calcolo non vi viene scritto.")
-                .arg(native(m_folder)));
-#endif
+    // Another account took the name first (or put a link or a file there):
+    // the workbook goes to a private folder of ours beside it, one made by
+    // an earlier export when there is one, otherwise a new one with a
+    // random name. Nothing is ever written through what stands there.
+    const QDir parent = wanted.absoluteDir();
+    const QString prefix = wanted.fileName() + QLatin1Char('-');
+    const QStringList earlier = parent.entryList(
+        {prefix + QLatin1Char('*')}, QDir::Dirs | QDir::NoSymLinks | QDir::Hidden, QDir::Name);
+    for (const QString& name : earlier) {
+        const QString candidate = parent.absoluteFilePath(name);
+        QString ignored;
+        if (platform::claimPrivateFolder(candidate, &ignored)) {
+            m_folder = candidate;
+            return;
+        }
+    }
+    m_folder = platform::createPrivateFolder(parent.absolutePath(), prefix);
 }
 
 QString XltxWorkbookWriter::reserveFile() const {
@@ -255,9 +220,10 @@ QString XltxWorkbookWriter::reserveFile() const {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     for (int attempt = 0; attempt < 64; ++attempt) {
         const QString path = dir.absoluteFilePath(
-            QStringLiteral("Marvesa-export-%1-%2.xltx")
+            QStringLiteral("Marvesa-export-%1-%2.xltx%3")
                 .arg(stamp)
-                .arg(QRandomGenerator::system()->generate(), 8, 16, QLatin1Char('0')));
+                .arg(QRandomGenerator::system()->generate(), 8, 16, QLatin1Char('0'))
+                .arg(QLatin1String(PartialSuffix)));
         QFile file(path);
         if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly, PrivateFile))
             return path;
@@ -275,6 +241,7 @@ void XltxWorkbookWriter::begin() {
         throw Error(QStringLiteral("Il foglio di calcolo \"%1\" è ancora in scrittura.")
                         .arg(native(m_path)));
     prepareFolder();
+    removeStaleExports(m_folder);
     m_path = reserveFile();
     m_encodedPath = QFile::encodeName(m_path);
     m_encodedTmpDir = QFile::encodeName(m_folder);
@@ -298,7 +265,14 @@ void XltxWorkbookWriter::begin() {
     if (!m_dateFormat)
         fail(QStringLiteral("memoria insufficiente"));
     format_set_num_format(m_dateFormat, DateFormat);
+    m_headerFormat = workbook_add_format(m_workbook);
+    if (!m_headerFormat)
+        fail(QStringLiteral("memoria insufficiente"));
+    format_set_bold(m_headerFormat);
+    // The header row stays in view while the rows scroll under it.
+    worksheet_freeze_panes(m_sheet, 1, 0);
     m_row = 0;
+    m_columns = 0;
 }
 
 void XltxWorkbookWriter::writeRow(const QVector<Cell>& cells) {
@@ -310,6 +284,9 @@ void XltxWorkbookWriter::writeRow(const QVector<Cell>& cells) {
         fail(QStringLiteral("un foglio non può contenere più di %1 colonne").arg(LXW_COL_MAX));
 
     const auto row = lxw_row_t(m_row);
+    if (m_row == 0)
+        startHeader(cells);
+    lxw_format* textFormat = m_row == 0 ? m_headerFormat : nullptr;
     for (qsizetype i = 0; i < cells.size(); ++i) {
         const Cell& cell = cells.at(i);
         const auto col = lxw_col_t(i);
@@ -319,7 +296,7 @@ void XltxWorkbookWriter::writeRow(const QVector<Cell>& cells) {
             case Cell::Kind::Text:
                 if (!cell.text.isEmpty())
                     check(worksheet_write_string(m_sheet, row, col,
-                                                 cellBytes(cell.text).constData(), nullptr));
+                                                 cellBytes(cell.text).constData(), textFormat));
                 break;
             case Cell::Kind::Date:
                 if (!cell.date.isValid())
@@ -342,9 +319,13 @@ void XltxWorkbookWriter::writeRow(const QVector<Cell>& cells) {
 QString XltxWorkbookWriter::finish() {
     if (!m_workbook)
         throw Error(QStringLiteral("Nessun foglio di calcolo in scrittura."));
+    // A filter on every column of the header row, over all the rows.
+    if (m_row > 0 && m_columns > 0)
+        check(worksheet_autofilter(m_sheet, 0, 0, lxw_row_t(m_row - 1), lxw_col_t(m_columns - 1)));
     lxw_workbook* workbook = std::exchange(m_workbook, nullptr);
     m_sheet = nullptr;
     m_dateFormat = nullptr;
+    m_headerFormat = nullptr;
     const QString path = std::exchange(m_path, QString());
 
     const lxw_error closed = workbook_close(workbook);  // frees the workbook in any case
@@ -366,7 +347,26 @@ QString XltxWorkbookWriter::finish() {
         throw Error(QStringLiteral("Impossibile proteggere il foglio di calcolo \"%1\".")
                         .arg(native(path)));
     }
-    return QFileInfo(path).absoluteFilePath();
+    // Complete: it takes its final name only now, so that a file under that
+    // name is always a finished workbook.
+    const QString final = path.chopped(int(qstrlen(PartialSuffix)));
+    if (!QFile::rename(path, final)) {
+        QFile::remove(path);
+        throw Error(QStringLiteral("Impossibile dare al foglio di calcolo il nome \"%1\".")
+                        .arg(native(final)));
+    }
+    return QFileInfo(final).absoluteFilePath();
+}
+
+void XltxWorkbookWriter::startHeader(const QVector<Cell>& header) {
+    // Every column wide enough for its header in bold with the filter's
+    // button beside it, and at least for a date as dd/mm/yyyy.
+    m_columns = int(qMin<qsizetype>(header.size(), LXW_COL_MAX));
+    for (int i = 0; i < m_columns; ++i) {
+        const QString& text = header.at(i).text;
+        const double width = qMax(MinColumnWidth, text.size() * 1.1 + 4.0);
+        check(worksheet_set_column(m_sheet, lxw_col_t(i), lxw_col_t(i), width, nullptr));
+    }
 }
 
 void XltxWorkbookWriter::check(int lxwError) {
@@ -387,6 +387,7 @@ void XltxWorkbookWriter::abandon() {
         m_workbook = nullptr;
         m_sheet = nullptr;
         m_dateFormat = nullptr;
+        m_headerFormat = nullptr;
     }
     if (!m_path.isEmpty()) {
         QFile::remove(m_path);
@@ -395,8 +396,10 @@ void XltxWorkbookWriter::abandon() {
 }
 
 int XltxWorkbookWriter::removeStaleExports(const QString& folder, std::chrono::seconds maxAge) {
-    static const QRegularExpression ownName(
-        QStringLiteral("^Marvesa-export-\\d{8}-\\d{6}-[0-9a-f]{8}\\.xltx$"));
+    // Finished workbooks, workbooks an export left half-written (it was
+    // killed), and libzip's temporaries of either.
+    static const QRegularExpression ownName(QStringLiteral(
+        "^Marvesa-export-\\d{8}-\\d{6}-[0-9a-f]{8}\\.xltx(\\.part)?(\\.[A-Za-z0-9]{6})?$"));
     const QDir dir(folder);
     if (!dir.exists())
         return 0;

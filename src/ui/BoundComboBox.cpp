@@ -16,6 +16,14 @@ BoundComboBox::BoundComboBox(const QString& dataSourceName, const QString& field
     setFocusPolicy(Qt::StrongFocus);
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     connect(this, qOverload<int>(&QComboBox::activated), this, &BoundComboBox::onActivated);
+    // While the list is open the keys go to it: its own search (by the
+    // first letter) must not take over from the control's.
+    view()->installEventFilter(this);
+    const auto forget = [this] { m_searchTexts.clear(); };
+    connect(model(), &QAbstractItemModel::rowsInserted, this, forget);
+    connect(model(), &QAbstractItemModel::rowsRemoved, this, forget);
+    connect(model(), &QAbstractItemModel::modelReset, this, forget);
+    connect(model(), &QAbstractItemModel::dataChanged, this, forget);
 }
 
 QString BoundComboBox::text() const { return currentIndex() >= 0 ? itemText(currentIndex()) : QString(); }
@@ -88,6 +96,17 @@ void BoundComboBox::keyPressEvent(QKeyEvent* event) {
     QComboBox::keyPressEvent(event);
 }
 
+bool BoundComboBox::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view() && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (isPrintable(key)) {
+            if (isEditing()) typeAhead(key->text());
+            return true;
+        }
+    }
+    return QComboBox::eventFilter(watched, event);
+}
+
 void BoundComboBox::wheelEvent(QWheelEvent* event) {
     if (!isEditing()) {
         event->accept();
@@ -97,22 +116,41 @@ void BoundComboBox::wheelEvent(QWheelEvent* event) {
 }
 
 void BoundComboBox::focusInEvent(QFocusEvent* event) {
-    m_typed.clear();
-    m_sinceTyped.invalidate();
+    // The focus coming back from the control's own open list is no new visit.
+    if (event->reason() != Qt::PopupFocusReason) {
+        m_typed.clear();
+        m_sinceTyped.invalidate();
+    }
     QComboBox::focusInEvent(event);
 }
 
-// Characters typed in quick succession make one search text; the first item
-// that begins with it is chosen. A character that matches nothing is refused.
-void BoundComboBox::typeAhead(const QString& typed) {
-    if (!m_sinceTyped.isValid() || m_sinceTyped.elapsed() > QApplication::keyboardInputInterval()) {
-        m_typed.clear();
+QString BoundComboBox::searchFolded(const QString& text) {
+    const QString decomposed = text.normalized(QString::NormalizationForm_D);
+    QString folded;
+    folded.reserve(decomposed.size());
+    for (QChar c : decomposed) {
+        if (c.category() != QChar::Mark_NonSpacing) folded += c;
     }
+    return folded.toCaseFolded();
+}
+
+// Characters typed with pauses of at most kSearchPauseMs make one search
+// text; the first item that begins with it, ignoring case and accents, is
+// chosen. A character that matches nothing is refused.
+void BoundComboBox::typeAhead(const QString& typed) {
+    if (!m_sinceTyped.isValid() || m_sinceTyped.elapsed() > kSearchPauseMs) m_typed.clear();
     m_sinceTyped.start();
+    if (m_searchTexts.size() != count()) {
+        m_searchTexts.clear();
+        m_searchTexts.reserve(count());
+        for (int i = 0; i < count(); ++i) m_searchTexts << searchFolded(itemText(i));
+    }
     const QString search = m_typed + typed;
-    for (int i = 0; i < count(); ++i) {
-        if (itemText(i).startsWith(search, Qt::CaseInsensitive)) {
+    const QString folded = searchFolded(search);
+    for (int i = 0; i < m_searchTexts.size(); ++i) {
+        if (m_searchTexts.at(i).startsWith(folded)) {
             m_typed = search;
+            if (view()->isVisible()) view()->setCurrentIndex(model()->index(i, modelColumn()));
             if (i != currentIndex()) {
                 showIndex(i);
                 runGuarded([&] { itemChosen(i); });

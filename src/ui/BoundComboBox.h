@@ -12,7 +12,8 @@ namespace marvesa {
 // only while the table is in dsEdit or dsInsert; in dsBrowse typing and
 // scrolling are ignored without a sound and a choice from the open list
 // shows the column's value again. Typing selects the first item that begins
-// with the characters typed (ignoring case); Escape shows the column again.
+// with the characters typed (ignoring case and accents), also while the list
+// is open; Escape shows the column again.
 class BoundComboBox : public QComboBox, public BoundControl {
     Q_OBJECT
 public:
@@ -24,6 +25,12 @@ public:
     // Opens the list as soon as a character is typed.
     void setDropDownOnTyping(bool on) { m_dropDownOnTyping = on; }
 
+    // The longest pause between two typed characters that still continues
+    // the same search.
+    static constexpr int kSearchPauseMs = 1000;
+    // A text as the search compares it: accents dropped, case folded.
+    static QString searchFolded(const QString& text);
+
 protected:
     // Shows the column's value in the current row.
     virtual void showColumn() = 0;
@@ -32,6 +39,7 @@ protected:
 
     void bindingChanged() override { showColumn(); }
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     // Coming back to the control starts a new search: what was typed on an
     // earlier visit is no prefix of what is typed now.
@@ -48,6 +56,7 @@ private:
     bool m_showing = false;
     QString m_typed;
     QElapsedTimer m_sinceTyped;
+    QStringList m_searchTexts;  // the items folded for the search, in order
 };
 
 }  // namespace marvesa

@@ -28,7 +28,11 @@ void BoundControl::bindByName(const DataSourceResolver& resolve) {
 }
 
 void BoundControl::dataSourceDestroyed(DataSource* source) {
-    if (m_source == source) m_source = nullptr;
+    if (m_source != source) return;
+    m_source = nullptr;
+    // The control lets go of the table too (the grid's model keeps a pointer
+    // to it): the window outlives the data module at the end of the program.
+    bindingChanged();
 }
 
 bool showsColumnAgainAfter(DataEvent event, const Field* changed, const Field* own) {

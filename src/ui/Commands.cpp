@@ -14,6 +14,7 @@
 #include "export/XltxWorkbookWriter.h"
 #include "ui/Dialogs.h"
 #include "ui/MainWindow.h"
+#include "ui/Progress.h"
 
 namespace marvesa {
 
@@ -92,21 +93,27 @@ void TfrmMain::btnEditNucleoClick() {
 
 void TfrmMain::btnAnnNucleoClick() { dataModule(*this).TBL_NUCLEO.cancel(); }
 
-void TfrmMain::btnSaveNucleoClick() {
+bool TfrmMain::prepareNucleoForStoring() {
     TdmMarvesa& dm = dataModule(*this);
     if (refuseMissingFields({{QStringLiteral("Descrizione Nucleo"), edtDescNucleo->text()},
                              {QStringLiteral("Ospitante"), dbeOspite->text()},
                              {QStringLiteral("Comune"), dbeComune->text()},
                              {QStringLiteral("Indirizzo"), dbeIndirizzo->text()},
                              {QStringLiteral("Telefono"), dbeTelefono->text()}})) {
-        return;
+        return false;
     }
+    dm.TBL_NUCLEO.setFieldValue(QStringLiteral("CODICE_NUCLEO"),
+                                Value::text(edtCodiceNucleo->caption()));
+    return true;
+}
+
+void TfrmMain::btnSaveNucleoClick() {
+    if (!prepareNucleoForStoring()) return;
+    TdmMarvesa& dm = dataModule(*this);
     // Another desk may have stored the drawn code since it was drawn: the
     // database refuses a code it already holds, and a new family unit then
     // takes a new code, shown as it is stored.
     for (int attempt = 1;; ++attempt) {
-        dm.TBL_NUCLEO.setFieldValue(QStringLiteral("CODICE_NUCLEO"),
-                                    Value::text(edtCodiceNucleo->caption()));
         try {
             dm.TBL_NUCLEO.post();
             return;
@@ -116,9 +123,15 @@ void TfrmMain::btnSaveNucleoClick() {
                 throw;
             }
         }
-        edtCodiceNucleo->setCaption(
-            drawFamilyCode([&dm](const QString& c) { return familyCodeStored(dm, c); }));
+        const QString code =
+            drawFamilyCode([&dm](const QString& c) { return familyCodeStored(dm, c); });
+        edtCodiceNucleo->setCaption(code);
+        dm.TBL_NUCLEO.setFieldValue(QStringLiteral("CODICE_NUCLEO"), Value::text(code));
     }
+}
+
+void TfrmMain::TBL_NUCLEOBeforeImplicitPost() {
+    if (!prepareNucleoForStoring()) throw Abort();
 }
 
 void TfrmMain::btnEliminaNucleoClick() {
@@ -155,7 +168,7 @@ void TfrmMain::btnEditAnagClick() {
 
 void TfrmMain::btnAnagAnnullaClick() { dataModule(*this).TBL_ANAGRAFICA.cancel(); }
 
-void TfrmMain::btnSaveAnagClick() {
+bool TfrmMain::prepareAnagForStoring() {
     TdmMarvesa& dm = dataModule(*this);
     if (refuseMissingFields({{QStringLiteral("Cognome"), dbeCognome->text()},
                              {QStringLiteral("Nome"), dbeNome->text()},
@@ -167,7 +180,7 @@ void TfrmMain::btnSaveAnagClick() {
                              {QStringLiteral("Data Ingresso"), dbeDataIngresso->text()},
                              {QStringLiteral("Frontiera"), dbeFrontiera->text()},
                              {QStringLiteral("Telefono"), dbeTelefono->text()}})) {
-        return;
+        return false;
     }
     // The member keeps the host data of its family unit as they are now.
     for (const char* column :
@@ -175,7 +188,16 @@ void TfrmMain::btnSaveAnagClick() {
         const QString name = QString::fromLatin1(column);
         dm.TBL_ANAGRAFICA.setFieldValue(name, dm.TBL_NUCLEO.fieldValue(name));
     }
-    dm.TBL_ANAGRAFICA.post();
+    return true;
+}
+
+void TfrmMain::btnSaveAnagClick() {
+    if (!prepareAnagForStoring()) return;
+    dataModule(*this).TBL_ANAGRAFICA.post();
+}
+
+void TfrmMain::TBL_ANAGRAFICABeforeImplicitPost() {
+    if (!prepareAnagForStoring()) throw Abort();
 }
 
 void TfrmMain::btnDelAnagClick() {
@@ -187,15 +209,43 @@ void TfrmMain::btnDelAnagClick() {
 
 // ----------------------------------------------------------------- export
 
+namespace {
+
+// Tells the progress display how far "Esporta" has come, in its own words.
+class ExportProgressReport : public ExportProgress {
+public:
+    ExportProgressReport() { Progress::instance().start(kWindowTitle); }
+    ~ExportProgressReport() override { Progress::instance().finish(); }
+    ExportProgressReport(const ExportProgressReport&) = delete;
+    ExportProgressReport& operator=(const ExportProgressReport&) = delete;
+
+    bool advance(Phase phase, std::int64_t done, std::int64_t total) override {
+        const QString text =
+            phase == Phase::Writing
+                ? QStringLiteral("Scrittura del foglio di calcolo: %1 di %2 familiari")
+                : QStringLiteral("Aggiornamento della tabella di esportazione: %1 di %2 righe");
+        return Progress::instance().update(text.arg(done).arg(total), done, total);
+    }
+};
+
+}  // namespace
+
 void TfrmMain::btnExportClick() {
     TdmMarvesa& dm = dataModule(*this);
     btnExport->setEnabled(false);
-    const QString folder = g_exportServices.folder.isEmpty() ? XltxWorkbookWriter::defaultFolder()
-                                                            : g_exportServices.folder;
-    XltxWorkbookWriter::removeStaleExports(folder);
-    XltxWorkbookWriter writer(folder);
-    const ExportOutcome outcome = runExport(dm, writer);
-    if (dm.TBL_EXPORT.recordCount() < 1) {
+    ExportOutcome outcome;
+    {
+        WaitCursor wait;
+        ExportProgressReport progress;
+        XltxWorkbookWriter writer(g_exportServices.folder);
+        outcome = runExport(dm, writer, nullptr, &progress);
+    }
+    // "Annulla": nothing was changed and no file made.
+    if (outcome.cancelled) {
+        btnExport->setEnabled(true);
+        return;
+    }
+    if (outcome.staged < 1) {
         Dialogs::notice(QStringLiteral("Non ci sono Dati da Esporatare"));
     } else {
         DesktopFileOpener desktop;

@@ -13,6 +13,9 @@ namespace marvesa {
 // until the table establishes its current row anew (deDataSetChange,
 // deDataSetScroll, deRecordChange), the label's own column changes, or the
 // table opens or closes; changes of other columns leave it alone.
+//
+// Assistive technology reads the label's accessible name and, as its value,
+// the text it shows; a change of that text is announced.
 class DBLabel : public QLabel, public BoundControl {
     Q_OBJECT
 public:
@@ -28,6 +31,7 @@ protected:
 
 private:
     void showColumn();
+    void display(const QString& text);
     bool m_wasActive = false;
 };
 

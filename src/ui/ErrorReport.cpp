@@ -13,6 +13,8 @@ QString errorBoxText(const QString& message) {
 QString errorBoxText(const Error& error) { return errorBoxText(error.innermostMessage()); }
 
 void handleApplicationError(const std::exception& error) {
+    // The operator was already told why the operation stopped.
+    if (dynamic_cast<const Abort*>(&error)) return;
     if (const auto* e = dynamic_cast<const Error*>(&error)) {
         Dialogs::error(errorBoxText(*e));
     } else {

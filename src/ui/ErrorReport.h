@@ -15,7 +15,8 @@ QString errorBoxText(const QString& message);
 
 // The application's top-level handler: shows an error that ended a command
 // (error icon, one OK button, the application title) and returns. Nothing
-// is undone; the program goes on with the state that was reached.
+// is undone; the program goes on with the state that was reached. An Abort
+// is shown by nobody.
 void handleApplicationError(const std::exception& error);
 
 // Counts the commands and handlers of the window running now, nested ones

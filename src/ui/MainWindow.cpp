@@ -95,6 +95,16 @@ T* child(const QWidget* window, const char* name) {
     return w;
 }
 
+// While a statement waits for a database another desk holds, the operator
+// sees the wait cursor.
+class WaitCursor : public BusyObserver {
+public:
+    void busyWaitStarted() override { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    void busyWaitEnded() override { QApplication::restoreOverrideCursor(); }
+};
+
+WaitCursor g_waitCursor;
+
 // The trim of the seven trimmed edits: control characters and blanks go from
 // both ends. While the table is editing the trimmed text is the edit's change.
 void trimOnExit(DBEdit* edit) {
@@ -263,6 +273,7 @@ void TfrmMain::connectHandlers() {
 
 void TfrmMain::bindTo(TdmMarvesa& dm) {
     m_dm = &dm;
+    dm.cnQuaz.setBusyObserver(&g_waitCursor);
     const DataSourceResolver resolve = [&dm](const QString& name) { return dm.dataSourceByName(name); };
     for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
         if (auto* bound = dynamic_cast<BoundControl*>(w)) bound->bindByName(resolve);
@@ -285,6 +296,12 @@ void TfrmMain::bindTo(TdmMarvesa& dm) {
     dm.otherDesks.setSafeToApply([] {
         return !RunningCommand::any() && !Dialogs::isShowing() &&
                !QApplication::activeModalWidget() && !QApplication::activePopupWidget();
+    });
+    dm.TBL_NUCLEO.setOnBeforeImplicitPost([window](DataSet&) {
+        if (window) window->TBL_NUCLEOBeforeImplicitPost();
+    });
+    dm.TBL_ANAGRAFICA.setOnBeforeImplicitPost([window](DataSet&) {
+        if (window) window->TBL_ANAGRAFICABeforeImplicitPost();
     });
 }
 

@@ -62,6 +62,14 @@ public:
     void btnExportClick();
     void btnExitClick();
 
+    // A family unit or member left with changes (a navigator, a grid, a
+    // refresh, the member table following the family unit) goes through its
+    // panel's "Salva": the required-field message and an Abort that keeps
+    // the row when something is missing; otherwise the row is completed as
+    // "Salva" completes it, and then stored.
+    void TBL_NUCLEOBeforeImplicitPost();
+    void TBL_ANAGRAFICABeforeImplicitPost();
+
     // Trim on leaving: the seven text edits lose control characters and
     // blanks at both ends when the focus leaves them for another control.
     void dbeCognomeExit();
@@ -127,6 +135,10 @@ private:
     void setTabOrderChain();
     void connectHandlers();
     void applyCommandStates(DataSetState state, CommandPanel panel);
+    // The checks and completion of "Salva" before the row is posted; false
+    // once the required-field message has been shown.
+    bool prepareNucleoForStoring();
+    bool prepareAnagForStoring();
     void postQuitRequest();
 
     TdmMarvesa* m_dm = nullptr;

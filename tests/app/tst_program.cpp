@@ -1,13 +1,16 @@
 // Start-up, shutdown and the top-level error handler, with the real window
 // and real database files.
 
+#include <QMessageBox>
 #include <QSettings>
 #include <QTimer>
 #include <QtTest>
+#include <stdexcept>
 
 #include "app/Program.h"
 #include "data/DataTestSupport.h"
 #include "support/ScriptedDialogs.h"
+#include "support/TestApplication.h"
 #include "ui/ErrorReport.h"
 #include "ui/MainWindow.h"
 
@@ -28,7 +31,52 @@ private slots:
         auto cause = std::make_shared<Error>(u"disco pieno"_s, empty);
         auto middle = std::make_shared<Error>(QString(), cause);
         handleApplicationError(Error(u"salvataggio fallito"_s, middle));
+        // An Abort follows a message already shown: no box at all.
+        handleApplicationError(Abort());
+        QVERIFY(!runGuarded([] { throw Abort(); }));
         QCOMPARE(dialogs.texts(), L("Tabella mancante.|Errore 42.|Finito.|(OleStr)||disco pieno."));
+    }
+
+    // An error that is not the program's own, thrown inside an event
+    // handler (here a timer's), reaches the top-level handler and its box;
+    // the program goes on and handles the next events.
+    void foreignErrorInAnEventHandler() {
+        ScriptedDialogs dialogs;
+        int handled = 0;
+        QTimer::singleShot(0, [] { throw std::runtime_error("disco pieno"); });
+        QTimer::singleShot(0, [] { throw std::out_of_range("indice 7 fuori dai limiti"); });
+        QTimer::singleShot(0, [&handled] { ++handled; });
+        QTRY_COMPARE(handled, 1);
+        QCOMPARE(dialogs.texts(), L("disco pieno.|indice 7 fuori dai limiti."));
+        for (const DialogRequest& box : dialogs.shown) {
+            QCOMPARE(box.icon, DialogIcon::Error);
+            QCOMPARE(box.title, applicationTitle());
+        }
+    }
+
+    // The message boxes' standard buttons read in Italian, as Qt's own
+    // translation gives them; the program's own texts stay as they are.
+    void standardButtonsInItalian() {
+        QStringList buttons;
+        QString text;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            text = box->text();
+            for (QAbstractButton* b : box->buttons())
+                buttons << b->text().remove(u'&');
+            box->button(QMessageBox::No)->click();
+        });
+        MessageBoxDialogs boxes;
+        const DialogButton answer = boxes.ask({kWindowTitle, u"Procedere con la Cancellazione"_s,
+                                               DialogIcon::Question,
+                                               {DialogButton::Yes, DialogButton::No}});
+        QCOMPARE(answer, DialogButton::No);
+        QCOMPARE(text, u"Procedere con la Cancellazione"_s);
+        buttons.sort();
+        QCOMPARE(buttons, L("No|Sì"));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), u"Annulla"_s);
     }
 
     // A missing database: the error box comes before the window, no file is
@@ -126,5 +174,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_program)
+MARVESA_TEST_MAIN(tst_program)
 #include "tst_program.moc"

@@ -3,6 +3,7 @@
 // table or column missing at start-up, and two copies on one file.
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QtTest>
 
@@ -10,6 +11,8 @@
 #include "data/SqliteEngine.h"
 
 #ifdef Q_OS_UNIX
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -41,13 +44,53 @@ QString declaredColumns(Sql& sql, const QString& table) {
 }
 
 // Runs marvesa-initdb on `path`; returns its exit code and keeps its errors.
-int runInitDb(const QString& path, QString* errors) {
+int runInitDb(const QString& path, QString* errors, const QStringList& options = {}) {
     QProcess tool;
-    tool.start(QStringLiteral(MARVESA_INITDB), {path});
+    tool.start(QStringLiteral(MARVESA_INITDB), options + QStringList{path});
     tool.waitForFinished(60000);
     *errors = QString::fromUtf8(tool.readAllStandardError());
     return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
 }
+
+// The access bits of a file or folder, set-group-ID included, as "2770".
+QString modeOf(const QString& path) {
+#ifdef Q_OS_UNIX
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return u"<missing>"_s;
+    return QString::number(st.st_mode & 07777, 8);
+#else
+    Q_UNUSED(path);
+    return QString();
+#endif
+}
+
+#ifdef Q_OS_UNIX
+gid_t groupOf(const QString& path) {
+    struct stat st;
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st.st_gid;
+}
+#endif
+
+// Makes a folder or file unwritable, even for root (immutable); false when
+// that is not possible here. Undone by the returned guard's owner.
+bool makeUnwritable(const QString& path, bool unwritable) {
+#ifdef Q_OS_UNIX
+    if (::geteuid() == 0)
+        return QProcess::execute(u"chattr"_s, {unwritable ? u"+i"_s : u"-i"_s, path}) == 0;
+#endif
+    const QFileDevice::Permissions all = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                         QFileDevice::ExeOwner;
+    return QFile::setPermissions(path, unwritable ? all & ~QFileDevice::WriteOwner : all);
+}
+
+// Hears of the engine's waits for a busy database.
+struct BusyLog : BusyObserver {
+    QStringList calls;
+    void busyWaitStarted() override { calls << u"started"_s; }
+    void busyWaitEnded() override { calls << u"ended"_s; }
+};
 
 }  // namespace
 
@@ -60,6 +103,10 @@ private slots:
     void missingTableOrColumnStopsTheOpening_data();
     void missingTableOrColumnStopsTheOpening();
     void twoCopiesOnOneFile();
+    void newDatabaseIsPrivateOrGroupShared();
+    void memberOfAFamilyUnitDeletedElsewhere();
+    void textThatIsNotUtf8CanBeEdited();
+    void databaseHeldByAnotherCopy();
 };
 
 void TestEngine::initDbMakesTheDatabaseAndRefusesAnExistingPath() {
@@ -137,17 +184,30 @@ void TestEngine::openingMissingThenGoodAndEmptyFiles() {
     QVERIFY(!QFileInfo::exists(missing));
     QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{sub});
 
-    // An empty file is a valid, empty database not yet in WAL mode: it opens
-    // (switching its journal once failed), is shared from then on, and the
-    // missing table is named.
+    // An empty file is no database: refused, and left empty (SQLite would
+    // make a database of it).
     const QString empty = dir.filePath(u"vuoto.mdb"_s);
     QVERIFY(QFile(empty).open(QIODevice::WriteOnly));
     SqliteEngine engine(empty);
-    engine.connect();
-    QCOMPARE(errorOf([&] { engine.columns(u"TBL_NUCLEO"_s); }),
-             u"La tabella \"TBL_NUCLEO\" non esiste nel database \"%1\""_s.arg(shown(empty)));
-    engine.disconnect();
-    QCOMPARE(Sql(empty).one(u"PRAGMA journal_mode"_s).toString(), u"wal"_s);
+    QCOMPARE(errorOf([&] { engine.connect(); }),
+             u"Impossibile aprire il database \"%1\": il file è vuoto e non è un database"_s.arg(
+                 shown(empty)));
+    QVERIFY(!engine.isConnected());
+    QCOMPARE(QFileInfo(empty).size(), 0);
+    QVERIFY(!QFileInfo::exists(empty + u"-wal"_s));
+
+    // A database in a folder nobody may write into: the folder is named.
+    QTemporaryDir shelf;
+    const QString onShelf = newDatabase(shelf);
+    if (makeUnwritable(shelf.path(), true)) {
+        const auto unlock = qScopeGuard([&] { makeUnwritable(shelf.path(), false); });
+        QCOMPARE(errorOf([&] { SqliteEngine(onShelf).connect(); }),
+                 u"Impossibile aprire il database \"%1\": la cartella \"%2\" è in sola lettura. "
+                 "Il programma deve poter scrivere nella cartella del database"_s.arg(
+                     shown(onShelf), shown(shelf.path())));
+    } else {
+        qWarning("no way to make a folder read-only here: that case is not checked");
+    }
 
     // A file that cannot be written fails at once, not at the first "Salva".
     // Permissions do not stop root, so there the file is made immutable.
@@ -220,6 +280,166 @@ void TestEngine::twoCopiesOnOneFile() {
     add(one.TBL_NUCLEO, "CODICE_NUCLEO", "QX3");
     two.TBL_NUCLEO.refresh();
     QCOMPARE(two.TBL_NUCLEO.recordCount(), 3);
+}
+
+void TestEngine::newDatabaseIsPrivateOrGroupShared() {
+#ifndef Q_OS_UNIX
+    QSKIP("access modes are those of POSIX systems");
+#else
+    QTemporaryDir dir;
+    // A folder the tool makes is its owner's alone, so is the database and
+    // the companions the program makes beside it.
+    const QString privateDb = dir.filePath(u"privata/dB/dbQuaz.mdb"_s);
+    QString errors;
+    ::umask(022);
+    QCOMPARE(runInitDb(privateDb, &errors), 0);
+    QCOMPARE(modeOf(QFileInfo(privateDb).absolutePath()), u"700"_s);
+    QCOMPARE(modeOf(privateDb), u"600"_s);
+    {
+        TdmMarvesa dm;
+        dm.DataModuleCreate(privateDb);
+        add(dm.TBL_NUCLEO, "CODICE_NUCLEO", "QX1");
+        QCOMPARE(modeOf(privateDb + u"-wal"_s), u"600"_s);
+        QCOMPARE(modeOf(privateDb + u"-shm"_s), u"600"_s);
+    }
+
+    // Given to a group: the folder 2770, the file and its companions 0660,
+    // all of the group.
+    const gid_t gid = ::getegid();
+    const struct group* g = ::getgrgid(gid);
+    QVERIFY(g);
+    const QString group = QString::fromLocal8Bit(g->gr_name);
+    const QString sharedDir = dir.filePath(u"condivisa"_s);
+    QVERIFY(QDir().mkdir(sharedDir));
+    const QString sharedDb = sharedDir + u"/dbQuaz.mdb"_s;
+    QCOMPARE(runInitDb(sharedDb, &errors, {u"--gruppo"_s, group}), 0);
+    QCOMPARE(modeOf(sharedDir), u"2770"_s);
+    QCOMPARE(modeOf(sharedDb), u"660"_s);
+    QCOMPARE(groupOf(sharedDir), gid);
+    QCOMPARE(groupOf(sharedDb), gid);
+    {
+        TdmMarvesa dm;
+        dm.DataModuleCreate(sharedDb);
+        add(dm.TBL_NUCLEO, "CODICE_NUCLEO", "QX1");
+        QCOMPARE(modeOf(sharedDb + u"-wal"_s), u"660"_s);
+        QCOMPARE(modeOf(sharedDb + u"-shm"_s), u"660"_s);
+        QCOMPARE(groupOf(sharedDb + u"-wal"_s), gid);
+    }
+    // A group that does not exist is named, and nothing is made.
+    const QString noGroup = dir.filePath(u"nessuno/dbQuaz.mdb"_s);
+    QCOMPARE(runInitDb(noGroup, &errors, {u"--gruppo"_s, u"marvesa-nessun-gruppo"_s}), 1);
+    QCOMPARE(errors, u"marvesa-initdb: Il gruppo \"marvesa-nessun-gruppo\" non esiste\n"_s);
+    QVERIFY(!QFileInfo::exists(noGroup));
+#endif
+}
+
+// Two copies on one file: one deletes a family unit, the other, still
+// showing it, stores a member for it (new, or changed): refused with the
+// message, nothing stored, the typed values still pending.
+void TestEngine::memberOfAFamilyUnitDeletedElsewhere() {
+    QTemporaryDir dir;
+    const QString path = newDatabase(dir);
+    Sql sql(path);
+    sql.addNucleo(u"QX7"_s);
+    sql.addMember(u"QX7"_s, u"ROSSI"_s);
+    TdmMarvesa one;
+    TdmMarvesa two;
+    one.DataModuleCreate(path);
+    two.DataModuleCreate(path);
+    one.TBL_NUCLEO.remove();  // the family unit alone, as another tool might
+    const QString message =
+        u"TBL_ANAGRAFICA: il Nucleo Familiare \"QX7\" è stato cancellato da un altro utente: il "
+        "familiare non è stato salvato. Annullare le modifiche e aggiornare i dati"_s;
+
+    DataSet& members = two.TBL_ANAGRAFICA;
+    members.insert();
+    set(members, "COGNOME", "BIANCHI");
+    QCOMPARE(errorOf([&] { members.post(); }), message);
+    QCOMPARE(members.state(), dsInsert);
+    QCOMPARE(text(members, "COGNOME"), u"BIANCHI"_s);
+    QCOMPARE(sql.count(u"TBL_ANAGRAFICA"_s, u"COGNOME = 'BIANCHI'"_s), 0);
+    members.cancel();
+
+    members.edit();
+    set(members, "NOME", "ANNA");
+    QCOMPARE(errorOf([&] { members.post(); }), message);
+    QCOMPARE(members.state(), dsEdit);
+    QCOMPARE(sql.row(u"SELECT NOME FROM TBL_ANAGRAFICA"_s), u"N"_s);
+    members.cancel();
+
+    // While the family unit exists both are stored.
+    two.TBL_NUCLEO.insert();
+    set(two.TBL_NUCLEO, "CODICE_NUCLEO", "QX8");
+    two.TBL_NUCLEO.post();
+    add(members, "COGNOME", "VERDI");
+    QCOMPARE(sql.row(u"SELECT CODICE_NUCLEO FROM TBL_ANAGRAFICA WHERE COGNOME = 'VERDI'"_s),
+             u"QX8"_s);
+    change(members, "NOME", "PIA");
+    QCOMPARE(sql.row(u"SELECT NOME FROM TBL_ANAGRAFICA WHERE COGNOME = 'VERDI'"_s), u"PIA"_s);
+}
+
+// Text another tool stored that is not UTF-8 (Latin-1 "é" here): the row can
+// be changed and stored; the bytes of the columns left alone stay; a change
+// of those bytes by another user is still noticed.
+void TestEngine::textThatIsNotUtf8CanBeEdited() {
+    QTemporaryDir dir;
+    const QString path = newDatabase(dir);
+    Sql sql(path);
+    sql.exec(u"INSERT INTO TBL_NUCLEO (CODICE_NUCLEO, DENOMINAZIONE, INDIRIZZO) "
+             "VALUES ('QX1', CAST(X'43616666E9' AS TEXT), 'VIA ROMA')"_s);
+    TdmMarvesa dm;
+    dm.DataModuleCreate(path);
+    DataSet& t = dm.TBL_NUCLEO;
+    QCOMPARE(text(t, "DENOMINAZIONE"), u"Caff\uFFFD"_s);
+    change(t, "INDIRIZZO", "VIA VERDI");
+    QCOMPARE(sql.row(u"SELECT hex(DENOMINAZIONE), INDIRIZZO FROM TBL_NUCLEO"_s),
+             u"43616666E9|VIA VERDI"_s);
+    change(t, "INDIRIZZO", "VIA BLU");
+    QCOMPARE(sql.row(u"SELECT INDIRIZZO FROM TBL_NUCLEO"_s), u"VIA BLU"_s);
+
+    sql.exec(u"UPDATE TBL_NUCLEO SET DENOMINAZIONE = CAST(X'43616666E8' AS TEXT)"_s);
+    t.edit();
+    set(t, "INDIRIZZO", "VIA NERA");
+    QVERIFY(errorOf([&] { t.post(); }).contains(u"modificata o cancellata da un altro utente"_s));
+    t.cancel();
+    t.refresh();
+    change(t, "DENOMINAZIONE", "CAFFÈ");
+    QCOMPARE(sql.row(u"SELECT DENOMINAZIONE, INDIRIZZO FROM TBL_NUCLEO"_s), u"CAFFÈ|VIA BLU"_s);
+}
+
+// Another copy holds the database for writing longer than the wait: the
+// observer hears of the wait, the message is Italian, the row stays pending
+// and is stored once the database is free.
+void TestEngine::databaseHeldByAnotherCopy() {
+    QTemporaryDir dir;
+    const QString path = newDatabase(dir);
+    TdmMarvesa dm;
+    BusyLog busy;
+    dm.cnQuaz.setBusyObserver(&busy);
+    dm.cnQuaz.setEngineFactory([](const QString& p) {
+        auto engine = std::make_unique<SqliteEngine>(p);
+        engine->setBusyTimeout(300);
+        return engine;
+    });
+    dm.DataModuleCreate(path);
+    QVERIFY(busy.calls.isEmpty());
+    Sql other(path);
+    other.exec(u"BEGIN IMMEDIATE"_s);
+    other.exec(u"INSERT INTO TBL_SYS_NAZIONE (Nazione) VALUES ('Atlantide')"_s);
+    DataSet& t = dm.TBL_NUCLEO;
+    t.insert();
+    set(t, "CODICE_NUCLEO", "QX9");
+    QElapsedTimer waited;
+    waited.start();
+    QCOMPARE(errorOf([&] { t.post(); }), SqliteEngine::busyMessage());
+    QVERIFY(waited.elapsed() >= 300);
+    QCOMPARE(busy.calls, (QStringList{u"started"_s, u"ended"_s}));
+    QCOMPARE(t.state(), dsInsert);
+    QCOMPARE(text(t, "CODICE_NUCLEO"), u"QX9"_s);
+    other.exec(u"COMMIT"_s);
+    t.post();
+    QCOMPARE(other.count(u"TBL_NUCLEO"_s, u"CODICE_NUCLEO = 'QX9'"_s), 1);
+    QCOMPARE(busy.calls.size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestEngine)

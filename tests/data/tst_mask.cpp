@@ -15,7 +15,32 @@ class TestMask : public QObject {
 private slots:
     void keystrokes_data();
     void keystrokes();
+    void clearingBeyondTheEnd();
 };
+
+// A range cleared past the template's end leaves the cursor at its end:
+// Backspace, Delete and typing then work on the last positions and never
+// beyond them (they once read and wrote past the end).
+void TestMask::clearingBeyondTheEnd() {
+    MaskedText m{EditMask(u"!99/99/0000;1;_"_s)};
+    m.setText(u"12/05/2022"_s);
+    m.clearRange(12, 15);
+    QCOMPARE(m.cursor(), 10);
+    m.backspace();
+    QCOMPARE(m.text(), u"12/05/202 "_s);
+    QVERIFY(m.type(u'3'));
+    QCOMPARE(m.text(), u"12/05/2023"_s);
+    QVERIFY(!m.type(u'4'));
+    m.clearRange(8, 40);
+    QCOMPARE(m.text(), u"12/05/20  "_s);
+    m.del();
+    m.backspace();
+    QCOMPARE(m.text(), u"12/05/2   "_s);
+    m.clearRange(30, 40);
+    m.del();
+    QCOMPARE(m.text(), u"12/05/2   "_s);
+    QVERIFY(!m.type(u'/'));
+}
 
 void TestMask::keystrokes_data() {
     QTest::addColumn<QString>("mask");

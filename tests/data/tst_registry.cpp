@@ -271,10 +271,10 @@ private slots:
         QTemporaryDir dir;
         const QString path = newDatabase(dir);
         Sql sql(path);
-        const QDate today(2025, 6, 15);
-        // A database from before family codes were unique, where two family
-        // units may carry one code.
+        // A code carried by two family units, as databases made before codes
+        // were unique may hold.
         sql.exec(QStringLiteral("DROP INDEX IDX_NUCLEO_CODICE_NUCLEO"));
+        const QDate today(2025, 6, 15);
         // The server holds SESSO to its width of one character; a file may
         // hold blanks around it.
         const QString lowerM = sql.onServer() ? QStringLiteral("m") : QStringLiteral(" m");

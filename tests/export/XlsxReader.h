@@ -35,6 +35,13 @@ struct ReadCell {
 
 struct ReadBook {
     QStringList sheets;
+    // The first worksheet as it opens: "A2" when the first row is frozen,
+    // the filter's range ("A1:P4"), column widths by letter, the columns
+    // (from 1) whose header is bold.
+    QString freezePanes;
+    QString autoFilter;
+    QMap<QString, double> columnWidths;
+    QList<int> boldHeaders;
     bool isTemplate = false;  // by its content type, and to openpyxl
     QMap<CellKey, ReadCell> cells;
 
@@ -66,6 +73,14 @@ inline bool readXlsx(const QString& path, ReadBook& book) {
         return false;
     }
     const QJsonObject root = doc.object();
+    const QJsonObject layout = root.value(QStringLiteral("layout")).toObject();
+    book.freezePanes = layout.value(QStringLiteral("freeze_panes")).toString();
+    book.autoFilter = layout.value(QStringLiteral("auto_filter")).toString();
+    const QJsonObject widths = layout.value(QStringLiteral("column_widths")).toObject();
+    for (auto it = widths.begin(); it != widths.end(); ++it)
+        book.columnWidths.insert(it.key(), it.value().toDouble());
+    for (const QJsonValue& c : layout.value(QStringLiteral("bold_headers")).toArray())
+        book.boldHeaders << c.toInt();
     for (const QJsonValue& s : root.value(QStringLiteral("sheets")).toArray())
         book.sheets << s.toString();
     book.isTemplate = root.value(QStringLiteral("template")).toBool() &&

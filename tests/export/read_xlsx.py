@@ -4,7 +4,8 @@ holds as JSON, so that tests can check a written workbook with a reader that
 shares no code with the writer.
 
 Output:
-  {"sheets": [names], "template": bool, "openpyxl_template": bool,
+  {"layout": {"freeze_panes", "auto_filter", "column_widths", "bold_headers"},
+   "sheets": [names], "template": bool, "openpyxl_template": bool,
    "content_types": {part name: content type},
    "cells": [{"sheet", "row", "column", "type", "value", "raw",
               "number_format", "is_date"}]}
@@ -88,7 +89,19 @@ def main():
                     "number_format": c.number_format,
                     "is_date": c.is_date,
                 })
+    # How the first worksheet looks when it opens: its frozen panes, its
+    # filter, the widths of its columns (by letter) and which header cells
+    # are bold.
+    first = wb.worksheets[0]
+    layout = {
+        "freeze_panes": first.freeze_panes or "",
+        "auto_filter": first.auto_filter.ref or "",
+        "column_widths": {k: d.width for k, d in first.column_dimensions.items()
+                          if d.customWidth},
+        "bold_headers": [c.column for c in first[1] if c.value is not None and c.font.b],
+    }
     json.dump({
+        "layout": layout,
         "sheets": wb.sheetnames,
         "template": types.get(part) == TEMPLATE_TYPE,
         "openpyxl_template": bool(wb.template),

@@ -7,12 +7,14 @@
 #include <QtTest>
 
 #include "DataTestSupport.h"
+#include "XlsxReader.h"
 #include "data/Error.h"
 #include "export/FileOpener.h"
 #include "export/XltxWorkbookWriter.h"
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#include <unistd.h>
 
 // The permission bits of `path` itself (not of what a link leads to).
 static int modeOf(const QString& path) {
@@ -38,6 +40,8 @@ private slots:
     void filesArePrivateAndOfTheirOwn();
     void failuresLeaveNoFile();
     void removesOnlyStaleExports();
+    void foldersNotOursAreNeverUsed();
+    void escapeLikeTextsReadBackUnchanged();
 };
 
 void TestXltxWriter::filesArePrivateAndOfTheirOwn() {
@@ -48,9 +52,15 @@ void TestXltxWriter::filesArePrivateAndOfTheirOwn() {
     XltxWorkbookWriter second(folder);
     first.begin();
     second.begin();
+    // Until complete, a workbook carries a name no application takes for a
+    // finished one.
+    for (const QString& name : exportsIn(folder))
+        QVERIFY2(name.endsWith(QLatin1String(".xltx.part")), qPrintable(name));
     const QString a = first.finish();
     const QString b = second.finish();
     QVERIFY(a != b);
+    QVERIFY(a.endsWith(QLatin1String(".xltx")) && b.endsWith(QLatin1String(".xltx")));
+    QCOMPARE(exportsIn(folder).size(), 2);
 #ifdef Q_OS_UNIX
     QCOMPARE(modeOf(folder), 0700);
     QCOMPARE(modeOf(a), 0600);
@@ -110,16 +120,98 @@ void TestXltxWriter::removesOnlyStaleExports() {
     XltxWorkbookWriter writer(tmp.path());
     writer.begin();
     const QString stale = writer.finish();
-    age(stale, 25);
     writer.begin();
-    age(writer.finish(), 23);
+    const QString recent = writer.finish();
+    age(stale, 25);
+    age(recent, 23);
+    // What killed exports leave: a half-written workbook, and libzip's
+    // temporaries of a workbook being turned into a template.
+    const QString base = tmp.filePath(QStringLiteral("Marvesa-export-20240101-101010-0badcafe"));
+    const QStringList leftovers{base + QStringLiteral(".xltx.part"),
+                                base + QStringLiteral(".xltx.part.Ab12Cd"),
+                                base + QStringLiteral(".xltx.x9Y8z7")};
+    for (const QString& path : leftovers)
+        age(path, 30);
     // Old files that are not exports of this writer stay.
     age(tmp.filePath(QStringLiteral("Relazione.xltx")), 48);
-    age(tmp.filePath(QStringLiteral("Marvesa-export-20240101-101010-0badcafe.xlsx")), 48);
+    age(base + QStringLiteral(".xlsx"), 48);
+    age(base + QStringLiteral(".xltx.part.toolong1"), 48);
 
-    QCOMPARE(XltxWorkbookWriter::removeStaleExports(tmp.path()), 1);
+    QCOMPARE(XltxWorkbookWriter::removeStaleExports(tmp.path()), 1 + leftovers.size());
     QVERIFY(!QFileInfo::exists(stale));
-    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files).size(), 3);
+    QVERIFY(QFileInfo::exists(recent));
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::Files).size(), 4);
+
+    // Every new workbook clears the stale ones first.
+    age(recent, 25);
+    writer.begin();
+    writer.abandon();
+    QVERIFY(!QFileInfo::exists(recent));
+}
+
+void TestXltxWriter::foldersNotOursAreNeverUsed() {
+#ifndef Q_OS_UNIX
+    QSKIP("owners and symbolic links of POSIX systems");
+#else
+    // The folder asked for is another account's (tests run as root: another
+    // account is simulated with chown), a symbolic link, or a file: the
+    // workbook still goes to a private folder of ours beside it, the same
+    // one every time, and nothing is written into what stands there.
+    QTemporaryDir tmp;
+    const QString elsewhere = tmp.filePath(QStringLiteral("elsewhere"));
+    QVERIFY(QDir().mkdir(elsewhere));
+    const QString owned = tmp.filePath(QStringLiteral("owned"));
+    QVERIFY(QDir().mkdir(owned));
+    if (::chown(QFile::encodeName(owned).constData(), 65534, 65534) != 0)
+        QSKIP("cannot give a folder to another account (not running as root)");
+    const QString link = tmp.filePath(QStringLiteral("link"));
+    QVERIFY(QFile::link(elsewhere, link));
+    const QString file = tmp.filePath(QStringLiteral("file"));
+    QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+
+    for (const QString& wanted : {owned, link, file}) {
+        QString used;
+        for (int round = 0; round < 2; ++round) {
+            XltxWorkbookWriter writer(wanted);
+            writer.begin();
+            writer.writeRow({Cell::ofText(QStringLiteral("x"))});
+            const QString path = writer.finish();
+            const QString folder = QFileInfo(path).absolutePath();
+            QVERIFY2(QFileInfo(folder).fileName().startsWith(QFileInfo(wanted).fileName() +
+                                                             QLatin1Char('-')),
+                     qPrintable(folder));
+            QCOMPARE(QFileInfo(folder).absolutePath(), QFileInfo(wanted).absolutePath());
+            QCOMPARE(writer.folder(), folder);
+            QCOMPARE(modeOf(folder), 0700);
+            QCOMPARE(QFileInfo(folder).ownerId(), uint(::geteuid()));
+            QVERIFY(!QFileInfo(folder).isSymLink());
+            if (round == 1)
+                QCOMPARE(folder, used);
+            used = folder;
+        }
+    }
+    QVERIFY(QDir(elsewhere).isEmpty());
+    QVERIFY(QDir(owned).isEmpty());
+    QCOMPARE(QFileInfo(file).size(), 0);
+#endif
+}
+
+void TestXltxWriter::escapeLikeTextsReadBackUnchanged() {
+    // Texts that look like the package's own character escapes: a reader
+    // must not turn them into the characters they name.
+    const QStringList texts =
+        L("_x0041_|a_x00e9_b|_x005F_|__x0041__|_x0041__x0042_|_xZZZZ_|x0041_");
+    QTemporaryDir tmp;
+    XltxWorkbookWriter writer(tmp.path());
+    writer.begin();
+    QVector<Cell> row;
+    for (const QString& t : texts)
+        row << Cell::ofText(t);
+    writer.writeRow(row);
+    ReadBook book;
+    READ_OR_SKIP(writer.finish(), book);
+    for (int c = 0; c < texts.size(); ++c)
+        QCOMPARE(book.cells.value({1, c + 1}).value, texts.at(c));
 }
 
 QTEST_MAIN(TestXltxWriter)

@@ -3,7 +3,9 @@
 // masked date edits.
 
 #include <QToolButton>
+#include <QWindow>
 #include <QtTest>
+#include <functional>
 
 #include "data/Error.h"
 #include "support/TestApplication.h"
@@ -62,7 +64,13 @@ private slots:
         }
         f.members().post();
 
-        // The trimmed edits, each pasted into, left and its row stored.
+        // In dsBrowse the trim changes only what the edit shows.
+        WindowFixture::focus(w.dbeOspite);
+        tab(w.dbeOspite);
+        QCOMPARE(w.dbeOspite->text(), QStringLiteral("MARIO BIANCHI"));
+        QCOMPARE(f.column(f.nucleo(), "NOME_OSPITANTE"), QStringLiteral("MARIO BIANCHI "));
+
+        // The seven trimmed edits, each pasted into, left and its row stored.
         const struct {
             DataSet& table;
             DBEdit* edit;
@@ -71,8 +79,11 @@ private slots:
             const char* trimmed;
         } cases[] = {
             {f.members(), w.dbeCognome, "COGNOME", "  bianchi  ", "BIANCHI"},
+            {f.members(), w.dbeNome, "NOME", "\r\nolena ", "OLENA"},
+            {f.members(), w.dbeFrontiera, "FRONTIERA", " \x01medyka\t", "MEDYKA"},
             // Tab and line feed go, blanks inside stay.
             {f.nucleo(), w.dbeIndirizzo, "INDIRIZZO", "\tvia  roma 1\n", "VIA  ROMA 1"},
+            {f.nucleo(), w.dbeOspite, "NOME_OSPITANTE", "  gino rossi\t ", "GINO ROSSI"},
             // A no-break space is not a blank.
             {f.nucleo(), w.dbeTelefono, "TELEFONO", "\u00A0049 12\u00A0 ", "\u00A0049 12\u00A0"},
             // Blanks only: nothing left.
@@ -88,12 +99,6 @@ private slots:
             QCOMPARE(f.column(c.table, c.column), QString::fromUtf8(c.trimmed));
         }
 
-        // In dsBrowse the trim changes only what the edit shows.
-        WindowFixture::focus(w.dbeOspite);
-        tab(w.dbeOspite);
-        QCOMPARE(w.dbeOspite->text(), QStringLiteral("MARIO BIANCHI"));
-        QCOMPARE(f.column(f.nucleo(), "NOME_OSPITANTE"), QStringLiteral("MARIO BIANCHI "));
-
         // A navigator button ends the pending edit, storing what was typed,
         // but leaves the focus where it is, untrimmed.
         f.members().edit();
@@ -102,7 +107,101 @@ private slots:
         QTest::mouseClick(w.DBNavigator1->button(DBNavigator::Refresh), Qt::LeftButton);
         QCOMPARE(focused(), w.dbeNome);
         QCOMPARE(f.members().state(), dsBrowse);
-        QCOMPARE(f.column(f.members(), "NOME"), QStringLiteral("ANNA X "));
+        QCOMPARE(f.column(f.members(), "NOME"), QStringLiteral("OLENA X "));
+    }
+
+    // A value a command sets on a column shows at once in the control bound
+    // to it, whatever the control's kind.
+    void valueSetByACommandShowsAtOnce() {
+        WindowFixture f;
+        TfrmMain& w = f.w();
+        const struct {
+            DataSet& table;
+            const char* column;
+            Value value;
+            std::function<QString()> shown;
+            const char* expected;
+        } cases[] = {
+            {f.nucleo(), "NOME_OSPITANTE", Value::text(QStringLiteral("GINO")),
+             [&] { return w.dbeOspite->text(); }, "GINO"},
+            {f.nucleo(), "COMUNE", Value::text(QStringLiteral("Pescara")),
+             [&] { return w.dbeComune->text(); }, "Pescara"},
+            {f.nucleo(), "TERMINE_ALLOGGIO", Value::date(QDate(2026, 1, 31)),
+             [&] { return w.dbeDataTermine->text(); }, "31/01/2026"},
+            {f.nucleo(), "CODICE_NUCLEO", Value::text(QStringLiteral("QX777")),
+             [&] { return w.edtCodiceNucleo->caption(); }, "QX777"},
+            {f.members(), "SESSO", Value::text(QStringLiteral("M")),
+             [&] { return w.dbeSesso->text(); }, "M"},
+            {f.members(), "GRADO_PARENTELA", Value::text(QStringLiteral("Coniuge")),
+             [&] { return w.dbeParentela->text(); }, "Coniuge"},
+            {f.members(), "CITTADINANZA", Value::text(QStringLiteral("Italia")),
+             [&] { return w.dbeCittadinanza->text(); }, "Italia"},
+            {f.members(), "NOTE", Value::text(QStringLiteral("allergia")),
+             [&] { return w.DBMemo2->text(); }, "allergia"},
+            {f.members(), "CODICE_NUCLEO", Value::text(QStringLiteral("QX999")),
+             [&] { return w.dbeNucleoAnag->caption(); }, "QX999"},
+        };
+        for (const auto& c : cases) {
+            c.table.edit();
+            c.table.setFieldValue(QString::fromLatin1(c.column), c.value);
+            QCOMPARE(c.shown(), QString::fromLatin1(c.expected));
+            c.table.cancel();
+        }
+    }
+
+    // Typing in a drop-down list or a lookup drop-down picks the first item
+    // that begins with every character typed, ignoring case and accents, also
+    // while the list is open; a pause of up to a second continues the search.
+    // The keys go through the window, as the operator's do.
+    void typingPicksByTheWholePrefix() {
+        WindowFixture f;
+        TfrmMain& w = f.w();
+        QWindow* window = w.windowHandle();
+        const auto type = [window](const char* keys) {
+            for (const char* k = keys; *k; ++k) QTest::keyClick(window, *k);
+        };
+        // Leaving and coming back starts a new search.
+        const auto visit = [&](QComboBox* combo) {
+            combo->hidePopup();
+            WindowFixture::focus(w.dbeNome);
+            WindowFixture::focus(combo);
+        };
+        f.members().edit();
+        const std::pair<const char*, const char*> relationships[] = {
+            {"Capo", "Capo Nucleo"}, {"Cog", "Cognato/Cognata"}, {"Coniuge", "Coniuge"},
+            {"nipote di z", "Nipote di Zia/Zio"}, {"F", "Figlio/Figlia"}};
+        for (const auto& [keys, item] : relationships) {
+            visit(w.dbeParentela);
+            type(keys);
+            // The list opened at the first key and shows the item chosen.
+            QVERIFY(w.dbeParentela->view()->isVisible());
+            QCOMPARE(w.dbeParentela->view()->currentIndex().data().toString(),
+                     QString::fromLatin1(item));
+            QCOMPARE(w.dbeParentela->text(), QString::fromLatin1(item));
+        }
+        // Enter in the open list keeps the choice, which Tab stores.
+        QTest::keyClick(window, Qt::Key_Return);
+        QVERIFY(!w.dbeParentela->view()->isVisible());
+        QCOMPARE(focused(), w.dbeParentela);
+        tab(w.dbeParentela);
+        QCOMPARE(f.column(f.members(), "GRADO_PARENTELA"), QStringLiteral("Figlio/Figlia"));
+        f.members().cancel();
+
+        f.nucleo().edit();
+        const std::pair<const char*, const char*> towns[] = {
+            {"pesc", "Pescaglia"}, {"cantu", "Cantù"}, {"FORLI D", "Forlì del Sannio"}};
+        for (const auto& [keys, item] : towns) {
+            visit(w.dbeComune);
+            type(keys);
+            QCOMPARE(w.dbeComune->text(), QString::fromUtf8(item));
+        }
+        visit(w.dbeComune);
+        type("Pesc");
+        QTest::qWait(500);
+        type("ara");
+        QCOMPARE(w.dbeComune->text(), QStringLiteral("Pescara"));
+        tab(w.dbeComune);
+        QCOMPARE(f.column(f.nucleo(), "COMUNE"), QStringLiteral("Pescara"));
     }
 
     void maskedDateEdits() {
