@@ -163,7 +163,7 @@ PostgresRegistryQueries::PostgresRegistryQueries(const QString& connection)
         QSqlDatabase::removeDatabase(m_connectionName);
         throw;
     }
-    open();
+    openOrForget();
 }
 
 PostgresRegistryQueries::PostgresRegistryQueries(Tag, const QString& sqlConnectionName)
@@ -174,7 +174,7 @@ PostgresRegistryQueries::PostgresRegistryQueries(Tag, const QString& sqlConnecti
     if (!database.hostName().isEmpty() && !database.hostName().startsWith(QLatin1Char('/'))) {
         m_shown = database.hostName() + QLatin1Char('/') + m_shown;
     }
-    open();
+    openOrForget();
 }
 
 std::unique_ptr<PostgresRegistryQueries> PostgresRegistryQueries::sharingSettingsOf(
@@ -191,6 +191,19 @@ PostgresRegistryQueries::~PostgresRegistryQueries() {
             database.close();
     }
     QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+void PostgresRegistryQueries::openOrForget() {
+    try {
+        open();
+    } catch (...) {
+        {
+            QSqlDatabase database = QSqlDatabase::database(m_connectionName, false);
+            database.close();
+        }
+        QSqlDatabase::removeDatabase(m_connectionName);
+        throw;
+    }
 }
 
 void PostgresRegistryQueries::open() {

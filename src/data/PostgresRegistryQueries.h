@@ -58,6 +58,9 @@ private:
     struct Tag {};
     PostgresRegistryQueries(Tag, const QString& connectionName);
     void open();
+    // open(), and when it fails the connection is removed again (for the
+    // constructors, whose object then never exists).
+    void openOrForget();
     QSqlDatabase db();
     QSqlQuery& prepared(const QString& sql);
     void execPrepared(QSqlQuery& q, const QString& what);
