@@ -4,6 +4,8 @@
 #include <algorithm>
 
 #include "data/Error.h"
+#include "data/PostgresEngine.h"
+#include "data/PostgresRegistryQueries.h"
 #include "data/SqliteEngine.h"
 #include "data/SqliteRegistryQueries.h"
 
@@ -125,8 +127,10 @@ std::unique_ptr<RegistryQueries> registryQueriesFor(Engine& engine) {
     if (auto* sqlite = dynamic_cast<SqliteEngine*>(&engine)) {
         return std::make_unique<SqliteRegistryQueries>(sqlite->location());
     }
-    // Another engine brings its own implementation here (PostgreSQL: the
-    // unaccent and pg_trgm extensions).
+    if (auto* server = dynamic_cast<PostgresEngine*>(&engine)) {
+        // A connection of its own, to the engine's server and database.
+        return PostgresRegistryQueries::sharingSettingsOf(server->connectionName());
+    }
     throw Error(QStringLiteral("La ricerca non è disponibile per questo database"));
 }
 

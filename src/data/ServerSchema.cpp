@@ -10,6 +10,7 @@
 
 #include "data/Error.h"
 #include "data/PostgresEngine.h"
+#include "data/PostgresRegistryQueries.h"
 #include "data/Schema.h"
 #include "data/SqliteEngine.h"
 
@@ -102,6 +103,11 @@ public:
     }
     qint64 count(const TableDef& t) {
         return one(QStringLiteral("SELECT count(*) FROM ") + quoteIdentifier(t.name)).toLongLong();
+    }
+    // What "Cerca" searches with, made with the tables.
+    void createSearchObjects() {
+        QSqlDatabase database = db();
+        PostgresRegistryQueries::createSearchObjects(database);
     }
     void commit() {
         run(QStringLiteral("COMMIT"));
@@ -278,6 +284,7 @@ ServerDatabase createServerDatabase(const QString& connection) {
     };
     load(comuni(), comuniList);
     load(nazioni(), nazioniList);
+    session.createSearchObjects();
     ServerDatabase made{session.describe(), {}};
     for (const TableDef* t : allTables()) made.rows.append({t->name, session.count(*t)});
     session.commit();
@@ -338,6 +345,7 @@ ServerDatabase copyToServer(const QString& file, const QString& connection) {
         }
         copied.rows.append({t->name, onServer});
     }
+    session.createSearchObjects();
     session.commit();
     return copied;
 }
