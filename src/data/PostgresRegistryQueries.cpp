@@ -9,6 +9,7 @@
 
 #include "data/Error.h"
 #include "data/PostgresEngine.h"
+#include "data/RegistryRows.h"
 #include "data/SqliteEngine.h"
 #include "data/Value.h"
 
@@ -126,27 +127,10 @@ void createObjects(QSqlDatabase& db, bool concurrently,
           familyKey(QStringLiteral("\"TBL_NUCLEO\"")));
 }
 
-QString isoDay(const QDate& d) {
-    return d.toString(QStringLiteral("yyyy-MM-dd"));
-}
-
-QString text(const QSqlQuery& q, int i) {
-    return q.value(i).toString();
-}
-
-QDate dateOf(const QVariant& v) {
-    if (v.isNull())
-        return QDate();
-    return dateTimeFromStorage(v.toString()).date();
-}
-
-void sortByCount(std::vector<NamedCount>& counts) {
-    std::sort(counts.begin(), counts.end(), [](const NamedCount& a, const NamedCount& b) {
-        if (a.count != b.count)
-            return a.count > b.count;
-        return QString::localeAwareCompare(a.name, b.name) < 0;
-    });
-}
+using registry_rows::isoDay;
+using registry_rows::sortByCount;
+using registry_rows::text;
+using registry_rows::storedDate;
 
 }  // namespace
 
@@ -412,16 +396,7 @@ SearchResult PostgresRegistryQueries::find(const QString& searchText, int limit)
             "ORDER BY n.\"CODICE_NUCLEO\" COLLATE \"C\" NULLS FIRST, n.\"ID_NUCLEO\"")
             .arg(where(familyKey(QStringLiteral("t")))));
     bind(families);
-    while (families.next()) {
-        SearchHit h;
-        h.kind = SearchHit::Kind::FamilyUnit;
-        h.familyId = families.value(0).toLongLong();
-        h.familyCode = text(families, 1);
-        h.description = text(families, 2);
-        h.host = text(families, 3);
-        h.municipality = text(families, 4);
-        result.hits.push_back(h);
-    }
+    registry_rows::appendFamilyHits(families, &result);
     families.finish();
     if (int(result.hits.size()) > limit) {
         result.hits.resize(size_t(limit));
@@ -448,25 +423,7 @@ SearchResult PostgresRegistryQueries::find(const QString& searchText, int limit)
             "FIRST, a.\"ID_ANAGRAFICA\"")
             .arg(where(memberKey(QStringLiteral("t")))));
     bind(members);
-    int memberCount = 0;
-    while (members.next()) {
-        if (++memberCount > limit) {
-            result.truncated = true;
-            break;
-        }
-        SearchHit h;
-        h.kind = SearchHit::Kind::Member;
-        h.memberId = members.value(0).toLongLong();
-        h.surname = text(members, 1);
-        h.name = text(members, 2);
-        h.birthDate = dateOf(members.value(3));
-        h.familyCode = text(members, 4);
-        h.familyId = members.value(5).isNull() ? 0 : members.value(5).toLongLong();
-        h.description = text(members, 6);
-        h.host = text(members, 7);
-        h.municipality = text(members, 8);
-        result.hits.push_back(h);
-    }
+    registry_rows::appendMemberHits(members, limit, &result);
     members.finish();
     return result;
 }
@@ -516,7 +473,7 @@ OfficeSummary PostgresRegistryQueries::summary(const QDate& today) {
             {isoDay(today), isoDay(today.addDays(31))});
     while (e.next()) {
         s.ending.push_back({e.value(0).toLongLong(), text(e, 1), text(e, 2), text(e, 3), text(e, 4),
-                            dateOf(e.value(5))});
+                            storedDate(e.value(5))});
     }
     e.finish();
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "data/Error.h"
+#include "data/RegistryRows.h"
 #include "data/SqliteEngine.h"
 #include "data/Value.h"
 
@@ -102,27 +103,10 @@ QStringList createSearchStatements() {
     return s;
 }
 
-QString text(const QSqlQuery& q, int i) {
-    return q.value(i).toString();
-}
-
-QDate storedDate(const QVariant& v) {
-    if (v.isNull())
-        return QDate();
-    return dateTimeFromStorage(v.toString()).date();
-}
-
-QString isoDay(const QDate& d) {
-    return d.toString(QStringLiteral("yyyy-MM-dd"));
-}
-
-void sortByCount(std::vector<NamedCount>& counts) {
-    std::sort(counts.begin(), counts.end(), [](const NamedCount& a, const NamedCount& b) {
-        if (a.count != b.count)
-            return a.count > b.count;
-        return QString::localeAwareCompare(a.name, b.name) < 0;
-    });
-}
+using registry_rows::isoDay;
+using registry_rows::sortByCount;
+using registry_rows::storedDate;
+using registry_rows::text;
 
 }  // namespace
 
@@ -256,16 +240,7 @@ SearchResult SqliteRegistryQueries::find(const QString& searchText, int limit) {
         "LIMIT ?) f JOIN \"TBL_NUCLEO\" n ON n.\"ID_NUCLEO\" = f.r "
         "ORDER BY n.\"CODICE_NUCLEO\", n.\"ID_NUCLEO\""));
     exec(families);
-    while (families.next()) {
-        SearchHit h;
-        h.kind = SearchHit::Kind::FamilyUnit;
-        h.familyId = families.value(0).toLongLong();
-        h.familyCode = text(families, 1);
-        h.description = text(families, 2);
-        h.host = text(families, 3);
-        h.municipality = text(families, 4);
-        result.hits.push_back(h);
-    }
+    registry_rows::appendFamilyHits(families, &result);
     if (int(result.hits.size()) > limit) {
         result.hits.resize(limit);
         result.truncated = true;
@@ -285,25 +260,7 @@ SearchResult SqliteRegistryQueries::find(const QString& searchText, int limit) {
                        "WHERE m.\"CODICE_NUCLEO\" = a.\"CODICE_NUCLEO\") "
                        "ORDER BY a.\"COGNOME\", a.\"NOME\", a.\"ID_ANAGRAFICA\""));
     exec(members);
-    int memberCount = 0;
-    while (members.next()) {
-        if (++memberCount > limit) {
-            result.truncated = true;
-            break;
-        }
-        SearchHit h;
-        h.kind = SearchHit::Kind::Member;
-        h.memberId = members.value(0).toLongLong();
-        h.surname = text(members, 1);
-        h.name = text(members, 2);
-        h.birthDate = storedDate(members.value(3));
-        h.familyCode = text(members, 4);
-        h.familyId = members.value(5).isNull() ? 0 : members.value(5).toLongLong();
-        h.description = text(members, 6);
-        h.host = text(members, 7);
-        h.municipality = text(members, 8);
-        result.hits.push_back(h);
-    }
+    registry_rows::appendMemberHits(members, limit, &result);
     return result;
 }
 
