@@ -504,9 +504,7 @@ OfficeSummary PostgresRegistryQueries::summary(const QDate& today) {
             .arg(hosted),
         {isoDay(today), isoDay(today.addDays(1)), isoDay(today.addYears(-6).addDays(1)),
          isoDay(today.addYears(-18).addDays(1)), isoDay(today.addYears(-65).addDays(1))});
-    QHash<QString, int> municipality, citizenship;
-    int male = 0, female = 0, unknownSex = 0;
-    std::vector<int> bands(size_t(OfficeSummary::ageBands().size()), 0);
+    registry_rows::PeopleTally people;
     while (p.next()) {
         const int n = p.value(5).toInt();
         if (!p.value(0).toBool()) {
@@ -514,26 +512,10 @@ OfficeSummary PostgresRegistryQueries::summary(const QDate& today) {
             continue;
         }
         s.peopleHosted += n;
-        const QString town = text(p, 1);
-        municipality[town.isEmpty() ? QStringLiteral("non indicato") : town] += n;
-        const QString country = text(p, 2);
-        citizenship[country.isEmpty() ? QStringLiteral("non indicata") : country] += n;
-        const QString sex = text(p, 3);
-        (sex == QLatin1String("M") ? male : sex == QLatin1String("F") ? female : unknownSex) += n;
-        bands[size_t(qBound(0, p.value(4).toInt(), int(bands.size()) - 1))] += n;
+        people.add(text(p, 1), text(p, 2), text(p, 3), p.value(4).toInt(), n);
     }
     p.finish();
-    for (auto it = municipality.cbegin(); it != municipality.cend(); ++it)
-        s.byMunicipality.push_back({it.key(), it.value()});
-    for (auto it = citizenship.cbegin(); it != citizenship.cend(); ++it)
-        s.byCitizenship.push_back({it.key(), it.value()});
-    sortByCount(s.byMunicipality);
-    sortByCount(s.byCitizenship);
-    s.bySex = {{QStringLiteral("M"), male},
-               {QStringLiteral("F"), female},
-               {QStringLiteral("non indicato"), unknownSex}};
-    for (int i = 0; i < int(bands.size()); ++i)
-        s.byAgeBand.push_back({OfficeSummary::ageBands().at(i), bands[size_t(i)]});
+    people.writeInto(&s);
     return s;
 }
 

@@ -65,4 +65,31 @@ void appendMemberHits(QSqlQuery& query, int limit, SearchResult* result) {
     }
 }
 
+PeopleTally::PeopleTally() : m_bands(size_t(OfficeSummary::ageBands().size()), 0) {}
+
+void PeopleTally::add(const QString& municipality, const QString& citizenship,
+                      const QString& sex, int band, int people) {
+    m_municipality[municipality.isEmpty() ? QStringLiteral("non indicato") : municipality] +=
+        people;
+    m_citizenship[citizenship.isEmpty() ? QStringLiteral("non indicata") : citizenship] += people;
+    (sex == QLatin1String("M")   ? m_male
+     : sex == QLatin1String("F") ? m_female
+                                 : m_unknownSex) += people;
+    m_bands[size_t(qBound(0, band, int(m_bands.size()) - 1))] += people;
+}
+
+void PeopleTally::writeInto(OfficeSummary* summary) const {
+    for (auto it = m_municipality.cbegin(); it != m_municipality.cend(); ++it)
+        summary->byMunicipality.push_back({it.key(), it.value()});
+    for (auto it = m_citizenship.cbegin(); it != m_citizenship.cend(); ++it)
+        summary->byCitizenship.push_back({it.key(), it.value()});
+    sortByCount(summary->byMunicipality);
+    sortByCount(summary->byCitizenship);
+    summary->bySex = {{QStringLiteral("M"), m_male},
+                      {QStringLiteral("F"), m_female},
+                      {QStringLiteral("non indicato"), m_unknownSex}};
+    for (int i = 0; i < int(m_bands.size()); ++i)
+        summary->byAgeBand.push_back({OfficeSummary::ageBands().at(i), m_bands[size_t(i)]});
+}
+
 }  // namespace marvesa::registry_rows

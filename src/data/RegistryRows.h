@@ -4,6 +4,7 @@
 // their searches return and the values their summaries count.
 
 #include <QDate>
+#include <QHash>
 #include <QString>
 #include <QVariant>
 #include <vector>
@@ -35,5 +36,27 @@ void appendFamilyHits(QSqlQuery& query, SearchResult* result);
 // DENOMINAZIONE, NOME_OSPITANTE and COMUNE (NULL when no family unit carries
 // the member's code).
 void appendMemberHits(QSqlQuery& query, int limit, SearchResult* result);
+
+// The hosted people by municipality, citizenship, sex and age band, added
+// group by group as a summary query returns them.
+class PeopleTally {
+public:
+    PeopleTally();
+    // `sex` is counted as "M", "F" or not given; `band` indexes
+    // OfficeSummary::ageBands() (out of range: the nearest band). An empty
+    // municipality or citizenship counts as not given.
+    void add(const QString& municipality, const QString& citizenship, const QString& sex,
+             int band, int people);
+    // The four breakdowns; municipalities and citizenships largest first.
+    void writeInto(OfficeSummary* summary) const;
+
+private:
+    QHash<QString, int> m_municipality;
+    QHash<QString, int> m_citizenship;
+    int m_male = 0;
+    int m_female = 0;
+    int m_unknownSex = 0;
+    std::vector<int> m_bands;
+};
 
 }  // namespace marvesa::registry_rows

@@ -367,32 +367,14 @@ OfficeSummary SqliteRegistryQueries::computeSummary(const QDate& today) {
          {QStringLiteral(":young"), isoDay(today.addYears(-6).addDays(1))},
          {QStringLiteral(":minor"), isoDay(today.addYears(-18).addDays(1))},
          {QStringLiteral(":adult"), isoDay(today.addYears(-65).addDays(1))}});
-    QHash<QString, int> municipality, citizenship;
-    int male = 0, female = 0, unknownSex = 0;
-    std::vector<int> bands(OfficeSummary::ageBands().size(), 0);
+    registry_rows::PeopleTally people;
     while (p.next()) {
         const int n = p.value(4).toInt();
         s.peopleHosted += n;
-        const QString town = text(p, 0);
-        municipality[town.isEmpty() ? QStringLiteral("non indicato") : town] += n;
-        const QString country = text(p, 1);
-        citizenship[country.isEmpty() ? QStringLiteral("non indicata") : country] += n;
-        const QString sex = text(p, 2);
-        (sex == QLatin1String("M") ? male : sex == QLatin1String("F") ? female : unknownSex) += n;
-        bands[qBound(0, p.value(3).toInt(), int(bands.size()) - 1)] += n;
+        people.add(text(p, 0), text(p, 1), text(p, 2), p.value(3).toInt(), n);
     }
     p.finish();
-    for (auto it = municipality.cbegin(); it != municipality.cend(); ++it)
-        s.byMunicipality.push_back({it.key(), it.value()});
-    for (auto it = citizenship.cbegin(); it != citizenship.cend(); ++it)
-        s.byCitizenship.push_back({it.key(), it.value()});
-    sortByCount(s.byMunicipality);
-    sortByCount(s.byCitizenship);
-    s.bySex = {{QStringLiteral("M"), male},
-               {QStringLiteral("F"), female},
-               {QStringLiteral("non indicato"), unknownSex}};
-    for (int i = 0; i < int(bands.size()); ++i)
-        s.byAgeBand.push_back({OfficeSummary::ageBands().at(i), bands[i]});
+    people.writeInto(&s);
 
     // Members whose every family unit has ended: counted on the index of
     // the family code alone.
