@@ -9,6 +9,7 @@
 #include <QSqlRecord>
 
 #include "data/Error.h"
+#include "data/SqlRows.h"
 #include "data/SqliteEngine.h"
 
 namespace marvesa {
@@ -502,25 +503,7 @@ qint64 PostgresEngine::insert(const QString& name, const QStringList& columns,
 bool PostgresEngine::update(const QString& name, qint64 id, const QStringList& changed,
                             const QVector<QVariant>& values, const QStringList& checked,
                             const QVector<QVariant>& expected) {
-    if (changed.isEmpty()) return true;
-    const TableInfo& info = table(name);
-    QStringList sets, conditions;
-    for (const QString& c : changed) sets << quoteIdentifier(c) + QStringLiteral(" = ?");
-    conditions << quoteIdentifier(info.counter) + QStringLiteral(" = ?");
-    // NULL read must still be NULL: NOT DISTINCT takes two NULLs as equal.
-    for (const QString& c : checked) {
-        conditions << quoteIdentifier(c) + QStringLiteral(" IS NOT DISTINCT FROM ?");
-    }
-    QSqlQuery& q = prepared(QStringLiteral("UPDATE ") + quoteIdentifier(name) +
-                            QStringLiteral(" SET ") + sets.join(QStringLiteral(", ")) +
-                            QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND ")));
-    for (const QVariant& v : values) q.addBindValue(v);
-    q.addBindValue(id);
-    for (const QVariant& v : expected) q.addBindValue(v);
-    exec(q, "Impossibile salvare la riga nella tabella %1", name);
-    const int affected = q.numRowsAffected();
-    q.finish();
-    return affected > 0;
+    return updateRow(name, id, changed, values, checked, expected, nullptr);
 }
 
 void PostgresEngine::remove(const QString& name, qint64 id) {
@@ -537,17 +520,18 @@ namespace {
 
 // The parent row exists, locked against deletion until the statement ends:
 // a desk deleting it meanwhile waits, and one that deleted it first is seen.
-QString parentExists(const QString& table, const QString& column) {
-    return QStringLiteral("EXISTS (SELECT 1 FROM ") + quoteIdentifier(table) +
-           QStringLiteral(" WHERE ") + quoteIdentifier(column) +
+QString parentExists(const ParentRow& parent) {
+    return QStringLiteral("EXISTS (SELECT 1 FROM ") + quoteIdentifier(parent.table) +
+           QStringLiteral(" WHERE ") + quoteIdentifier(parent.column) +
            QStringLiteral(" = ? FOR KEY SHARE)");
 }
 
 }  // namespace
 
-std::optional<qint64> PostgresEngine::insertWithParentRow(
-    const QString& name, const QStringList& columns, const QVector<QVariant>& values,
-    const QString& parentTable, const QString& parentColumn, const QVariant& parentValue) {
+std::optional<qint64> PostgresEngine::insertWithParent(const QString& name,
+                                                       const QStringList& columns,
+                                                       const QVector<QVariant>& values,
+                                                       const ParentRow& parent) {
     const TableInfo& info = table(name);
     QStringList targets = columns;
     QStringList marks;
@@ -571,10 +555,10 @@ std::optional<qint64> PostgresEngine::insertWithParentRow(
     QSqlQuery& q = prepared(QStringLiteral("INSERT INTO ") + quoteIdentifier(name) +
                             QStringLiteral(" (") + quoted.join(QStringLiteral(", ")) +
                             QStringLiteral(") SELECT ") + marks.join(QStringLiteral(", ")) +
-                            QStringLiteral(" WHERE ") + parentExists(parentTable, parentColumn) +
+                            QStringLiteral(" WHERE ") + parentExists(parent) +
                             QStringLiteral(" RETURNING ") + quoteIdentifier(info.counter));
     for (const QVariant& v : values) q.addBindValue(v);
-    q.addBindValue(parentValue);
+    q.addBindValue(parent.value);
     exec(q, "Impossibile salvare la nuova riga nella tabella %1", name);
     std::optional<qint64> id;
     if (q.next()) id = q.value(0).toLongLong();
@@ -582,43 +566,50 @@ std::optional<qint64> PostgresEngine::insertWithParentRow(
     return id;
 }
 
-bool PostgresEngine::updateWithParentRow(const QString& name, qint64 id,
-                                         const QStringList& changed,
-                                         const QVector<QVariant>& values,
-                                         const QStringList& checked,
-                                         const QVector<QVariant>& expected,
-                                         const QString& parentTable,
-                                         const QString& parentColumn,
-                                         const QVariant& parentValue) {
+bool PostgresEngine::updateWithParent(const QString& name, qint64 id,
+                                      const QStringList& changed,
+                                      const QVector<QVariant>& values,
+                                      const QStringList& checked,
+                                      const QVector<QVariant>& expected,
+                                      const ParentRow& parent) {
+    return updateRow(name, id, changed, values, checked, expected, &parent);
+}
+
+bool PostgresEngine::updateRow(const QString& name, qint64 id, const QStringList& changed,
+                               const QVector<QVariant>& values, const QStringList& checked,
+                               const QVector<QVariant>& expected, const ParentRow* parent) {
     const TableInfo& info = table(name);
-    if (changed.isEmpty()) return rowExists(parentTable, parentColumn, parentValue);
+    // Nothing to store: a member kept unchanged is still refused once its
+    // family unit is gone.
+    if (changed.isEmpty()) return !parent || exists(*parent);
     QStringList sets, conditions;
     for (const QString& c : changed) sets << quoteIdentifier(c) + QStringLiteral(" = ?");
     conditions << quoteIdentifier(info.counter) + QStringLiteral(" = ?");
+    // NULL read must still be NULL: NOT DISTINCT takes two NULLs as equal.
     for (const QString& c : checked) {
         conditions << quoteIdentifier(c) + QStringLiteral(" IS NOT DISTINCT FROM ?");
     }
-    conditions << parentExists(parentTable, parentColumn);
+    if (parent) conditions << parentExists(*parent);
     QSqlQuery& q = prepared(QStringLiteral("UPDATE ") + quoteIdentifier(name) +
                             QStringLiteral(" SET ") + sets.join(QStringLiteral(", ")) +
                             QStringLiteral(" WHERE ") + conditions.join(QStringLiteral(" AND ")));
     for (const QVariant& v : values) q.addBindValue(v);
     q.addBindValue(id);
     for (const QVariant& v : expected) q.addBindValue(v);
-    q.addBindValue(parentValue);
+    if (parent) q.addBindValue(parent->value);
     exec(q, "Impossibile salvare la riga nella tabella %1", name);
     const int affected = q.numRowsAffected();
     q.finish();
     return affected > 0;
 }
 
-bool PostgresEngine::rowExists(const QString& name, const QString& column, const QVariant& value) {
-    table(name);
-    QSqlQuery& q = prepared(QStringLiteral("SELECT 1 FROM ") + quoteIdentifier(name) +
-                            QStringLiteral(" WHERE ") + quoteIdentifier(column) +
+bool PostgresEngine::exists(const ParentRow& row) {
+    table(row.table);
+    QSqlQuery& q = prepared(QStringLiteral("SELECT 1 FROM ") + quoteIdentifier(row.table) +
+                            QStringLiteral(" WHERE ") + quoteIdentifier(row.column) +
                             QStringLiteral(" = ? LIMIT 1"));
-    q.addBindValue(value);
-    exec(q, "Impossibile leggere la tabella %1", name);
+    q.addBindValue(row.value);
+    exec(q, "Impossibile leggere la tabella %1", row.table);
     const bool found = q.next();
     q.finish();
     return found;
@@ -700,17 +691,8 @@ void PostgresEngine::select(const QString& sql, const QVector<QVariant>& values,
     QSqlQuery& q = prepared(sql);
     for (const QVariant& v : values) q.addBindValue(v);
     exec(q, "Impossibile leggere i dati");
-    struct Finish {
-        QSqlQuery& q;
-        ~Finish() { q.finish(); }
-    } finish{q};
-    QVector<QVariant> row;
-    const int n = q.record().count();
-    row.resize(n);
-    while (q.next()) {
-        for (int i = 0; i < n; ++i) row[i] = q.value(i);
-        if (!onRow(row)) return;
-    }
+    const QSqlError error = forEachRow(q, onRow);
+    if (error.isValid()) fail(QStringLiteral("Impossibile leggere i dati"), engineText(error));
 }
 
 void PostgresEngine::subscribe() {

@@ -72,38 +72,18 @@ public:
     bool update(const QString& table, qint64 id, const QStringList& changed,
                 const QVector<QVariant>& values, const QStringList& checked,
                 const QVector<QVariant>& expected) override;
+    // The parent row is checked in the same statement, locked against
+    // deletion until the statement's end.
     std::optional<qint64> insertWithParent(const QString& table, const QStringList& columns,
                                            const QVector<QVariant>& values,
-                                           const ParentRow& parent) override {
-        return insertWithParentRow(table, columns, values, parent.table, parent.column,
-                                   parent.value);
-    }
+                                           const ParentRow& parent) override;
     bool updateWithParent(const QString& table, qint64 id, const QStringList& changed,
                           const QVector<QVariant>& values, const QStringList& checked,
-                          const QVector<QVariant>& expected, const ParentRow& parent) override {
-        return updateWithParentRow(table, id, changed, values, checked, expected, parent.table,
-                                   parent.column, parent.value);
-    }
-    bool exists(const ParentRow& row) override {
-        return rowExists(row.table, row.column, row.value);
-    }
+                          const QVector<QVariant>& expected, const ParentRow& parent) override;
+    bool exists(const ParentRow& row) override;
     void remove(const QString& table, qint64 id) override;
     QString location() const override;
     void watchChanges(std::function<void(const QStringList& tables)> changed) override;
-
-    // As insert() and update(), but only while a row of `parentTable` has
-    // `parentColumn` equal to `parentValue`, checked in the same statement
-    // with that row locked against deletion until the statement's end.
-    std::optional<qint64> insertWithParentRow(const QString& table, const QStringList& columns,
-                                              const QVector<QVariant>& values,
-                                              const QString& parentTable,
-                                              const QString& parentColumn,
-                                              const QVariant& parentValue);
-    bool updateWithParentRow(const QString& table, qint64 id, const QStringList& changed,
-                             const QVector<QVariant>& values, const QStringList& checked,
-                             const QVector<QVariant>& expected, const QString& parentTable,
-                             const QString& parentColumn, const QVariant& parentValue);
-    bool rowExists(const QString& table, const QString& column, const QVariant& value);
 
     // Write transactions and statements of the program's own.
     void beginWrite(const QString& lockTable) override;
@@ -132,6 +112,11 @@ public:
     const QString& connectionName() const { return m_connectionName; }
 
 private:
+    // update() and updateWithParent(): the optimistic check on `checked`,
+    // and the parent row's check when `parent` is given.
+    bool updateRow(const QString& table, qint64 id, const QStringList& changed,
+                   const QVector<QVariant>& values, const QStringList& checked,
+                   const QVector<QVariant>& expected, const ParentRow* parent);
     struct TableInfo {
         QString counter;  // the identity column
         QHash<QString, QString> serverTypes;  // as the server declares them

@@ -11,6 +11,7 @@
 #include <QtDebug>
 
 #include "data/Error.h"
+#include "data/SqlRows.h"
 #include "data/Schema.h"
 
 namespace marvesa {
@@ -582,20 +583,8 @@ void SqliteEngine::select(const QString& sql, const QVector<QVariant>& values,
     QSqlQuery& q = prepared(sql);
     for (const QVariant& v : values) q.addBindValue(v);
     exec(q, "Impossibile leggere i dati");
-    // Finishes the statement however the reading ends, so that it holds no
-    // lock afterwards.
-    struct Finish {
-        QSqlQuery& q;
-        ~Finish() { q.finish(); }
-    } finish{q};
-    QVector<QVariant> row;
-    const int n = q.record().count();
-    row.resize(n);
-    while (q.next()) {
-        for (int i = 0; i < n; ++i) row[i] = q.value(i);
-        if (!onRow(row)) return;
-    }
-    if (q.lastError().isValid()) fail(QStringLiteral("Impossibile leggere i dati"), engineText(q.lastError()));
+    const QSqlError error = forEachRow(q, onRow);
+    if (error.isValid()) fail(QStringLiteral("Impossibile leggere i dati"), engineText(error));
 }
 
 qint64 SqliteEngine::dataVersion() {
