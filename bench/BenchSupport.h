@@ -14,9 +14,9 @@
 #include <QTextStream>
 #include <QVariant>
 
-#include "data/Error.h"
-#include "data/PostgresEngine.h"
-#include "data/Value.h"
+#include "data/base/Error.h"
+#include "data/sql/PostgresEngine.h"
+#include "data/base/Value.h"
 
 namespace marvesa::bench {
 

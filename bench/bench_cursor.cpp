@@ -24,9 +24,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "data/DataModule.h"
-#include "data/Error.h"
-#include "data/Schema.h"
+#include "data/registry/DataModule.h"
+#include "data/base/Error.h"
+#include "data/schema/Schema.h"
 #include "BenchSupport.h"
 
 using namespace marvesa;

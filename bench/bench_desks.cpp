@@ -32,12 +32,12 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "data/DataModule.h"
-#include "data/Schema.h"
-#include "data/ServerSchema.h"
-#include "ui/Commands.h"
-#include "ui/Dialogs.h"
-#include "ui/MainWindow.h"
+#include "data/registry/DataModule.h"
+#include "data/schema/Schema.h"
+#include "data/schema/ServerSchema.h"
+#include "ui/window/Commands.h"
+#include "ui/services/Dialogs.h"
+#include "ui/window/MainWindow.h"
 
 using namespace marvesa;
 using namespace marvesa::bench;

@@ -31,15 +31,15 @@
 #include "BenchSupport.h"
 #include "app/Application.h"
 #include "app/Program.h"
-#include "data/DataModule.h"
-#include "data/Error.h"
-#include "data/Schema.h"
+#include "data/registry/DataModule.h"
+#include "data/base/Error.h"
+#include "data/schema/Schema.h"
 #include "export/FileOpener.h"
 #include "export/SpreadsheetOutput.h"
 #include "export/XltxWorkbookWriter.h"
-#include "ui/Commands.h"
-#include "ui/Dialogs.h"
-#include "ui/MainWindow.h"
+#include "ui/window/Commands.h"
+#include "ui/services/Dialogs.h"
+#include "ui/window/MainWindow.h"
 
 using namespace marvesa;
 using namespace marvesa::bench;

@@ -35,14 +35,14 @@
 
 #include "BenchSupport.h"
 #include "app/Application.h"
-#include "data/DataModule.h"
-#include "data/PostgresEngine.h"
-#include "data/PostgresRegistryQueries.h"
-#include "data/RegistryQueries.h"
-#include "data/Schema.h"
-#include "data/ServerSchema.h"
-#include "ui/MainWindow.h"
-#include "ui/Shortcuts.h"
+#include "data/registry/DataModule.h"
+#include "data/sql/PostgresEngine.h"
+#include "data/registry/PostgresRegistryQueries.h"
+#include "data/registry/RegistryQueries.h"
+#include "data/schema/Schema.h"
+#include "data/schema/ServerSchema.h"
+#include "ui/window/MainWindow.h"
+#include "ui/window/Shortcuts.h"
 
 using namespace marvesa;
 using namespace marvesa::bench;

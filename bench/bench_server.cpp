@@ -30,16 +30,16 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "data/DataModule.h"
-#include "data/PostgresEngine.h"
-#include "data/Schema.h"
-#include "data/ServerSchema.h"
-#include "data/SqliteEngine.h"
+#include "data/registry/DataModule.h"
+#include "data/sql/PostgresEngine.h"
+#include "data/schema/Schema.h"
+#include "data/schema/ServerSchema.h"
+#include "data/sql/SqliteEngine.h"
 #include "export/FileOpener.h"
 #include "support/ScriptedDialogs.h"
-#include "ui/Commands.h"
-#include "ui/DBEdit.h"
-#include "ui/MainWindow.h"
+#include "ui/window/Commands.h"
+#include "ui/bound/DBEdit.h"
+#include "ui/window/MainWindow.h"
 
 using namespace marvesa;
 using namespace marvesa::bench;

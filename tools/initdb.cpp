@@ -23,11 +23,11 @@
 #include <QFileInfo>
 #include <QTextStream>
 
-#include "data/Error.h"
-#include "data/FileAccess.h"
-#include "data/PostgresEngine.h"
-#include "data/Schema.h"
-#include "data/ServerSchema.h"
+#include "data/base/Error.h"
+#include "data/schema/FileAccess.h"
+#include "data/sql/PostgresEngine.h"
+#include "data/schema/Schema.h"
+#include "data/schema/ServerSchema.h"
 
 namespace {
 

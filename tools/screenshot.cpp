@@ -19,10 +19,10 @@
 
 #include "app/Application.h"
 #include "app/Program.h"
-#include "data/DataModule.h"
-#include "data/Schema.h"
-#include "ui/MainWindow.h"
-#include "ui/Shortcuts.h"
+#include "data/registry/DataModule.h"
+#include "data/schema/Schema.h"
+#include "ui/window/MainWindow.h"
+#include "ui/window/Shortcuts.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
-#include "ui/ErrorReport.h"
+#include "ui/services/ErrorReport.h"
 
 namespace marvesa {
 

@@ -4,11 +4,11 @@
 #include <QSessionManager>
 
 #include "app/Platform.h"
-#include "data/DataModule.h"
-#include "data/Random.h"
-#include "ui/ErrorReport.h"
-#include "ui/MainWindow.h"
-#include "ui/ScreenFit.h"
+#include "data/registry/DataModule.h"
+#include "data/base/Random.h"
+#include "ui/services/ErrorReport.h"
+#include "ui/window/MainWindow.h"
+#include "ui/window/ScreenFit.h"
 
 namespace marvesa {
 

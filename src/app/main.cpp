@@ -3,7 +3,7 @@
 
 #include "app/Application.h"
 #include "app/Program.h"
-#include "data/DataModule.h"
+#include "data/registry/DataModule.h"
 
 int main(int argc, char* argv[]) {
     marvesa::Application app(argc, argv);

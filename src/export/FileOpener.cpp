@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
-#include "data/Error.h"
+#include "data/base/Error.h"
 
 namespace marvesa {
 

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "data/Error.h"
+#include "data/base/Error.h"
 #include "export/PrivateFolder.h"
 
 namespace marvesa::platform {

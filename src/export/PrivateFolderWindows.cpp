@@ -6,7 +6,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
-#include "data/Error.h"
+#include "data/base/Error.h"
 #include "export/PrivateFolder.h"
 
 namespace marvesa::platform {

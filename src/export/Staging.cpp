@@ -5,8 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "data/DataModule.h"
-#include "data/Engine.h"
+#include "data/registry/DataModule.h"
+#include "data/sql/Engine.h"
+#include "data/sql/WriteTransaction.h"
 
 namespace marvesa {
 
@@ -181,26 +182,6 @@ std::int64_t stageExport(TdmMarvesa& dm, StagingTimings* timings, ExportProgress
     dm.TBL_NUCLEO.first();
     dm.TBL_ANAGRAFICA.first();
     return staged;
-}
-
-// -------------------------------------------------------- WriteTransaction
-
-WriteTransaction::WriteTransaction(Engine& engine, const QString& lockTable) : m_engine(&engine) {
-    engine.beginWrite(lockTable);
-}
-
-WriteTransaction::~WriteTransaction() {
-    rollback();
-}
-
-void WriteTransaction::commit() {
-    if (Engine* engine = std::exchange(m_engine, nullptr))
-        engine->commit();
-}
-
-void WriteTransaction::rollback() {
-    if (Engine* engine = std::exchange(m_engine, nullptr))
-        engine->rollback();
 }
 
 }  // namespace marvesa

@@ -105,19 +105,4 @@ QString stagingRowsInSheetOrderSql();
 std::int64_t stageExport(TdmMarvesa& dm, StagingTimings* timings = nullptr,
                          ExportProgress* progress = nullptr);
 
-// A write transaction that is rolled back unless committed.
-class WriteTransaction {
-public:
-    WriteTransaction(Engine& engine, const QString& lockTable);
-    ~WriteTransaction();
-    WriteTransaction(const WriteTransaction&) = delete;
-    WriteTransaction& operator=(const WriteTransaction&) = delete;
-
-    void commit();
-    void rollback();
-
-private:
-    Engine* m_engine;
-};
-
 }  // namespace marvesa

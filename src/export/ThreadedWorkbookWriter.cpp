@@ -3,7 +3,7 @@
 #include <QFile>
 #include <utility>
 
-#include "data/Error.h"
+#include "data/base/Error.h"
 
 namespace marvesa {
 

@@ -12,7 +12,7 @@
 #include <QStandardPaths>
 #include <utility>
 
-#include "data/Error.h"
+#include "data/base/Error.h"
 #include "export/PrivateFolder.h"
 
 namespace marvesa {

@@ -11,8 +11,8 @@
 #include "data/DataTestSupport.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestApplication.h"
-#include "ui/ErrorReport.h"
-#include "ui/MainWindow.h"
+#include "ui/services/ErrorReport.h"
+#include "ui/window/MainWindow.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

@@ -19,10 +19,10 @@
 #include <QtTest>
 #include <functional>
 
-#include "data/DataModule.h"
-#include "data/DataSet.h"
-#include "data/Error.h"
-#include "data/Schema.h"
+#include "data/registry/DataModule.h"
+#include "data/cursor/DataSet.h"
+#include "data/base/Error.h"
+#include "data/schema/Schema.h"
 #include "support/TestDatabases.h"
 
 namespace marvesa::test {

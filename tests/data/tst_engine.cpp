@@ -8,7 +8,7 @@
 #include <QtTest>
 
 #include "DataTestSupport.h"
-#include "data/SqliteEngine.h"
+#include "data/sql/SqliteEngine.h"
 
 #ifdef Q_OS_UNIX
 #include <grp.h>

@@ -5,7 +5,7 @@
 #include <QtTest>
 
 #include "DataTestSupport.h"
-#include "data/TextRules.h"
+#include "data/base/TextRules.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

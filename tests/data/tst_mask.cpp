@@ -3,8 +3,8 @@
 
 #include <QtTest>
 
-#include "data/Error.h"
-#include "data/MaskModel.h"
+#include "data/base/Error.h"
+#include "data/cursor/MaskModel.h"
 
 using namespace marvesa;
 using namespace Qt::StringLiterals;

@@ -5,8 +5,8 @@
 #include <QtTest>
 
 #include "DataTestSupport.h"
-#include "data/PostgresEngine.h"
-#include "data/SqliteEngine.h"
+#include "data/sql/PostgresEngine.h"
+#include "data/sql/SqliteEngine.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

@@ -6,10 +6,10 @@
 #include <QtTest>
 
 #include "DataTestSupport.h"
-#include "data/Navigation.h"
-#include "data/PostgresRegistryQueries.h"
-#include "data/RegistryQueries.h"
-#include "data/SqliteRegistryQueries.h"
+#include "data/registry/Navigation.h"
+#include "data/registry/PostgresRegistryQueries.h"
+#include "data/registry/RegistryQueries.h"
+#include "data/registry/SqliteRegistryQueries.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

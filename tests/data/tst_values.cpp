@@ -4,7 +4,7 @@
 #include <QtTest>
 
 #include "DataTestSupport.h"
-#include "data/Value.h"
+#include "data/base/Value.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

@@ -12,9 +12,10 @@
 
 #include "DataTestSupport.h"
 #include "XlsxReader.h"
-#include "data/DataModule.h"
-#include "data/Engine.h"
-#include "data/Error.h"
+#include "data/registry/DataModule.h"
+#include "data/sql/Engine.h"
+#include "data/sql/WriteTransaction.h"
+#include "data/base/Error.h"
 #include "export/SpreadsheetOutput.h"
 #include "export/Staging.h"
 #include "export/XltxWorkbookWriter.h"

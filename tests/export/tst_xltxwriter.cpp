@@ -8,7 +8,7 @@
 
 #include "DataTestSupport.h"
 #include "XlsxReader.h"
-#include "data/Error.h"
+#include "data/base/Error.h"
 #include "export/FileOpener.h"
 #include "export/XltxWorkbookWriter.h"
 

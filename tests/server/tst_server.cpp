@@ -9,10 +9,10 @@
 #include <QtTest>
 
 #include "DataTestSupport.h"
-#include "data/FamilyCode.h"
-#include "data/PostgresEngine.h"
-#include "data/Random.h"
-#include "data/SqliteEngine.h"
+#include "data/registry/FamilyCode.h"
+#include "data/sql/PostgresEngine.h"
+#include "data/base/Random.h"
+#include "data/sql/SqliteEngine.h"
 #include "support/TestApplication.h"
 #include "ui/WindowFixture.h"
 

@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <functional>
 
-#include "ui/Dialogs.h"
+#include "ui/services/Dialogs.h"
 
 namespace marvesa::test {
 

@@ -4,7 +4,7 @@
 #include <QCursor>
 #include <QStringList>
 
-#include "ui/Progress.h"
+#include "ui/services/Progress.h"
 
 namespace marvesa::test {
 

@@ -20,8 +20,8 @@
 #include <QtTest>
 #include <functional>
 
-#include "data/PostgresEngine.h"
-#include "data/ServerSchema.h"
+#include "data/sql/PostgresEngine.h"
+#include "data/schema/ServerSchema.h"
 
 namespace marvesa::test {
 

@@ -14,11 +14,11 @@
 #include <QtTest>
 #include <memory>
 
-#include "data/DataModule.h"
-#include "data/Schema.h"
+#include "data/registry/DataModule.h"
+#include "data/schema/Schema.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestDatabases.h"
-#include "ui/MainWindow.h"
+#include "ui/window/MainWindow.h"
 
 namespace marvesa::test {
 

@@ -7,7 +7,7 @@
 #include <QtTest>
 #include <functional>
 
-#include "data/Error.h"
+#include "data/base/Error.h"
 #include "support/TestApplication.h"
 #include "ui/WindowFixture.h"
 

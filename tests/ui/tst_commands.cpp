@@ -8,16 +8,16 @@
 #include <QtTest>
 
 #include "DataTestSupport.h"
-#include "data/Error.h"
-#include "data/FamilyCode.h"
-#include "data/PostgresEngine.h"
-#include "data/Random.h"
-#include "data/SqliteEngine.h"
+#include "data/base/Error.h"
+#include "data/registry/FamilyCode.h"
+#include "data/sql/PostgresEngine.h"
+#include "data/base/Random.h"
+#include "data/sql/SqliteEngine.h"
 #include "export/FileOpener.h"
 #include "support/ScriptedProgress.h"
 #include "support/TestApplication.h"
-#include "ui/Commands.h"
-#include "ui/Progress.h"
+#include "ui/window/Commands.h"
+#include "ui/services/Progress.h"
 #include "ui/WindowFixture.h"
 
 using namespace marvesa;

@@ -8,7 +8,7 @@
 
 #include "DataTestSupport.h"
 #include "support/TestApplication.h"
-#include "ui/Commands.h"
+#include "ui/window/Commands.h"
 #include "ui/WindowFixture.h"
 
 using namespace marvesa;

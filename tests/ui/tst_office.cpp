@@ -10,9 +10,9 @@
 
 #include "DataTestSupport.h"
 #include "support/TestApplication.h"
-#include "ui/Shortcuts.h"
+#include "ui/window/Shortcuts.h"
 #include "ui/WindowFixture.h"
-#include "ui/WindowLayout.h"
+#include "ui/window/WindowLayout.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

@@ -12,11 +12,11 @@
 
 #include "export/FileOpener.h"
 #include "support/TestApplication.h"
-#include "ui/Commands.h"
-#include "ui/ScreenFit.h"
-#include "ui/Shortcuts.h"
+#include "ui/window/Commands.h"
+#include "ui/window/ScreenFit.h"
+#include "ui/window/Shortcuts.h"
 #include "ui/WindowFixture.h"
-#include "ui/WindowLayout.h"
+#include "ui/window/WindowLayout.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

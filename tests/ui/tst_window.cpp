@@ -10,7 +10,7 @@
 
 #include "support/TestApplication.h"
 #include "ui/WindowFixture.h"
-#include "ui/WindowLayout.h"
+#include "ui/window/WindowLayout.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

@@ -1,0 +1,62 @@
+#include "data/cursor/Connection.h"
+
+#include "data/base/Error.h"
+#include "data/cursor/DataSet.h"
+#include "data/sql/PostgresEngine.h"
+#include "data/sql/SqliteEngine.h"
+
+namespace marvesa {
+
+void Connection::setEngineFactory(
+    std::function<std::unique_ptr<Engine>(const QString& path)> factory) {
+    m_factory = std::move(factory);
+}
+
+void Connection::connect() {
+    if (isConnected()) return;
+    // A new engine for every connect: the path may have changed since an
+    // earlier attempt failed.
+    if (m_factory) {
+        m_engine = m_factory(m_path);
+    } else if (ServerAddress::isServerConnection(m_path)) {
+        m_engine = std::make_unique<PostgresEngine>(m_path);
+    } else {
+        m_engine = std::make_unique<SqliteEngine>(m_path);
+    }
+    m_engine->setBusyObserver(m_busyObserver);
+    m_engine->connect();
+    if (m_watch) m_engine->watchChanges(m_watch);
+}
+
+void Connection::watchChanges(std::function<void(const QStringList& tables)> changed) {
+    m_watch = std::move(changed);
+    if (m_engine) m_engine->watchChanges(m_watch);
+}
+
+void Connection::disconnect() {
+    if (!isConnected()) return;
+    // A pending row is abandoned, never stored, when the connection closes.
+    // Detail tables go first: cancelling a master announces
+    // deCheckBrowseMode, which would make its detail post a changed row.
+    const std::vector<DataSet*> dataSets = m_dataSets;
+    for (const bool details : {true, false}) {
+        for (DataSet* ds : dataSets) {
+            if (ds->isEditing() && (ds->m_master != nullptr) == details) ds->cancel();
+        }
+    }
+    m_engine->disconnect();
+}
+
+void Connection::setBusyObserver(BusyObserver* observer) {
+    m_busyObserver = observer;
+    if (m_engine) m_engine->setBusyObserver(observer);
+}
+
+Engine& Connection::engine() const {
+    if (!isConnected()) {
+        throw Error(QStringLiteral("%1: la connessione al database non è aperta").arg(m_name));
+    }
+    return *m_engine;
+}
+
+}  // namespace marvesa

@@ -1,0 +1,137 @@
+#include "data/registry/RegistryQueries.h"
+
+#include <QRegularExpression>
+#include <algorithm>
+
+#include "data/base/Error.h"
+#include "data/sql/PostgresEngine.h"
+#include "data/registry/PostgresRegistryQueries.h"
+#include "data/sql/SqliteEngine.h"
+#include "data/registry/SqliteRegistryQueries.h"
+
+namespace marvesa {
+
+namespace {
+
+bool isApostrophe(QChar c) {
+    switch (c.unicode()) {
+        case 0x0027:  // '
+        case 0x0060:  // `
+        case 0x00B4:  // ´
+        case 0x2018:  // ‘
+        case 0x2019:  // ’
+        case 0x02BC:  // ʼ
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+QStringList searchWords(const QString& text) {
+    QStringList words;
+    for (const QString& part :
+         text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
+        QString word;
+        bool meaningful = false;
+        for (QChar c : part) {
+            if (isApostrophe(c))
+                continue;
+            word += c;
+            if (c.isLetterOrNumber())
+                meaningful = true;
+        }
+        if (meaningful)
+            words << word;
+    }
+    return words;
+}
+
+bool isSearchable(const QString& text) {
+    int characters = 0;
+    for (const QString& w : searchWords(text))
+        characters += int(w.size());
+    return characters >= 2;
+}
+
+const QStringList& OfficeSummary::ageBands() {
+    static const QStringList bands = {QStringLiteral("0-5"), QStringLiteral("6-17"),
+                                      QStringLiteral("18-64"), QStringLiteral("65 e oltre"),
+                                      QStringLiteral("non indicata")};
+    return bands;
+}
+
+int OfficeSummary::ageBandOf(const QDate& birth, const QDate& today) {
+    if (!birth.isValid() || birth > today)
+        return 4;
+    int age = today.year() - birth.year();
+    if (today.month() < birth.month() ||
+        (today.month() == birth.month() && today.day() < birth.day())) {
+        --age;
+    }
+    if (age <= 5)
+        return 0;
+    if (age <= 17)
+        return 1;
+    if (age <= 64)
+        return 2;
+    return 3;
+}
+
+std::vector<NamedCount> OfficeSummary::municipalityChart(int top) const {
+    std::vector<NamedCount> chart;
+    int others = 0;
+    for (int i = 0; i < int(byMunicipality.size()); ++i) {
+        if (i < top) {
+            chart.push_back(byMunicipality[i]);
+        } else {
+            others += byMunicipality[i].count;
+        }
+    }
+    if (int(byMunicipality.size()) > top)
+        chart.push_back({QStringLiteral("Altri"), others});
+    return chart;
+}
+
+QString OfficeSummary::toTabSeparatedText() const {
+    const QChar tab = QLatin1Char('\t');
+    const QChar nl = QLatin1Char('\n');
+    const QString day = today.toString(QStringLiteral("dd/MM/yyyy"));
+    QString out;
+    out += QStringLiteral("Riepilogo al ") + day + nl + nl;
+    out += QStringLiteral("\tNuclei\tPersone\n");
+    out += QStringLiteral("Ospitati ora\t%1\t%2\n").arg(familiesHosted).arg(peopleHosted);
+    out += QStringLiteral("Ospitalità terminate\t%1\t%2\n").arg(familiesEnded).arg(peopleEnded);
+    out += nl;
+    out += QStringLiteral("Ospitalità in scadenza entro 7 giorni\t%1\n").arg(endingWithin7);
+    out += QStringLiteral("Ospitalità in scadenza entro 30 giorni\t%1\n").arg(endingWithin30);
+    out += QStringLiteral("Codice Nucleo\tDescrizione\tOspitante\tTelefono\tTermine Ospitalità\n");
+    for (const EndingHosting& e : ending) {
+        out += e.familyCode + tab + e.description + tab + e.host + tab + e.telephone + tab +
+               e.end.toString(QStringLiteral("dd/MM/yyyy")) + nl;
+    }
+    const auto table = [&](const QString& title, const std::vector<NamedCount>& rows) {
+        out += nl + title + QStringLiteral("\tPersone\n");
+        for (const NamedCount& r : rows)
+            out += r.name + tab + QString::number(r.count) + nl;
+    };
+    table(QStringLiteral("Comune"), byMunicipality);
+    table(QStringLiteral("Cittadinanza"), byCitizenship);
+    table(QStringLiteral("Sesso"), bySex);
+    table(QStringLiteral("Fascia d'età"), byAgeBand);
+    return out;
+}
+
+std::unique_ptr<RegistryQueries> registryQueriesFor(Engine& engine) {
+    if (auto* sqlite = dynamic_cast<SqliteEngine*>(&engine)) {
+        return std::make_unique<SqliteRegistryQueries>(sqlite->location());
+    }
+    if (auto* server = dynamic_cast<PostgresEngine*>(&engine)) {
+        // A connection of its own, to the engine's server and database.
+        return PostgresRegistryQueries::sharingSettingsOf(server->connectionName());
+    }
+    throw Error(QStringLiteral("La ricerca non è disponibile per questo database"));
+}
+
+}  // namespace marvesa

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <optional>
+
+#include "data/registry/RegistryQueries.h"
+
+namespace marvesa {
+
+// "Cerca" and "Riepilogo" on an SQLite database file, on a connection of
+// their own (so they always read what is committed, by this copy of the
+// program or any other). One object may serve for the whole run: its page
+// cache then stays warm between searches and summaries.
+//
+// The search runs on two full-text tables (FTS5), CERCA_ANAGRAFICA and
+// CERCA_NUCLEO, which hold for every member and family unit its words
+// without apostrophes; their tokenizer folds case and removes accents, and
+// keeps prefix indexes of two and three characters. Triggers on
+// TBL_ANAGRAFICA and TBL_NUCLEO keep them current whoever writes the rows
+// (the triggers use only SQLite's built-in functions). A database without
+// them gets them on first use, built in one transaction that also fills
+// them; a copy of the program that finds them already made leaves them as
+// they are. Two indexes by family code, holding the columns "Riepilogo"
+// counts, are made with them.
+class SqliteRegistryQueries : public RegistryQueries {
+public:
+    explicit SqliteRegistryQueries(const QString& path);
+    ~SqliteRegistryQueries() override;
+
+    SearchResult find(const QString& text, int limit) override;
+    OfficeSummary summary(const QDate& today) override;
+    void prepare() override;
+
+    // Makes the search tables, their triggers and the two indexes the
+    // queries read (family units and members by family code, with the
+    // columns "Riepilogo" counts) where they are missing; true when it made
+    // them.
+    bool ensureSearchTables();
+
+    // The full-text query for a search text: each word as a quoted prefix.
+    static QString matchExpression(const QString& text);
+
+private:
+    QSqlDatabase db() const;
+    [[noreturn]] void fail(const QString& what, const QString& text) const;
+
+    QString m_path;
+    qint64 dataVersion() const;
+    OfficeSummary computeSummary(const QDate& today);
+
+    QString m_connectionName;
+    bool m_searchTablesChecked = false;
+    // The last summary, with the day it was made for and the database's
+    // data version then: asked again for the same day with nothing stored
+    // since (by any connection), it is given again.
+    std::optional<OfficeSummary> m_summary;
+    qint64 m_summaryVersion = -1;
+};
+
+}  // namespace marvesa

@@ -1,0 +1,408 @@
+#include "ui/bound/DBGrid.h"
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+#include "ui/services/Dialogs.h"
+#include "ui/services/ErrorReport.h"
+
+namespace marvesa {
+
+// ------------------------------------------------------------ the table model
+
+DataSetTableModel::DataSetTableModel(std::vector<GridColumn> columns, QObject* parent)
+    : QAbstractTableModel(parent), m_columns(std::move(columns)) {}
+
+void DataSetTableModel::setDataSet(DataSet* dataSet) {
+    beginResetModel();
+    m_dataSet = dataSet;
+    m_shownRows = rowCount();
+    endResetModel();
+}
+
+void DataSetTableModel::tableChanged() {
+    const int rows = rowCount();
+    if (rows != m_shownRows) {
+        beginResetModel();
+        m_shownRows = rows;
+        endResetModel();
+        return;
+    }
+    if (rows == 0) return;
+    emit dataChanged(index(0, 0), index(rows - 1, columnCount() - 1));
+    emit headerDataChanged(Qt::Vertical, 0, rows - 1);
+}
+
+int DataSetTableModel::rowCount(const QModelIndex& parent) const {
+    if (parent.isValid() || !m_dataSet || !m_dataSet->active()) return 0;
+    return m_dataSet->rowCount();
+}
+
+int DataSetTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_columns.size());
+}
+
+QVariant DataSetTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || !m_dataSet) return QVariant();
+    switch (role) {
+        case Qt::DisplayRole: {
+            const Field* f = m_dataSet->findField(m_columns[index.column()].fieldName);
+            if (!f) return QString();
+            return Field::displayTextOf(m_dataSet->valueAt(index.row(), f->index()));
+        }
+        case Qt::ForegroundRole:
+            return m_cellColor.isValid() ? QVariant(m_cellColor) : QVariant();
+        default: return QVariant();
+    }
+}
+
+QString DataSetTableModel::indicatorMark(DataSetState state) {
+    switch (state) {
+        case dsEdit: return QStringLiteral("I");
+        case dsInsert: return QStringLiteral("*");
+        case dsBrowse: return QString(QChar(0x25B6));  // ▶
+        case dsInactive: break;
+    }
+    return QString();
+}
+
+QVariant DataSetTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal) {
+        if (section < 0 || section >= columnCount()) return QVariant();
+        if (role == Qt::DisplayRole) return m_columns[section].title;
+        if (role == Qt::ForegroundRole && m_titleColor.isValid()) return m_titleColor;
+        if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
+        return QVariant();
+    }
+    if (role == Qt::DisplayRole) {
+        if (m_dataSet && m_dataSet->active() && section == m_dataSet->currentRow()) {
+            return indicatorMark(m_dataSet->state());
+        }
+        return QString();
+    }
+    if (role == Qt::TextAlignmentRole) return int(Qt::AlignCenter);
+    return QVariant();
+}
+
+Qt::ItemFlags DataSetTableModel::flags(const QModelIndex& index) const {
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}
+
+// ------------------------------------------------------------------ helpers
+
+namespace {
+
+// Draws the cells: the row highlight only while the grid has the focus,
+// lines between columns always, lines between rows when the grid has them.
+class GridDelegate : public QStyledItemDelegate {
+public:
+    explicit GridDelegate(DBGrid* grid) : QStyledItemDelegate(grid), m_grid(grid) {}
+
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->state &= ~QStyle::State_HasFocus;
+        if (!m_grid->hasFocus()) option->state &= ~QStyle::State_Selected;
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->save();
+        const QColor line =
+            QColor::fromRgb(QRgb(m_grid->style()->styleHint(QStyle::SH_Table_GridLineColor, &option, m_grid)));
+        painter->setPen(line);
+        const QRect r = option.rect;
+        painter->drawLine(r.topRight(), r.bottomRight());
+        if (m_grid->rowLines()) painter->drawLine(r.bottomLeft(), r.bottomRight());
+        painter->restore();
+    }
+
+private:
+    DBGrid* m_grid;
+};
+
+// The indicator column: a click on a row's cell makes that row current.
+class IndicatorHeader : public QHeaderView {
+public:
+    explicit IndicatorHeader(DBGrid* grid) : QHeaderView(Qt::Vertical, grid), m_grid(grid) {
+        setSectionsClickable(false);
+        setHighlightSections(false);
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override {
+        m_grid->setFocus(Qt::MouseFocusReason);
+        if (m_grid->focusRefused()) return;
+        const int row = logicalIndexAt(event->position().toPoint());
+        if (row >= 0) m_grid->indicatorPressed(row);
+    }
+    void mouseMoveEvent(QMouseEvent*) override {}
+    void mouseReleaseEvent(QMouseEvent*) override {}
+    void mouseDoubleClickEvent(QMouseEvent*) override {}
+
+private:
+    DBGrid* m_grid;
+};
+
+const int kIndicatorWidth = 12;
+
+}  // namespace
+
+// --------------------------------------------------------------------- grid
+
+DBGrid::DBGrid(const QString& dataSourceName, std::vector<GridColumn> columns, QWidget* parent)
+    : QTableView(parent), BoundControl(dataSourceName, QString()),
+      m_model(new DataSetTableModel(std::move(columns), this)) {
+    setVerticalHeader(new IndicatorHeader(this));
+    setModel(m_model);
+    setItemDelegate(new GridDelegate(this));
+    setFocusPolicy(Qt::ClickFocus);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setTabKeyNavigation(true);
+    setSortingEnabled(false);
+    setShowGrid(false);
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    setAutoScroll(false);
+
+    QHeaderView* titles = horizontalHeader();
+    titles->setSectionsMovable(true);
+    titles->setSectionResizeMode(QHeaderView::Interactive);
+    titles->setHighlightSections(false);
+    titles->setStretchLastSection(false);
+    titles->setSortIndicatorShown(false);
+
+    QHeaderView* indicator = verticalHeader();
+    indicator->setSectionResizeMode(QHeaderView::Fixed);
+    indicator->setFixedWidth(kIndicatorWidth);
+    indicator->setMinimumSectionSize(1);
+    applyColumnWidths();
+}
+
+void DBGrid::setCellColor(const QColor& color) { m_model->setCellColor(color); }
+
+void DBGrid::setTitleFont(const QFont& font, const QColor& color) {
+    horizontalHeader()->setFont(font);
+    m_model->setTitleColor(color);
+}
+
+void DBGrid::applyColumnWidths() {
+    // Rows as high as the cell font needs, as in a grid of the platform.
+    const int rowHeight = fontMetrics().height() + 4;
+    verticalHeader()->setDefaultSectionSize(rowHeight);
+    horizontalHeader()->setFixedHeight(rowHeight + 1);
+
+    const QFontMetrics cells = fontMetrics();
+    const QFontMetrics titles(horizontalHeader()->font());
+    const auto& columns = m_model->columns();
+    for (int i = 0; i < int(columns.size()); ++i) {
+        int width = columns[i].width;
+        if (width <= 0) {
+            int chars = 10;
+            if (DataSet* ds = dataSet()) {
+                if (const Field* f = ds->findField(columns[i].fieldName); f && f->width() > 0) chars = f->width();
+            }
+            width = qMax(chars * cells.horizontalAdvance(QLatin1Char('0')),
+                         titles.horizontalAdvance(columns[i].title)) + 4;
+        }
+        setColumnWidth(i, width);
+    }
+}
+
+void DBGrid::bindingChanged() {
+    m_model->setDataSet(dataSet());
+    applyColumnWidths();
+    syncCurrentRow();
+}
+
+void DBGrid::dataEvent(DataEvent event, Field*) {
+    switch (event) {
+        case deDataSetChange:
+        case deDataSetScroll:
+        case deRecordChange:
+        case deFieldChange:
+        case deUpdateState:
+            m_model->tableChanged();
+            syncCurrentRow();
+            break;
+        default: break;
+    }
+}
+
+// Puts the view's current row where the table's current row is.
+void DBGrid::syncCurrentRow() {
+    DataSet* ds = dataSet();
+    const int row = ds && ds->active() ? ds->currentRow() : -1;
+    if (row < 0 || row >= m_model->rowCount()) {
+        selectionModel()->clear();
+        return;
+    }
+    m_currentColumn = qBound(0, m_currentColumn, m_model->columnCount() - 1);
+    const QModelIndex index = m_model->index(row, m_currentColumn);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    scrollTo(index);
+}
+
+void DBGrid::moveToRow(int row) {
+    DataSet* ds = dataSet();
+    if (!ds || !ds->active()) return;
+    row = qBound(0, row, ds->rowCount() - 1);
+    if (row != ds->currentRow()) runGuarded([&] { ds->moveTo(row); });
+    syncCurrentRow();
+}
+
+bool DBGrid::focusRefused() const {
+    const QWidget* f = QApplication::focusWidget();
+    return f && f != this && f->window() == window();
+}
+
+void DBGrid::indicatorPressed(int row) { moveToRow(row); }
+
+void DBGrid::mousePressEvent(QMouseEvent* event) {
+    event->accept();
+    if (focusRefused()) return;
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (!index.isValid()) return;
+    m_currentColumn = index.column();
+    moveToRow(index.row());
+}
+
+// The selection follows the table only: dragging and releasing select nothing.
+void DBGrid::mouseMoveEvent(QMouseEvent* event) { event->accept(); }
+void DBGrid::mouseReleaseEvent(QMouseEvent* event) { event->accept(); }
+void DBGrid::mouseDoubleClickEvent(QMouseEvent* event) { mousePressEvent(event); }
+
+int DBGrid::pageRows() const {
+    const int rowHeight = qMax(1, verticalHeader()->defaultSectionSize());
+    return qMax(1, viewport()->height() / rowHeight - 1);
+}
+
+// Tab and Shift+Tab: the next or previous cell, past the last cell to the
+// next row, before the first to the previous row.
+void DBGrid::step(bool forward) {
+    DataSet* ds = dataSet();
+    if (!ds || !ds->active() || ds->currentRow() < 0) return;
+    const int lastColumn = m_model->columnCount() - 1;
+    if (forward) {
+        if (m_currentColumn < lastColumn) {
+            ++m_currentColumn;
+        } else if (ds->currentRow() < ds->rowCount() - 1) {
+            m_currentColumn = 0;
+            runGuarded([&] { ds->next(); });
+        }
+    } else {
+        if (m_currentColumn > 0) {
+            --m_currentColumn;
+        } else if (ds->currentRow() > 0) {
+            m_currentColumn = lastColumn;
+            runGuarded([&] { ds->prior(); });
+        }
+    }
+    syncCurrentRow();
+}
+
+bool DBGrid::focusNextPrevChild(bool next) {
+    if (hasFocus()) {
+        step(next);
+        return true;
+    }
+    return QTableView::focusNextPrevChild(next);
+}
+
+void DBGrid::deleteCurrentRow() {
+    DataSet* ds = dataSet();
+    if (!ds || !ds->active() || ds->currentRow() < 0) return;
+    if (!Dialogs::confirmDelete(QStringLiteral("Delete record?"))) return;
+    if (m_deleteHandler) {
+        m_deleteHandler();
+    } else {
+        ds->remove();
+    }
+}
+
+void DBGrid::keyPressEvent(QKeyEvent* event) {
+    DataSet* ds = dataSet();
+    const bool usable = ds && ds->active();
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    event->accept();
+    switch (event->key()) {
+        case Qt::Key_Up:
+            if (usable) runGuarded([&] { ds->prior(); });
+            break;
+        case Qt::Key_Down:
+            if (usable) runGuarded([&] { ds->next(); });
+            break;
+        case Qt::Key_PageUp:
+            if (usable) {
+                const int target = ds->currentRow() - pageRows();
+                if (target <= 0) {
+                    runGuarded([&] { ds->first(); });
+                } else {
+                    moveToRow(target);
+                }
+            }
+            break;
+        case Qt::Key_PageDown:
+            if (usable) {
+                const int target = ds->currentRow() + pageRows();
+                if (target >= ds->rowCount() - 1) {
+                    runGuarded([&] { ds->last(); });
+                } else {
+                    moveToRow(target);
+                }
+            }
+            break;
+        case Qt::Key_Home:
+            if (usable) runGuarded([&] { ds->first(); });
+            break;
+        case Qt::Key_End:
+            if (usable) runGuarded([&] { ds->last(); });
+            break;
+        case Qt::Key_Left:
+            if (m_currentColumn > 0) --m_currentColumn;
+            break;
+        case Qt::Key_Right:
+            if (m_currentColumn < m_model->columnCount() - 1) ++m_currentColumn;
+            break;
+        case Qt::Key_Tab:
+            step(true);
+            return;
+        case Qt::Key_Backtab:
+            step(false);
+            return;
+        case Qt::Key_Delete:
+            if (mods == Qt::ControlModifier) runGuarded([&] { deleteCurrentRow(); });
+            else event->ignore();
+            break;
+        default:
+            event->ignore();
+            return;
+    }
+    syncCurrentRow();
+}
+
+void DBGrid::focusInEvent(QFocusEvent* event) {
+    m_focused = true;
+    QTableView::focusInEvent(event);
+    syncCurrentRow();
+    viewport()->update();
+}
+
+void DBGrid::focusOutEvent(QFocusEvent* event) {
+    QTableView::focusOutEvent(event);
+    viewport()->update();
+    if (!m_focused || focus::isRestoring() || !focus::leavesForControlOfWindow(this, event)) return;
+    m_focused = false;
+    // A new row into which nothing was typed is abandoned on leaving.
+    DataSet* ds = dataSet();
+    if (ds && ds->state() == dsInsert && !ds->modified()) runGuarded([&] { ds->cancel(); });
+}
+
+}  // namespace marvesa

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QColor>
+#include <QFont>
+#include <QTableView>
+#include <functional>
+#include <vector>
+
+#include "ui/bound/BoundControl.h"
+
+namespace marvesa {
+
+// One column of a grid: the table column it shows, its title and its width
+// in pixels (0: wide enough for the column's declared width in characters
+// and never narrower than its title).
+struct GridColumn {
+    QString fieldName;
+    QString title;
+    int width = 0;
+};
+
+// Shows the rows of a table cursor as they stand, without copying them: the
+// current row with its pending values, every cell as its column's display
+// text. The row header marks the current row: "▶" while browsing, "I" while
+// it is edited, "*" while it is a new row.
+class DataSetTableModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    DataSetTableModel(std::vector<GridColumn> columns, QObject* parent = nullptr);
+
+    void setDataSet(DataSet* dataSet);
+    DataSet* dataSet() const { return m_dataSet; }
+    const std::vector<GridColumn>& columns() const { return m_columns; }
+
+    void setCellColor(const QColor& color) { m_cellColor = color; }
+    void setTitleColor(const QColor& color) { m_titleColor = color; }
+
+    // The table announced a change: show its rows as they now stand.
+    void tableChanged();
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    static QString indicatorMark(DataSetState state);
+
+private:
+    std::vector<GridColumn> m_columns;
+    DataSet* m_dataSet = nullptr;
+    int m_shownRows = 0;
+    QColor m_cellColor;
+    QColor m_titleColor;
+};
+
+// A data-bound grid: one row per row of its table, a title row, and an
+// indicator column marking the current row. Clicking a row (or its
+// indicator) and the arrow keys, Page Up, Page Down, Home and End move the
+// table's current row, which first ends a pending edit. Nothing is edited in
+// the grid. Tab and Shift+Tab step from cell to cell. Ctrl+Delete deletes the
+// current row after the confirmation "Delete record?". Leaving the grid
+// abandons a new row in which nothing was changed.
+class DBGrid : public QTableView, public BoundControl {
+    Q_OBJECT
+public:
+    DBGrid(const QString& dataSourceName, std::vector<GridColumn> columns, QWidget* parent = nullptr);
+
+    DataSetTableModel* tableModel() const { return m_model; }
+
+    // What Ctrl+Delete does after the confirmation; by default it deletes
+    // the current row of the grid's table.
+    void setDeleteHandler(std::function<void()> handler) { m_deleteHandler = std::move(handler); }
+
+    void setRowLines(bool on) { m_rowLines = on; viewport()->update(); }
+    bool rowLines() const { return m_rowLines; }
+    void setCellColor(const QColor& color);
+    void setTitleFont(const QFont& font, const QColor& color);
+    // Gives the columns their widths (after the fonts are set).
+    void applyColumnWidths();
+
+    void dataEvent(DataEvent event, Field* field) override;
+
+    // A click on the indicator cell of a row.
+    void indicatorPressed(int row);
+    // True when a click must not act: the focus stayed in another control of
+    // the window whose text could not be written.
+    bool focusRefused() const;
+
+protected:
+    void bindingChanged() override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+
+private:
+    void syncCurrentRow();
+    void moveToRow(int row);
+    void step(bool forward);
+    void deleteCurrentRow();
+    int pageRows() const;
+
+    DataSetTableModel* m_model;
+    std::function<void()> m_deleteHandler;
+    int m_currentColumn = 0;
+    bool m_rowLines = false;
+    bool m_focused = false;
+};
+
+}  // namespace marvesa

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QDialog>
+#include <optional>
+
+#include "data/registry/RegistryQueries.h"
+
+class QLabel;
+class QTableWidget;
+
+namespace marvesa {
+
+// The bar chart of the people hosted by municipality: the first ten and
+// "Altri", one horizontal bar each, drawn with QPainter.
+class MunicipalityChart : public QWidget {
+    Q_OBJECT
+public:
+    explicit MunicipalityChart(std::vector<NamedCount> bars, QWidget* parent = nullptr);
+    const std::vector<NamedCount>& bars() const { return m_bars; }
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::vector<NamedCount> m_bars;
+};
+
+// "Riepilogo": the office's numbers as they stand when it opens, read-only.
+// Enter on a line of the hostings that end soon chooses that family unit and
+// closes the dialog (accepted); "Copia" puts every table on the clipboard as
+// tab-separated text; Escape or "Chiudi" closes it.
+class SummaryDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit SummaryDialog(OfficeSummary summary, QWidget* parent = nullptr);
+
+    const OfficeSummary& summary() const { return m_summary; }
+    QTableWidget* endingList() const { return m_ending; }
+    MunicipalityChart* chart() const { return m_chart; }
+    // The family unit chosen with Enter (its ID_NUCLEO).
+    const std::optional<qint64>& chosenFamily() const { return m_chosen; }
+
+    void copyToClipboard();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QTableWidget* countTable(const QString& objectName, const QString& title,
+                             const std::vector<NamedCount>& rows);
+    void choose();
+
+    OfficeSummary m_summary;
+    QTableWidget* m_ending;
+    MunicipalityChart* m_chart;
+    std::optional<qint64> m_chosen;
+};
+
+}  // namespace marvesa

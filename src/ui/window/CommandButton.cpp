@@ -1,0 +1,59 @@
+#include "ui/window/CommandButton.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionButton>
+#include <QStylePainter>
+
+namespace marvesa {
+
+CommandButton::CommandButton(const QString& caption, QWidget* parent) : QPushButton(caption, parent) {
+    setAutoDefault(false);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void CommandButton::setWordWrap(bool on) {
+    m_wordWrap = on;
+    update();
+}
+
+void CommandButton::mousePressEvent(QMouseEvent* event) {
+    const QWidget* f = QApplication::focusWidget();
+    if (f && f != this && f->window() == window()) {
+        event->accept();
+        return;
+    }
+    QPushButton::mousePressEvent(event);
+}
+
+void CommandButton::paintEvent(QPaintEvent* event) {
+    if (!m_wordWrap) {
+        QPushButton::paintEvent(event);
+        return;
+    }
+    QStylePainter painter(this);
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    const QString caption = option.text;
+    option.text.clear();
+    painter.drawControl(QStyle::CE_PushButton, option);
+    const QRect contents = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
+    style()->drawItemText(&painter, contents, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic,
+                          option.palette, isEnabled(), caption, QPalette::ButtonText);
+}
+
+Shape::Shape(const QColor& fill, const QColor& outline, QWidget* parent)
+    : QWidget(parent), m_fill(fill), m_outline(outline) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void Shape::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), m_fill);
+    painter.setPen(m_outline);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+}  // namespace marvesa
