@@ -42,7 +42,7 @@
 #include "data/schema/Schema.h"
 #include "data/schema/ServerSchema.h"
 #include "ui/window/MainWindow.h"
-#include "ui/window/Shortcuts.h"
+#include "ui/window/OfficeCommands.h"
 
 using namespace marvesa;
 using namespace marvesa::bench;

@@ -22,7 +22,7 @@
 #include "data/registry/DataModule.h"
 #include "data/schema/Schema.h"
 #include "ui/window/MainWindow.h"
-#include "ui/window/Shortcuts.h"
+#include "ui/window/OfficeCommands.h"
 
 namespace {
 

@@ -25,10 +25,8 @@ void Program::start(const QString& databasePath) {
     platform::initializeComponentRuntime();
 
     m_window = std::make_unique<TfrmMain>();
-    frmMain = m_window.get();
 
     m_dataModule = std::make_unique<TdmMarvesa>();
-    dmMarvesa = m_dataModule.get();
     m_window->bindTo(*m_dataModule);
     runGuarded([&] { m_dataModule->DataModuleCreate(databasePath); });
 

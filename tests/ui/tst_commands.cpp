@@ -17,7 +17,7 @@
 #include "support/ScriptedProgress.h"
 #include "support/TestApplication.h"
 #include "ui/window/Commands.h"
-#include "ui/services/Progress.h"
+#include "ui/services/ProgressDialog.h"
 #include "ui/WindowFixture.h"
 
 using namespace marvesa;

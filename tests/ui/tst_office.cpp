@@ -10,7 +10,7 @@
 
 #include "DataTestSupport.h"
 #include "support/TestApplication.h"
-#include "ui/window/Shortcuts.h"
+#include "ui/window/OfficeCommands.h"
 #include "ui/WindowFixture.h"
 #include "ui/window/WindowLayout.h"
 

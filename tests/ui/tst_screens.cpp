@@ -14,7 +14,7 @@
 #include "support/TestApplication.h"
 #include "ui/window/Commands.h"
 #include "ui/window/ScreenFit.h"
-#include "ui/window/Shortcuts.h"
+#include "ui/window/OfficeCommands.h"
 #include "ui/WindowFixture.h"
 #include "ui/window/WindowLayout.h"
 

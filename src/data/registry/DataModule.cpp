@@ -5,8 +5,6 @@
 
 namespace marvesa {
 
-TdmMarvesa* dmMarvesa = nullptr;
-
 namespace {
 const QString kDateMaskRequiredYear = QStringLiteral("!99/99/0000;1;_");
 const QString kDateMaskOptional = QStringLiteral("!99/99/9999;1;_");
@@ -24,8 +22,6 @@ TdmMarvesa::TdmMarvesa()
       dsCOMUNI(QStringLiteral("dsCOMUNI"), &TBL_COMUNI),
       dsNAZIONI(QStringLiteral("dsNAZIONI"), &TBL_NAZIONI),
       dsEXPORT(QStringLiteral("dsEXPORT"), &TBL_EXPORT) {
-    if (!dmMarvesa) dmMarvesa = this;
-
     TBL_NUCLEO.declareFields(schema::nucleo());
     TBL_ANAGRAFICA.declareFields(schema::anagrafica());
     TBL_EXPORT.declareFields(schema::exportTable());
@@ -50,11 +46,11 @@ TdmMarvesa::TdmMarvesa()
     TBL_NUCLEO.fieldByName(QStringLiteral("TERMINE_ALLOGGIO"))->setEditMask(kDateMaskOptional);
     TBL_ANAGRAFICA.fieldByName(QStringLiteral("TERMINE_ALLOGGIO"))->setEditMask(kDateMaskOptional);
 
-    TBL_NUCLEO.fieldByName(QStringLiteral("TERMINE_ALLOGGIO"))
-        ->setOnSetText([this](Field& f, const QString& t) { TBL_NUCLEOTERMINE_ALLOGGIOSetText(f, t); });
-    TBL_ANAGRAFICA.fieldByName(QStringLiteral("TERMINE_ALLOGGIO"))
-        ->setOnSetText(
-            [this](Field& f, const QString& t) { TBL_ANAGRAFICATERMINE_ALLOGGIOSetText(f, t); });
+    // The end of hosting of both tables (TBL_NUCLEOTERMINE_ALLOGGIO,
+    // TBL_ANAGRAFICATERMINE_ALLOGGIO) takes typed text through the blank-date
+    // rule.
+    TBL_NUCLEO.fieldByName(QStringLiteral("TERMINE_ALLOGGIO"))->setOnSetText(setBlankDateText);
+    TBL_ANAGRAFICA.fieldByName(QStringLiteral("TERMINE_ALLOGGIO"))->setOnSetText(setBlankDateText);
 
     // The family units first: moving off a family unit deleted elsewhere
     // brings the members of the next one. They wait while a member is
@@ -73,7 +69,6 @@ TdmMarvesa::~TdmMarvesa() {
         t->close();
     }
     if (cnQuaz.isConnected()) cnQuaz.disconnect();
-    if (dmMarvesa == this) dmMarvesa = nullptr;
 }
 
 QString TdmMarvesa::databasePath() {
@@ -123,14 +118,6 @@ void setBlankDateText(Field& field, const QString& text) {
     } else {
         field.setDefaultText(text);
     }
-}
-
-void TdmMarvesa::TBL_NUCLEOTERMINE_ALLOGGIOSetText(Field& sender, const QString& text) {
-    setBlankDateText(sender, text);
-}
-
-void TdmMarvesa::TBL_ANAGRAFICATERMINE_ALLOGGIOSetText(Field& sender, const QString& text) {
-    setBlankDateText(sender, text);
 }
 
 DataSource* TdmMarvesa::dataSourceByName(const QString& name) {

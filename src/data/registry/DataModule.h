@@ -39,12 +39,6 @@ public:
     // until the module is released.
     void closeDataStore();
 
-    // The blank-date rule of the two end-of-hosting columns: a text that is
-    // only the two separators once its blanks are gone makes the column NULL;
-    // anything else is converted as a date.
-    void TBL_NUCLEOTERMINE_ALLOGGIOSetText(Field& sender, const QString& text);
-    void TBL_ANAGRAFICATERMINE_ALLOGGIOSetText(Field& sender, const QString& text);
-
     DataSource* dataSourceByName(const QString& name);
 
     Connection cnQuaz;
@@ -65,11 +59,9 @@ public:
     ChangeFollower otherDesks;
 };
 
-// The one data module of the process; set from the moment its creation
-// begins.
-extern TdmMarvesa* dmMarvesa;
-
-// The blank-date rule on its own.
+// The blank-date rule of the two end-of-hosting columns: a text that is only
+// the two separators once its blanks are gone makes the column NULL; anything
+// else is converted as a date.
 void setBlankDateText(Field& field, const QString& text);
 
 }  // namespace marvesa

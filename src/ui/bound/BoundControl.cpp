@@ -46,37 +46,6 @@ bool showsColumnAgainAfter(DataEvent event, const Field* changed, const Field* o
     }
 }
 
-void PendingChange::showWriteFailure() {
-    if (m_focused) focus::restoreTo(m_self);
-}
-
-void PendingChange::writeForRecordUpdate() {
-    if (!m_changed) return;
-    try {
-        writeChange();
-    } catch (...) {
-        showWriteFailure();
-        throw;
-    }
-}
-
-PendingChange::Exit PendingChange::leave(const QFocusEvent* event) {
-    if (!m_focused || focus::isRestoring() || !focus::leavesForControlOfWindow(m_self, event)) {
-        return Exit::Stayed;
-    }
-    if (m_changed) {
-        try {
-            writeChange();
-        } catch (const std::exception& error) {
-            showWriteFailure();
-            handleApplicationError(error);
-            return Exit::Refused;
-        }
-    }
-    m_focused = false;
-    return Exit::Left;
-}
-
 DataSet* BoundControl::dataSet() const { return m_source ? m_source->dataSet() : nullptr; }
 
 Field* BoundControl::field() const {
@@ -103,31 +72,5 @@ QString BoundControl::columnText() const {
     Field* f = field();
     return f && hasCurrentRow() ? f->displayText() : QString();
 }
-
-namespace focus {
-
-namespace {
-int g_restoring = 0;
-}
-
-bool leavesForControlOfWindow(const QWidget* self, const QFocusEvent* event) {
-    if (event->reason() == Qt::PopupFocusReason || event->reason() == Qt::ActiveWindowFocusReason) {
-        return false;
-    }
-    const QWidget* to = QApplication::focusWidget();
-    return to && to != self && to->window() == self->window();
-}
-
-void restoreTo(QWidget* control) {
-    struct Guard {
-        Guard() { ++g_restoring; }
-        ~Guard() { --g_restoring; }
-    } guard;
-    control->setFocus(Qt::OtherFocusReason);
-}
-
-bool isRestoring() { return g_restoring > 0; }
-
-}  // namespace focus
 
 }  // namespace marvesa

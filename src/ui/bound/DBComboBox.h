@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/bound/BoundComboBox.h"
+#include "ui/bound/PendingChange.h"
 
 namespace marvesa {
 

@@ -6,6 +6,7 @@
 
 #include "data/cursor/MaskModel.h"
 #include "ui/bound/BoundControl.h"
+#include "ui/bound/PendingChange.h"
 
 namespace marvesa {
 

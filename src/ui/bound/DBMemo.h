@@ -3,6 +3,7 @@
 #include <QPlainTextEdit>
 
 #include "ui/bound/BoundControl.h"
+#include "ui/bound/PendingChange.h"
 
 namespace marvesa {
 

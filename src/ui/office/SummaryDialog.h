@@ -4,27 +4,12 @@
 #include <optional>
 
 #include "data/registry/RegistryQueries.h"
+#include "ui/office/MunicipalityChart.h"
 
 class QLabel;
 class QTableWidget;
 
 namespace marvesa {
-
-// The bar chart of the people hosted by municipality: the first ten and
-// "Altri", one horizontal bar each, drawn with QPainter.
-class MunicipalityChart : public QWidget {
-    Q_OBJECT
-public:
-    explicit MunicipalityChart(std::vector<NamedCount> bars, QWidget* parent = nullptr);
-    const std::vector<NamedCount>& bars() const { return m_bars; }
-    QSize sizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    std::vector<NamedCount> m_bars;
-};
 
 // "Riepilogo": the office's numbers as they stand when it opens, read-only.
 // Enter on a line of the hostings that end soon chooses that family unit and

@@ -15,6 +15,7 @@
 #include "ui/services/Dialogs.h"
 #include "ui/window/MainWindow.h"
 #include "ui/services/Progress.h"
+#include "ui/services/WaitCursor.h"
 
 namespace marvesa {
 

@@ -13,7 +13,9 @@
 #include "ui/window/Commands.h"
 #include "ui/services/Dialogs.h"
 #include "ui/services/ErrorReport.h"
-#include "ui/window/Shortcuts.h"
+#include "ui/services/WaitCursor.h"
+#include "ui/window/OfficeCommands.h"
+#include "ui/window/Shape.h"
 #include "ui/window/WindowLayout.h"
 
 namespace marvesa {
@@ -21,6 +23,8 @@ namespace marvesa {
 TfrmMain* frmMain = nullptr;
 
 namespace {
+
+BusyCursor g_busyCursor;
 
 void setTextColor(QWidget* w, const QColor& color) {
     QPalette p = w->palette();
@@ -94,16 +98,6 @@ T* child(const QWidget* window, const char* name) {
     Q_ASSERT(w);
     return w;
 }
-
-// While a statement waits for a database another desk holds, the operator
-// sees the wait cursor.
-class WaitCursor : public BusyObserver {
-public:
-    void busyWaitStarted() override { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    void busyWaitEnded() override { QApplication::restoreOverrideCursor(); }
-};
-
-WaitCursor g_waitCursor;
 
 // The trim of the seven trimmed edits: control characters and blanks go from
 // both ends. While the table is editing the trimmed text is the edit's change.
@@ -273,7 +267,7 @@ void TfrmMain::connectHandlers() {
 
 void TfrmMain::bindTo(TdmMarvesa& dm) {
     m_dm = &dm;
-    dm.cnQuaz.setBusyObserver(&g_waitCursor);
+    dm.cnQuaz.setBusyObserver(&g_busyCursor);
     const DataSourceResolver resolve = [&dm](const QString& name) { return dm.dataSourceByName(name); };
     for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
         if (auto* bound = dynamic_cast<BoundControl*>(w)) bound->bindByName(resolve);

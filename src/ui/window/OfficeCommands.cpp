@@ -1,4 +1,4 @@
-#include "ui/window/Shortcuts.h"
+#include "ui/window/OfficeCommands.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -10,6 +10,7 @@
 #include "data/registry/RegistryQueries.h"
 #include "ui/services/Dialogs.h"
 #include "ui/services/ErrorReport.h"
+#include "ui/services/WaitCursor.h"
 #include "ui/window/MainWindow.h"
 #include "ui/office/SearchDialog.h"
 #include "ui/office/SummaryDialog.h"
@@ -138,16 +139,12 @@ void OfficeCommands::openSearch() {
         m_searchDialog->activateWindow();
         return;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
     std::shared_ptr<RegistryQueries> registry;
-    try {
+    {
+        const WaitCursor wait;
         registry = queries();
         registry->prepare();
-    } catch (...) {
-        QApplication::restoreOverrideCursor();
-        throw;
     }
-    QApplication::restoreOverrideCursor();
     auto* dialog = new SearchDialog(registry, m_window.window());
     connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
     m_searchDialog = dialog;
@@ -172,15 +169,11 @@ void OfficeCommands::openSummary() {
         m_summaryDialog->activateWindow();
         return;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
     OfficeSummary summary;
-    try {
+    {
+        const WaitCursor wait;
         summary = queries()->summary(m_clock());
-    } catch (...) {
-        QApplication::restoreOverrideCursor();
-        throw;
     }
-    QApplication::restoreOverrideCursor();
     auto* dialog = new SummaryDialog(std::move(summary), m_window.window());
     connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
     m_summaryDialog = dialog;
