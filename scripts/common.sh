@@ -13,6 +13,9 @@ TEST_PACKAGES=(python3 python3-openpyxl xvfb xauth qt6-translations-l10n postgre
 # qt6-translations-l10n: Qt's own Italian texts (the standard buttons).
 # postgresql, util-linux (runuser): the test suite's own database server.
 RUN_PACKAGES=(xdg-utils qt6-translations-l10n)
+# The layout check of the C++ files (check-format.sh): Debian 12's
+# clang-format is version 14; git lists the files.
+FORMAT_PACKAGES=(clang-format git)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "app/Program.h"
-#include "data/DataTestSupport.h"
+#include "support/DataTestSupport.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestApplication.h"
 #include "ui/services/ErrorReport.h"

@@ -5,7 +5,7 @@
 
 #include <QtTest>
 
-#include "DataTestSupport.h"
+#include "support/DataTestSupport.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

@@ -7,7 +7,7 @@
 #include <QProcess>
 #include <QtTest>
 
-#include "DataTestSupport.h"
+#include "support/DataTestSupport.h"
 #include "data/sql/SqliteEngine.h"
 
 #ifdef Q_OS_UNIX

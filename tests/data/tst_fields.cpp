@@ -4,7 +4,7 @@
 
 #include <QtTest>
 
-#include "DataTestSupport.h"
+#include "support/DataTestSupport.h"
 #include "data/base/TextRules.h"
 
 using namespace marvesa;

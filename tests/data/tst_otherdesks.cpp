@@ -4,7 +4,7 @@
 
 #include <QtTest>
 
-#include "DataTestSupport.h"
+#include "support/DataTestSupport.h"
 #include "data/sql/PostgresEngine.h"
 #include "data/sql/SqliteEngine.h"
 

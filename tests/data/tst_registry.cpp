@@ -5,7 +5,7 @@
 
 #include <QtTest>
 
-#include "DataTestSupport.h"
+#include "support/DataTestSupport.h"
 #include "data/registry/Navigation.h"
 #include "data/registry/PostgresRegistryQueries.h"
 #include "data/registry/RegistryQueries.h"

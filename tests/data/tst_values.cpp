@@ -3,7 +3,7 @@
 
 #include <QtTest>
 
-#include "DataTestSupport.h"
+#include "support/DataTestSupport.h"
 #include "data/base/Value.h"
 
 using namespace marvesa;

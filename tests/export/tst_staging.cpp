@@ -10,8 +10,8 @@
 #include <future>
 #include <thread>
 
-#include "DataTestSupport.h"
-#include "XlsxReader.h"
+#include "support/DataTestSupport.h"
+#include "support/XlsxReader.h"
 #include "data/registry/DataModule.h"
 #include "data/sql/Engine.h"
 #include "data/sql/WriteTransaction.h"

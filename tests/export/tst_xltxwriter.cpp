@@ -6,8 +6,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "DataTestSupport.h"
-#include "XlsxReader.h"
+#include "support/DataTestSupport.h"
+#include "support/XlsxReader.h"
 #include "data/base/Error.h"
 #include "export/FileOpener.h"
 #include "export/XltxWorkbookWriter.h"

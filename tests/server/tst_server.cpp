@@ -8,13 +8,13 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "DataTestSupport.h"
+#include "support/DataTestSupport.h"
 #include "data/registry/FamilyCode.h"
 #include "data/sql/PostgresEngine.h"
 #include "data/base/Random.h"
 #include "data/sql/SqliteEngine.h"
 #include "support/TestApplication.h"
-#include "ui/WindowFixture.h"
+#include "support/WindowFixture.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

@@ -12,26 +12,17 @@ namespace marvesa::test {
 // that was shown. Installed for as long as it lives.
 class ScriptedDialogs : public Dialogs {
 public:
-    ScriptedDialogs() { Dialogs::setInstance(this); }
-    ~ScriptedDialogs() override { Dialogs::setInstance(nullptr); }
+    ScriptedDialogs();
+    ~ScriptedDialogs() override;
 
     // The answer to the next box; without one, a box gets its first button.
     void answerNext(DialogButton button) { m_answers.append(button); }
 
-    DialogButton ask(const DialogRequest& request) override {
-        shown.append(request);
-        if (onAsk) onAsk(request);
-        if (!m_answers.isEmpty()) return m_answers.takeFirst();
-        return request.buttons.isEmpty() ? DialogButton::Ok : request.buttons.first();
-    }
+    DialogButton ask(const DialogRequest& request) override;
 
     // The texts of the boxes shown so far.
-    QStringList texts() const {
-        QStringList t;
-        for (const DialogRequest& r : shown) t << r.text;
-        return t;
-    }
-    void clear() { shown.clear(); m_answers.clear(); }
+    QStringList texts() const;
+    void clear();
 
     QList<DialogRequest> shown;
     // Called for every box as it is shown, before it is answered.

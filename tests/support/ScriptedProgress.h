@@ -1,8 +1,7 @@
 #pragma once
 
-#include <QApplication>
-#include <QCursor>
 #include <QStringList>
+#include <cstdint>
 
 #include "ui/services/Progress.h"
 
@@ -13,30 +12,16 @@ namespace marvesa::test {
 // long as it lives.
 class ScriptedProgress : public Progress {
 public:
-    ScriptedProgress() { Progress::setInstance(this); }
-    ~ScriptedProgress() override { Progress::setInstance(nullptr); }
+    ScriptedProgress();
+    ~ScriptedProgress() override;
 
     // "Annulla" is pressed at the update whose text begins with `prefix`,
     // the `nth` such (from 0).
-    void cancelAt(const QString& prefix, int nth = 0) {
-        m_cancelPrefix = prefix;
-        m_cancelNth = nth;
-    }
+    void cancelAt(const QString& prefix, int nth = 0);
 
-    void start(const QString& title) override {
-        titles << title;
-        running = true;
-    }
-    bool update(const QString& text, std::int64_t, std::int64_t) override {
-        texts << text;
-        const QCursor* cursor = QApplication::overrideCursor();
-        waitCursorEachTime = waitCursorEachTime && cursor && cursor->shape() == Qt::WaitCursor;
-        if (!m_cancelPrefix.isEmpty() && text.startsWith(m_cancelPrefix) && m_cancelNth-- == 0) {
-            cancelled = true;
-            return false;
-        }
-        return !cancelled;
-    }
+    void start(const QString& title) override;
+    // Also notes whether the wait cursor shows at every update.
+    bool update(const QString& text, std::int64_t done, std::int64_t total) override;
     void finish() override { running = false; }
 
     QStringList titles;

@@ -9,7 +9,7 @@
 
 #include "data/base/Error.h"
 #include "support/TestApplication.h"
-#include "ui/WindowFixture.h"
+#include "support/WindowFixture.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

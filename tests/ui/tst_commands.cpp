@@ -7,7 +7,7 @@
 #include <QToolButton>
 #include <QtTest>
 
-#include "DataTestSupport.h"
+#include "support/DataTestSupport.h"
 #include "data/base/Error.h"
 #include "data/registry/FamilyCode.h"
 #include "data/sql/PostgresEngine.h"
@@ -18,7 +18,7 @@
 #include "support/TestApplication.h"
 #include "ui/window/Commands.h"
 #include "ui/services/ProgressDialog.h"
-#include "ui/WindowFixture.h"
+#include "support/WindowFixture.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

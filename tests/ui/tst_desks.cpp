@@ -6,10 +6,10 @@
 #include <QScrollBar>
 #include <QtTest>
 
-#include "DataTestSupport.h"
+#include "support/DataTestSupport.h"
 #include "support/TestApplication.h"
 #include "ui/window/Commands.h"
-#include "ui/WindowFixture.h"
+#include "support/WindowFixture.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

@@ -15,7 +15,7 @@
 #include "ui/window/Commands.h"
 #include "ui/window/ScreenFit.h"
 #include "ui/window/OfficeCommands.h"
-#include "ui/WindowFixture.h"
+#include "support/WindowFixture.h"
 #include "ui/window/WindowLayout.h"
 
 using namespace marvesa;

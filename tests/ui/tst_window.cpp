@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "support/TestApplication.h"
-#include "ui/WindowFixture.h"
+#include "support/WindowFixture.h"
 #include "ui/window/WindowLayout.h"
 
 using namespace marvesa;
