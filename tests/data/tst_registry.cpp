@@ -10,6 +10,7 @@
 #include "data/registry/PostgresRegistryQueries.h"
 #include "data/registry/RegistryQueries.h"
 #include "data/registry/SqliteRegistryQueries.h"
+#include "data/sql/EngineFactory.h"
 
 using namespace marvesa;
 using namespace marvesa::test;
@@ -396,6 +397,53 @@ private slots:
         const OfficeSummary none = empty.summary(today);
         QCOMPARE(none.peopleHosted + none.familiesHosted + none.familiesEnded, 0);
         QCOMPARE(counts(none.bySex), QStringLiteral("M=0, F=0, non indicato=0"));
+    }
+
+    // The engine is picked from the location. The queries of an engine run
+    // on a second connection of it: they see what the engine stores only
+    // once it is committed, as another desk's work, and the connection
+    // closes with the engine.
+    void queriesRunOnASecondConnectionThatClosesWithTheEngine() {
+        QCOMPARE(engineFor(QStringLiteral("host=/nessuna-cartella dbname=registro"))->dialect(),
+                 SqlDialect::PostgreSQL);
+        QCOMPARE(engineFor(QStringLiteral("postgresql://server/registro"))->dialect(),
+                 SqlDialect::PostgreSQL);
+        QCOMPARE(engineFor(QStringLiteral("../dB/dbQuaz.mdb"))->dialect(), SqlDialect::SQLite);
+
+        QTemporaryDir dir;
+        const QString path = newDatabase(dir);
+        std::unique_ptr<QtSqlEngine> engine = openEngine(path);
+        QCOMPARE(engine->dialect(), onServer() ? SqlDialect::PostgreSQL : SqlDialect::SQLite);
+        const int connections = int(QSqlDatabase::connectionNames().size());
+        std::unique_ptr<RegistryQueries> q = registryQueriesFor(*engine);
+        QCOMPARE(int(QSqlDatabase::connectionNames().size()), connections + 1);
+        q->prepare();
+        const QDate today(2025, 6, 15);
+        QCOMPARE(q->summary(today).familiesHosted, 0);
+
+        engine->beginWrite(QStringLiteral("TBL_NUCLEO"));
+        engine->insert(QStringLiteral("TBL_NUCLEO"),
+                       {QStringLiteral("CODICE_NUCLEO"), QStringLiteral("NOME_OSPITANTE")},
+                       {QStringLiteral("QX5"), QStringLiteral("VERDI PIA")});
+        QCOMPARE(q->summary(today).familiesHosted, 0);
+        QVERIFY(found(*q, QStringLiteral("verdi")).isEmpty());
+        engine->commit();
+        QCOMPARE(q->summary(today).familiesHosted, 1);
+        QCOMPARE(found(*q, QStringLiteral("verdi")), QStringList{QStringLiteral("nucleo QX5")});
+
+        const QString closed =
+            QStringLiteral("La connessione al database \"%1\" è chiusa").arg(engine->location());
+        engine->disconnect();
+        QCOMPARE(int(QSqlDatabase::connectionNames().size()), connections - 1);
+        QCOMPARE(errorOf([&] { q->find(QStringLiteral("verdi"), 5); }), closed);
+        engine->connect();
+        QCOMPARE(errorOf([&] { q->summary(today); }), closed);
+
+        // The same when the engine goes.
+        q = registryQueriesFor(*engine);
+        engine.reset();
+        QCOMPARE(int(QSqlDatabase::connectionNames().size()), connections - 1);
+        QCOMPARE(errorOf([&] { q->find(QStringLiteral("verdi"), 5); }), closed);
     }
 
     void chartShowsTheFirstTenAndTheRestAsAltri() {

@@ -2,8 +2,7 @@
 
 #include "data/base/Error.h"
 #include "data/cursor/DataSet.h"
-#include "data/sql/PostgresEngine.h"
-#include "data/sql/SqliteEngine.h"
+#include "data/sql/EngineFactory.h"
 
 namespace marvesa {
 
@@ -13,35 +12,34 @@ void Connection::setEngineFactory(
 }
 
 void Connection::connect() {
-    if (isConnected()) return;
+    if (isConnected())
+        return;
     // A new engine for every connect: the path may have changed since an
     // earlier attempt failed.
-    if (m_factory) {
-        m_engine = m_factory(m_path);
-    } else if (ServerAddress::isServerConnection(m_path)) {
-        m_engine = std::make_unique<PostgresEngine>(m_path);
-    } else {
-        m_engine = std::make_unique<SqliteEngine>(m_path);
-    }
+    m_engine = m_factory ? m_factory(m_path) : engineFor(m_path);
     m_engine->setBusyObserver(m_busyObserver);
     m_engine->connect();
-    if (m_watch) m_engine->watchChanges(m_watch);
+    if (m_watch)
+        m_engine->watchChanges(m_watch);
 }
 
 void Connection::watchChanges(std::function<void(const QStringList& tables)> changed) {
     m_watch = std::move(changed);
-    if (m_engine) m_engine->watchChanges(m_watch);
+    if (m_engine)
+        m_engine->watchChanges(m_watch);
 }
 
 void Connection::disconnect() {
-    if (!isConnected()) return;
+    if (!isConnected())
+        return;
     // A pending row is abandoned, never stored, when the connection closes.
     // Detail tables go first: cancelling a master announces
     // deCheckBrowseMode, which would make its detail post a changed row.
     const std::vector<DataSet*> dataSets = m_dataSets;
     for (const bool details : {true, false}) {
         for (DataSet* ds : dataSets) {
-            if (ds->isEditing() && (ds->m_master != nullptr) == details) ds->cancel();
+            if (ds->isEditing() && (ds->m_master != nullptr) == details)
+                ds->cancel();
         }
     }
     m_engine->disconnect();
@@ -49,7 +47,8 @@ void Connection::disconnect() {
 
 void Connection::setBusyObserver(BusyObserver* observer) {
     m_busyObserver = observer;
-    if (m_engine) m_engine->setBusyObserver(observer);
+    if (m_engine)
+        m_engine->setBusyObserver(observer);
 }
 
 Engine& Connection::engine() const {

@@ -1,17 +1,16 @@
 #include "data/registry/PostgresRegistryQueries.h"
 
-#include <QAtomicInt>
 #include <QElapsedTimer>
-#include <QSqlDriver>
+#include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QThread>
-#include <algorithm>
+#include <functional>
 
 #include "data/base/Error.h"
-#include "data/sql/PostgresEngine.h"
 #include "data/registry/RegistryRows.h"
+#include "data/sql/QtSqlEngine.h"
 #include "data/sql/SqlText.h"
-#include "data/base/Value.h"
 
 namespace marvesa {
 
@@ -21,21 +20,27 @@ const char* const PostgresRegistryQueries::kFamilyIndex = "IDX_NUCLEO_CERCA";
 
 namespace {
 
-QAtomicInt g_counter;
-
 // Desks that find the search objects missing make them one at a time.
 const qint64 kSetupLock = 0x4d415256455341;  // "MARVESA"
 // How long a desk waits for another that is making them.
 const int kSetupWaitMs = 120000;
 
-QString errorText(const QSqlError& error) {
-    QString text = error.databaseText().trimmed();
-    if (text.isEmpty())
-        text = error.driverText().trimmed();
-    if (text.isEmpty())
-        text = error.text().trimmed();
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return text;
+// The settings of the queries' connection: dates read as text in one form;
+// every search planned for its own words, so that the trigram indexes serve
+// each one; no parallel workers and no compiling of queries, whose start
+// costs more than these short questions take; no notices of objects that
+// exist already. A lock is waited for as long as it takes: CREATE INDEX
+// CONCURRENTLY waits for every transaction in course.
+const QStringList& sessionStatements() {
+    static const QStringList statements = {
+        QStringLiteral("SET DateStyle TO ISO, YMD"),
+        QStringLiteral("SET plan_cache_mode TO force_custom_plan"),
+        QStringLiteral("SET client_min_messages TO warning"),
+        QStringLiteral("SET max_parallel_workers_per_gather TO 0"),
+        QStringLiteral("SET jit TO off"),
+        QStringLiteral("SET lock_timeout TO 0"),
+    };
+    return statements;
 }
 
 // A text literal for SQL written by the program (names only, never values).
@@ -61,25 +66,18 @@ QString familyKey(const QString& row) {
         .arg(row, QLatin1String(PostgresRegistryQueries::kFunction));
 }
 
-// Runs the statements that make the search objects on `db`. Concurrently:
-// in autocommit, the indexes built without blocking the other desks' writes.
-void createObjects(QSqlDatabase& db, bool concurrently,
-                   const std::function<void(const QSqlError&)>& fail) {
-    QSqlQuery q(db);
-    const auto run = [&](const QString& sql) {
-        if (!q.exec(sql))
-            fail(q.lastError());
-    };
-    const auto value = [&](const QString& sql, const QVariant& bound) {
-        if (!q.prepare(sql))
-            fail(q.lastError());
-        q.addBindValue(bound);
-        if (!q.exec())
-            fail(q.lastError());
-        const QVariant v = q.next() ? q.value(0) : QVariant();
-        q.finish();
-        return v;
-    };
+// How the search objects' statements reach the server: `run` one without
+// values, `value` the first value of a query with one bound value.
+struct ObjectStatements {
+    std::function<void(const QString& sql)> run;
+    std::function<QVariant(const QString& sql, const QVariant& bound)> value;
+};
+
+// Makes the search objects. Concurrently: in autocommit, the indexes built
+// without blocking the other desks' writes.
+void createObjects(const ObjectStatements& sql, bool concurrently) {
+    const auto& run = sql.run;
+    const auto& value = sql.value;
     run(QStringLiteral("CREATE EXTENSION IF NOT EXISTS unaccent"));
     run(QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm"));
     const auto schemaOf = [&](const char* extension) {
@@ -128,144 +126,27 @@ void createObjects(QSqlDatabase& db, bool concurrently,
 }
 
 using registry_rows::isoDay;
-using registry_rows::sortByCount;
-using registry_rows::text;
-using registry_rows::storedDate;
 
 }  // namespace
 
-PostgresRegistryQueries::PostgresRegistryQueries(const QString& connection)
-    : m_connectionName(
-          QStringLiteral("marvesa-pg-registry-%1").arg(g_counter.fetchAndAddRelaxed(1))) {
-    const ServerAddress address(connection);
-    m_shown = address.shortForm();
-    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connectionName);
-    try {
-        address.configure(database);
-    } catch (...) {
-        database = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_connectionName);
-        throw;
-    }
-    openOrForget();
-}
-
-PostgresRegistryQueries::PostgresRegistryQueries(Tag, const QString& sqlConnectionName)
-    : m_connectionName(
-          QStringLiteral("marvesa-pg-registry-%1").arg(g_counter.fetchAndAddRelaxed(1))) {
-    QSqlDatabase database = QSqlDatabase::cloneDatabase(sqlConnectionName, m_connectionName);
-    m_shown = database.databaseName();
-    if (!database.hostName().isEmpty() && !database.hostName().startsWith(QLatin1Char('/'))) {
-        m_shown = database.hostName() + QLatin1Char('/') + m_shown;
-    }
-    openOrForget();
-}
-
-std::unique_ptr<PostgresRegistryQueries> PostgresRegistryQueries::sharingSettingsOf(
-    const QString& sqlConnectionName) {
-    return std::unique_ptr<PostgresRegistryQueries>(
-        new PostgresRegistryQueries(Tag{}, sqlConnectionName));
-}
-
-PostgresRegistryQueries::~PostgresRegistryQueries() {
-    m_statements.clear();
-    {
-        QSqlDatabase database = QSqlDatabase::database(m_connectionName, false);
-        if (database.isOpen())
-            database.close();
-    }
-    QSqlDatabase::removeDatabase(m_connectionName);
-}
-
-void PostgresRegistryQueries::openOrForget() {
-    try {
-        open();
-    } catch (...) {
-        {
-            QSqlDatabase database = QSqlDatabase::database(m_connectionName, false);
-            database.close();
-        }
-        QSqlDatabase::removeDatabase(m_connectionName);
-        throw;
-    }
-}
-
-void PostgresRegistryQueries::open() {
-    QSqlDatabase database = QSqlDatabase::database(m_connectionName, false);
-    if (!database.open()) {
-        throw Error(QStringLiteral("Impossibile collegarsi al database \"%1\": %2")
-                        .arg(m_shown, errorText(database.lastError())));
-    }
-    QSqlQuery q(database);
-    // Dates read as text in one form; every search planned for its own
-    // words, so that the trigram indexes serve each one; no parallel
-    // workers and no compiling of queries, whose start costs more than
-    // these short questions take.
-    for (const char* sql : {"SET DateStyle TO ISO, YMD", "SET plan_cache_mode TO force_custom_plan",
-                            "SET client_min_messages TO warning",
-                            "SET max_parallel_workers_per_gather TO 0", "SET jit TO off"}) {
-        if (!q.exec(QString::fromLatin1(sql)))
-            fail(QStringLiteral("Impossibile collegarsi"), q.lastError());
-    }
-}
-
-QSqlDatabase PostgresRegistryQueries::db() {
-    QSqlDatabase database = QSqlDatabase::database(m_connectionName, false);
-    if (!database.isOpen()) {
-        // The server dropped the connection earlier: connect again.
-        m_statements.clear();
-        open();
-    }
-    return database;
-}
-
-void PostgresRegistryQueries::fail(const QString& what, const QSqlError& error) {
-    const QString why = errorText(error);
-    QSqlDatabase database = QSqlDatabase::database(m_connectionName, false);
-    if (error.type() == QSqlError::ConnectionError || !database.isOpen() ||
-        (database.isOpen() && !QSqlQuery(database).exec(QStringLiteral("SELECT 1")))) {
-        // Connected again at the next question.
-        m_statements.clear();
-        database.close();
-    }
-    throw Error(QStringLiteral("%1: %2 (database \"%3\")").arg(what, why, m_shown));
-}
-
-QSqlQuery& PostgresRegistryQueries::prepared(const QString& sql) {
-    QSqlDatabase database = db();
-    auto it = m_statements.find(sql);
-    if (it == m_statements.end()) {
-        QSqlQuery q(database);
-        q.setForwardOnly(true);
-        if (!q.prepare(sql))
-            fail(QStringLiteral("Istruzione non accettata dal database"), q.lastError());
-        it = m_statements.insert(sql, q);
-    }
-    return it.value();
-}
-
-void PostgresRegistryQueries::execPrepared(QSqlQuery& q, const QString& what) {
-    if (q.exec())
-        return;
-    const QSqlError error = q.lastError();
-    q.finish();
-    fail(what, error);
-}
+PostgresRegistryQueries::PostgresRegistryQueries(const RegistryConnection& from)
+    : SqlRegistryQueries(from.open(sessionStatements())) {}
 
 // ------------------------------------------------------------ search objects
 
-bool PostgresRegistryQueries::searchObjectsThere(bool requireIndexes) {
-    QSqlQuery& q = prepared(QStringLiteral(
-        "SELECT to_regprocedure(?) IS NOT NULL, (SELECT count(*) FROM pg_index i WHERE "
-        "i.indisvalid AND i.indexrelid IN (to_regclass(?), to_regclass(?)))"));
-    q.addBindValue(QLatin1String(kFunction) + QStringLiteral("(text)"));
-    q.addBindValue(quoteIdentifier(QLatin1String(kMemberIndex)));
-    q.addBindValue(quoteIdentifier(QLatin1String(kFamilyIndex)));
-    execPrepared(q, QStringLiteral("Impossibile preparare la ricerca"));
+bool PostgresRegistryQueries::searchObjectsThere() {
     bool there = false;
-    if (q.next())
-        there = q.value(0).toBool() && (!requireIndexes || q.value(1).toInt() == 2);
-    q.finish();
+    db().select(
+        QStringLiteral("SELECT to_regprocedure(?) IS NOT NULL, (SELECT count(*) FROM pg_index i "
+                       "WHERE i.indisvalid AND i.indexrelid IN (to_regclass(?), to_regclass(?)))"),
+        {QLatin1String(kFunction) + QStringLiteral("(text)"),
+         quoteIdentifier(QLatin1String(kMemberIndex)),
+         quoteIdentifier(QLatin1String(kFamilyIndex))},
+        [&](const Row& row) {
+            there = row.at(0).toBool() && row.at(1).toInt() == 2;
+            return false;
+        },
+        QStringLiteral("Impossibile preparare la ricerca"));
     return there;
 }
 
@@ -280,18 +161,20 @@ bool PostgresRegistryQueries::ensureSearchObjects() {
     if (m_searchChecked)
         return false;
     // Made already: nothing written, no lock taken.
-    if (searchObjectsThere(true)) {
+    if (searchObjectsThere()) {
         m_searchChecked = true;
         return false;
     }
-    QSqlDatabase database = db();
-    QSqlQuery lock(database);
+    const QString what = QStringLiteral("Impossibile preparare la ricerca");
     const auto advisory = [&](const char* function) {
-        if (!lock.prepare(QStringLiteral("SELECT %1(?)").arg(QLatin1String(function))))
-            return false;
-        lock.addBindValue(kSetupLock);
-        const bool done = lock.exec() && lock.next() && lock.value(0).toBool();
-        lock.finish();
+        bool done = false;
+        db().select(
+            QStringLiteral("SELECT %1(?)").arg(QLatin1String(function)), {kSetupLock},
+            [&](const Row& row) {
+                done = row.at(0).toBool();
+                return false;
+            },
+            what);
         return done;
     };
     // One desk at a time: a desk that comes second waits and then finds
@@ -301,31 +184,43 @@ bool PostgresRegistryQueries::ensureSearchObjects() {
     QElapsedTimer waited;
     waited.start();
     while (!advisory("pg_try_advisory_lock")) {
-        if (lock.lastError().isValid())
-            fail(QStringLiteral("Impossibile preparare la ricerca"), lock.lastError());
         if (waited.elapsed() > kSetupWaitMs) {
             throw Error(QStringLiteral("Impossibile preparare la ricerca: un'altra postazione la "
                                        "sta preparando da più di %1 secondi; riprovare più tardi "
                                        "(database \"%2\")")
                             .arg(kSetupWaitMs / 1000)
-                            .arg(m_shown));
+                            .arg(db().location()));
         }
         QThread::msleep(200);
     }
     bool made = false;
     try {
-        if (!searchObjectsThere(true)) {
-            createObjects(database, true, [this](const QSqlError& e) {
-                fail(QStringLiteral("Impossibile preparare la ricerca (servono le estensioni "
-                                    "unaccent e pg_trgm del server e i diritti del proprietario "
-                                    "del database)"),
-                     e);
-            });
+        if (!searchObjectsThere()) {
+            const QString failed = QStringLiteral(
+                "Impossibile preparare la ricerca (servono le estensioni unaccent e "
+                "pg_trgm del server e i diritti del proprietario del database)");
+            ObjectStatements sql;
+            sql.run = [&](const QString& statement) { db().execDirect(statement, failed); };
+            sql.value = [&](const QString& query, const QVariant& bound) {
+                QVariant first;
+                db().select(
+                    query, {bound},
+                    [&](const Row& row) {
+                        first = row.at(0);
+                        return false;
+                    },
+                    failed);
+                return first;
+            };
+            createObjects(sql, true);
             made = true;
         }
     } catch (...) {
-        if (database.isOpen())
+        try {
             advisory("pg_advisory_unlock");
+        } catch (const Error&) {
+            // The lock went with the connection.
+        }
         throw;
     }
     advisory("pg_advisory_unlock");
@@ -334,37 +229,55 @@ bool PostgresRegistryQueries::ensureSearchObjects() {
 }
 
 void PostgresRegistryQueries::createSearchObjects(QSqlDatabase& db) {
-    createObjects(db, false, [](const QSqlError& e) {
+    QSqlQuery q(db);
+    const auto fail = [&q] {
         throw Error(QStringLiteral("Impossibile preparare la ricerca (servono le estensioni "
                                    "unaccent e pg_trgm del server): %1")
-                        .arg(errorText(e)));
-    });
+                        .arg(engineText(q.lastError())));
+    };
+    ObjectStatements sql;
+    sql.run = [&](const QString& statement) {
+        if (!q.exec(statement))
+            fail();
+    };
+    sql.value = [&](const QString& query, const QVariant& bound) {
+        if (!q.prepare(query))
+            fail();
+        q.addBindValue(bound);
+        if (!q.exec())
+            fail();
+        const QVariant v = q.next() ? q.value(0) : QVariant();
+        q.finish();
+        return v;
+    };
+    createObjects(sql, false);
 }
 
 // ------------------------------------------------------------ Cerca
 
 QStringList PostgresRegistryQueries::normalisedWords(const QString& searchText) {
     QStringList words;
-    QSqlQuery& q = prepared(QStringLiteral("SELECT %1(?)").arg(QLatin1String(kFunction)));
+    const QString sql = QStringLiteral("SELECT %1(?)").arg(QLatin1String(kFunction));
     for (const QString& word : searchWords(searchText)) {
-        q.addBindValue(word);
-        execPrepared(q, QStringLiteral("Impossibile cercare"));
-        const QString normalised = q.next() ? q.value(0).toString() : QString();
-        q.finish();
+        QString normalised;
+        db().select(
+            sql, {word},
+            [&](const Row& row) {
+                normalised = row.at(0).toString();
+                return false;
+            },
+            QStringLiteral("Impossibile cercare"));
         if (!normalised.trimmed().isEmpty())
             words << normalised;
     }
     return words;
 }
 
-SearchResult PostgresRegistryQueries::find(const QString& searchText, int limit) {
-    SearchResult result;
-    if (!isSearchable(searchText))
-        return result;
-    ensureSearchObjects();
+bool PostgresRegistryQueries::searchStatements(const QString& searchText, int limit,
+                                               SearchStatements* out) {
     const QStringList words = normalisedWords(searchText);
     if (words.isEmpty())
-        return result;
+        return false;
     // Each word: a word of the row that begins with it.
     QStringList patterns;
     for (QString w : words) {
@@ -379,34 +292,21 @@ SearchResult PostgresRegistryQueries::find(const QString& searchText, int limit)
             c << key + QStringLiteral(" LIKE ?");
         return c.join(QStringLiteral(" AND "));
     };
-    const auto bind = [&](QSqlQuery& q) {
-        for (const QString& p : patterns)
-            q.addBindValue(p);
-        q.addBindValue(limit + 1);
-        execPrepared(q, QStringLiteral("Impossibile cercare"));
-    };
-
-    // The first matches are taken before sorting, so that a short word that
-    // matches half the registry costs no more than a precise one.
-    QSqlQuery& families = prepared(
+    for (const QString& p : patterns)
+        out->values << p;
+    out->values << limit + 1;
+    out->families =
         QStringLiteral(
             "SELECT n.\"ID_NUCLEO\", n.\"CODICE_NUCLEO\", n.\"DENOMINAZIONE\", "
             "n.\"NOME_OSPITANTE\", n.\"COMUNE\" FROM (SELECT t.\"ID_NUCLEO\" AS r FROM "
             "\"TBL_NUCLEO\" t WHERE %1 LIMIT ?) f JOIN \"TBL_NUCLEO\" n ON n.\"ID_NUCLEO\" = f.r "
             "ORDER BY n.\"CODICE_NUCLEO\" COLLATE \"C\" NULLS FIRST, n.\"ID_NUCLEO\"")
-            .arg(where(familyKey(QStringLiteral("t")))));
-    bind(families);
-    registry_rows::appendFamilyHits(families, &result);
-    families.finish();
-    if (int(result.hits.size()) > limit) {
-        result.hits.resize(size_t(limit));
-        result.truncated = true;
-    }
+            .arg(where(familyKey(QStringLiteral("t"))));
 
     // The member's family unit: the first that carries its code, found on
     // the index of family codes (which leaves out the empty code; a member
     // with an empty code finds a family unit with an empty code the slow way).
-    QSqlQuery& members = prepared(
+    out->members =
         QStringLiteral(
             "SELECT a.\"ID_ANAGRAFICA\", a.\"COGNOME\", a.\"NOME\", a.\"DATA_NASCITA\"::text, "
             "a.\"CODICE_NUCLEO\", n.\"ID_NUCLEO\", n.\"DENOMINAZIONE\", n.\"NOME_OSPITANTE\", "
@@ -421,11 +321,8 @@ SearchResult PostgresRegistryQueries::find(const QString& searchText, int limit)
             "ORDER BY u.\"ID_NUCLEO\" LIMIT 1) n ON true "
             "ORDER BY a.\"COGNOME\" COLLATE \"C\" NULLS FIRST, a.\"NOME\" COLLATE \"C\" NULLS "
             "FIRST, a.\"ID_ANAGRAFICA\"")
-            .arg(where(memberKey(QStringLiteral("t")))));
-    bind(members);
-    registry_rows::appendMemberHits(members, limit, &result);
-    members.finish();
-    return result;
+            .arg(where(memberKey(QStringLiteral("t"))));
+    return true;
 }
 
 // ------------------------------------------------------------ Riepilogo
@@ -434,19 +331,16 @@ OfficeSummary PostgresRegistryQueries::summary(const QDate& today) {
     OfficeSummary s;
     s.today = today;
     const QString what = QStringLiteral("Impossibile calcolare il riepilogo");
-    const auto run = [&](const QString& sql, const QVariantList& values) -> QSqlQuery& {
-        QSqlQuery& q = prepared(sql);
-        for (const QVariant& v : values)
-            q.addBindValue(v);
-        execPrepared(q, what);
-        return q;
+    const auto select = [&](const QString& sql, const QVector<QVariant>& values,
+                            const Engine::RowHandler& onRow) {
+        db().select(sql, values, onRow, what);
     };
     // d.day is the day: an end of hosting on that day or later, or none, is
     // a hosting in course.
     const QString hosted =
         QStringLiteral("(n.\"TERMINE_ALLOGGIO\" IS NULL OR n.\"TERMINE_ALLOGGIO\" >= d.day)");
 
-    QSqlQuery& f = run(
+    select(
         QStringLiteral(
             "WITH d AS (SELECT CAST(? AS timestamp) AS day, CAST(? AS timestamp) AS after7, "
             "CAST(? AS timestamp) AS after30) "
@@ -455,27 +349,20 @@ OfficeSummary PostgresRegistryQueries::summary(const QDate& today) {
             "n.\"TERMINE_ALLOGGIO\" < d.after7), count(*) FILTER (WHERE n.\"TERMINE_ALLOGGIO\" "
             ">= d.day AND n.\"TERMINE_ALLOGGIO\" < d.after30) FROM \"TBL_NUCLEO\" n CROSS JOIN d")
             .arg(hosted),
-        {isoDay(today), isoDay(today.addDays(8)), isoDay(today.addDays(31))});
-    if (f.next()) {
-        s.familiesHosted = f.value(0).toInt();
-        s.familiesEnded = f.value(1).toInt();
-        s.endingWithin7 = f.value(2).toInt();
-        s.endingWithin30 = f.value(3).toInt();
-    }
-    f.finish();
+        {isoDay(today), isoDay(today.addDays(8)), isoDay(today.addDays(31))}, [&](const Row& row) {
+            registry_rows::readFamilyCounts(row, &s);
+            return false;
+        });
 
-    QSqlQuery& e =
-        run(QStringLiteral("SELECT \"ID_NUCLEO\", \"CODICE_NUCLEO\", \"DENOMINAZIONE\", "
-                           "\"NOME_OSPITANTE\", \"TELEFONO\", \"TERMINE_ALLOGGIO\"::text "
-                           "FROM \"TBL_NUCLEO\" WHERE \"TERMINE_ALLOGGIO\" >= CAST(? AS timestamp) "
-                           "AND \"TERMINE_ALLOGGIO\" < CAST(? AS timestamp) "
-                           "ORDER BY \"TERMINE_ALLOGGIO\", \"ID_NUCLEO\""),
-            {isoDay(today), isoDay(today.addDays(31))});
-    while (e.next()) {
-        s.ending.push_back({e.value(0).toLongLong(), text(e, 1), text(e, 2), text(e, 3), text(e, 4),
-                            storedDate(e.value(5))});
-    }
-    e.finish();
+    select(QStringLiteral("SELECT \"ID_NUCLEO\", \"CODICE_NUCLEO\", \"DENOMINAZIONE\", "
+                          "\"NOME_OSPITANTE\", \"TELEFONO\", \"TERMINE_ALLOGGIO\"::text "
+                          "FROM \"TBL_NUCLEO\" WHERE \"TERMINE_ALLOGGIO\" >= CAST(? AS timestamp) "
+                          "AND \"TERMINE_ALLOGGIO\" < CAST(? AS timestamp) "
+                          "ORDER BY \"TERMINE_ALLOGGIO\", \"ID_NUCLEO\""),
+           {isoDay(today), isoDay(today.addDays(31))}, [&](const Row& row) {
+               s.ending.push_back(registry_rows::endingHosting(row));
+               return true;
+           });
 
     // The people, grouped at once by municipality, citizenship, sex and age
     // band when hosted, and counted together when every family unit of
@@ -483,7 +370,8 @@ OfficeSummary PostgresRegistryQueries::summary(const QDate& today) {
     // on is of a child up to 5 (born less than six years before the day),
     // from d.minor on of one up to 17, from d.adult on of one up to 64; a
     // date from d.tomorrow on, or none, is no age.
-    QSqlQuery& p = run(
+    registry_rows::PeopleTally people;
+    select(
         QStringLiteral(
             "WITH d AS (SELECT CAST(? AS timestamp) AS day, CAST(? AS timestamp) AS tomorrow, "
             "CAST(? AS timestamp) AS young, CAST(? AS timestamp) AS minor, "
@@ -503,18 +391,18 @@ OfficeSummary PostgresRegistryQueries::summary(const QDate& today) {
             "GROUP BY 1, 2, 3, 4, 5")
             .arg(hosted),
         {isoDay(today), isoDay(today.addDays(1)), isoDay(today.addYears(-6).addDays(1)),
-         isoDay(today.addYears(-18).addDays(1)), isoDay(today.addYears(-65).addDays(1))});
-    registry_rows::PeopleTally people;
-    while (p.next()) {
-        const int n = p.value(5).toInt();
-        if (!p.value(0).toBool()) {
-            s.peopleEnded += n;
-            continue;
-        }
-        s.peopleHosted += n;
-        people.add(text(p, 1), text(p, 2), text(p, 3), p.value(4).toInt(), n);
-    }
-    p.finish();
+         isoDay(today.addYears(-18).addDays(1)), isoDay(today.addYears(-65).addDays(1))},
+        [&](const Row& row) {
+            const int n = row.at(5).toInt();
+            if (!row.at(0).toBool()) {
+                s.peopleEnded += n;
+                return true;
+            }
+            s.peopleHosted += n;
+            people.add(row.at(1).toString(), row.at(2).toString(), row.at(3).toString(),
+                       row.at(4).toInt(), n);
+            return true;
+        });
     people.writeInto(&s);
     return s;
 }

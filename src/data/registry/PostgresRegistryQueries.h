@@ -1,10 +1,8 @@
 #pragma once
 
-#include <QHash>
-#include <QSqlDatabase>
-#include <QSqlQuery>
+#include "data/registry/SqlRegistryQueries.h"
 
-#include "data/registry/RegistryQueries.h"
+class QSqlDatabase;
 
 namespace marvesa {
 
@@ -24,25 +22,20 @@ namespace marvesa {
 //
 // A database made by marvesa-initdb has them from the start; an older one
 // gets them from the first desk that searches, built without holding up the
-// other desks' writes (CREATE INDEX CONCURRENTLY), one desk at a time.
-class PostgresRegistryQueries : public RegistryQueries {
+// other desks' writes (CREATE INDEX CONCURRENTLY, which runs outside any
+// transaction), one desk at a time.
+class PostgresRegistryQueries : public SqlRegistryQueries {
 public:
-    // `connection`: a libpq connection string or URI.
-    explicit PostgresRegistryQueries(const QString& connection);
-    // On the same server and database, as the same role, as the Qt
-    // connection named `sqlConnectionName` (a PostgresEngine's).
-    static std::unique_ptr<PostgresRegistryQueries> sharingSettingsOf(
-        const QString& sqlConnectionName);
-    ~PostgresRegistryQueries() override;
+    // On a second connection of an engine, or on a database location.
+    explicit PostgresRegistryQueries(const RegistryConnection& from);
 
-    SearchResult find(const QString& text, int limit) override;
     OfficeSummary summary(const QDate& today) override;
     void prepare() override;
 
     // Makes the extensions, the function and the two indexes the search
     // uses where they are missing (an index a failed attempt left unusable
     // is made again); true when it made anything.
-    bool ensureSearchObjects();
+    bool ensureSearchObjects() override;
 
     // Makes them on `db`, inside the transaction that creates a new
     // database (marvesa-initdb): plain CREATE INDEX, no waiting for other
@@ -54,24 +47,14 @@ public:
     static const char* const kMemberIndex;  // IDX_ANAGRAFICA_CERCA
     static const char* const kFamilyIndex;  // IDX_NUCLEO_CERCA
 
+protected:
+    bool searchStatements(const QString& text, int limit, SearchStatements* out) override;
+
 private:
-    struct Tag {};
-    PostgresRegistryQueries(Tag, const QString& connectionName);
-    void open();
-    // open(), and when it fails the connection is removed again (for the
-    // constructors, whose object then never exists).
-    void openOrForget();
-    QSqlDatabase db();
-    QSqlQuery& prepared(const QString& sql);
-    void execPrepared(QSqlQuery& q, const QString& what);
-    [[noreturn]] void fail(const QString& what, const QSqlError& error);
-    bool searchObjectsThere(bool requireIndexes);
+    bool searchObjectsThere();
     QStringList normalisedWords(const QString& text);
 
-    QString m_connectionName;
-    QString m_shown;  // the server and database, for messages
     bool m_searchChecked = false;
-    QHash<QString, QSqlQuery> m_statements;
 };
 
 }  // namespace marvesa

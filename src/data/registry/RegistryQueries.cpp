@@ -4,10 +4,9 @@
 #include <algorithm>
 
 #include "data/base/Error.h"
-#include "data/sql/PostgresEngine.h"
 #include "data/registry/PostgresRegistryQueries.h"
-#include "data/sql/SqliteEngine.h"
 #include "data/registry/SqliteRegistryQueries.h"
+#include "data/sql/QtSqlEngine.h"
 
 namespace marvesa {
 
@@ -124,12 +123,13 @@ QString OfficeSummary::toTabSeparatedText() const {
 }
 
 std::unique_ptr<RegistryQueries> registryQueriesFor(Engine& engine) {
-    if (auto* sqlite = dynamic_cast<SqliteEngine*>(&engine)) {
-        return std::make_unique<SqliteRegistryQueries>(sqlite->location());
-    }
-    if (auto* server = dynamic_cast<PostgresEngine*>(&engine)) {
-        // A connection of its own, to the engine's server and database.
-        return PostgresRegistryQueries::sharingSettingsOf(server->connectionName());
+    if (auto* sql = dynamic_cast<QtSqlEngine*>(&engine)) {
+        switch (sql->dialect()) {
+            case SqlDialect::SQLite:
+                return std::make_unique<SqliteRegistryQueries>(*sql);
+            case SqlDialect::PostgreSQL:
+                return std::make_unique<PostgresRegistryQueries>(*sql);
+        }
     }
     throw Error(QStringLiteral("La ricerca non è disponibile per questo database"));
 }

@@ -107,7 +107,8 @@ public:
     virtual void prepare() {}
 };
 
-// The queries on the database of `engine`, which must be connected; throws
+// The queries on the database of `engine`, which must be connected, on a
+// connection of their own that closes with the engine; throws
 // marvesa::Error when the engine offers none.
 std::unique_ptr<RegistryQueries> registryQueriesFor(Engine& engine);
 

@@ -1,16 +1,11 @@
 #include "data/registry/RegistryRows.h"
 
 #include <QDateTime>
-#include <QSqlQuery>
 #include <algorithm>
 
 #include "data/base/Value.h"
 
 namespace marvesa::registry_rows {
-
-QString text(const QSqlQuery& query, int column) {
-    return query.value(column).toString();
-}
 
 QDate storedDate(const QVariant& value) {
     if (value.isNull())
@@ -30,45 +25,48 @@ void sortByCount(std::vector<NamedCount>& counts) {
     });
 }
 
-void appendFamilyHits(QSqlQuery& query, SearchResult* result) {
-    while (query.next()) {
-        SearchHit h;
-        h.kind = SearchHit::Kind::FamilyUnit;
-        h.familyId = query.value(0).toLongLong();
-        h.familyCode = text(query, 1);
-        h.description = text(query, 2);
-        h.host = text(query, 3);
-        h.municipality = text(query, 4);
-        result->hits.push_back(h);
-    }
+SearchHit familyHit(const Row& row) {
+    SearchHit h;
+    h.kind = SearchHit::Kind::FamilyUnit;
+    h.familyId = row.at(0).toLongLong();
+    h.familyCode = row.at(1).toString();
+    h.description = row.at(2).toString();
+    h.host = row.at(3).toString();
+    h.municipality = row.at(4).toString();
+    return h;
 }
 
-void appendMemberHits(QSqlQuery& query, int limit, SearchResult* result) {
-    int count = 0;
-    while (query.next()) {
-        if (++count > limit) {
-            result->truncated = true;
-            break;
-        }
-        SearchHit h;
-        h.kind = SearchHit::Kind::Member;
-        h.memberId = query.value(0).toLongLong();
-        h.surname = text(query, 1);
-        h.name = text(query, 2);
-        h.birthDate = storedDate(query.value(3));
-        h.familyCode = text(query, 4);
-        h.familyId = query.value(5).isNull() ? 0 : query.value(5).toLongLong();
-        h.description = text(query, 6);
-        h.host = text(query, 7);
-        h.municipality = text(query, 8);
-        result->hits.push_back(h);
-    }
+SearchHit memberHit(const Row& row) {
+    SearchHit h;
+    h.kind = SearchHit::Kind::Member;
+    h.memberId = row.at(0).toLongLong();
+    h.surname = row.at(1).toString();
+    h.name = row.at(2).toString();
+    h.birthDate = storedDate(row.at(3));
+    h.familyCode = row.at(4).toString();
+    h.familyId = row.at(5).isNull() ? 0 : row.at(5).toLongLong();
+    h.description = row.at(6).toString();
+    h.host = row.at(7).toString();
+    h.municipality = row.at(8).toString();
+    return h;
+}
+
+void readFamilyCounts(const Row& row, OfficeSummary* summary) {
+    summary->familiesHosted = row.at(0).toInt();
+    summary->familiesEnded = row.at(1).toInt();
+    summary->endingWithin7 = row.at(2).toInt();
+    summary->endingWithin30 = row.at(3).toInt();
+}
+
+EndingHosting endingHosting(const Row& row) {
+    return {row.at(0).toLongLong(), row.at(1).toString(), row.at(2).toString(),
+            row.at(3).toString(),   row.at(4).toString(), storedDate(row.at(5))};
 }
 
 PeopleTally::PeopleTally() : m_bands(size_t(OfficeSummary::ageBands().size()), 0) {}
 
-void PeopleTally::add(const QString& municipality, const QString& citizenship,
-                      const QString& sex, int band, int people) {
+void PeopleTally::add(const QString& municipality, const QString& citizenship, const QString& sex,
+                      int band, int people) {
     m_municipality[municipality.isEmpty() ? QStringLiteral("non indicato") : municipality] +=
         people;
     m_citizenship[citizenship.isEmpty() ? QStringLiteral("non indicata") : citizenship] += people;

@@ -1,23 +1,16 @@
 #include "data/registry/SqliteRegistryQueries.h"
 
-#include <QAtomicInt>
-#include <QFileInfo>
 #include <QHash>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QUrl>
-#include <algorithm>
+#include <QRegularExpression>
 
 #include "data/base/Error.h"
 #include "data/registry/RegistryRows.h"
-#include "data/sql/SqliteEngine.h"
-#include "data/base/Value.h"
+#include "data/sql/QtSqlEngine.h"
+#include "data/sql/WriteTransaction.h"
 
 namespace marvesa {
 
 namespace {
-
-QAtomicInt g_counter;
 
 // A column's text without apostrophes, as the search tables hold it. Only
 // built-in functions: every program that writes the tables runs the triggers.
@@ -103,73 +96,61 @@ QStringList createSearchStatements() {
     return s;
 }
 
+// Room for the pages a summary of a large registry reads (8 MB).
+const QStringList& sessionStatements() {
+    static const QStringList statements = {QStringLiteral("PRAGMA cache_size=-8192")};
+    return statements;
+}
+
+// A statement written with named values (":day"), as SQLite reads it with
+// a "?" for each, and the values in the order they stand.
+struct Bound {
+    QString sql;
+    QVector<QVariant> values;
+};
+
+Bound bound(const QString& sql, const QHash<QString, QVariant>& values) {
+    static const QRegularExpression name(QStringLiteral(":([a-z0-9]+)"));
+    Bound b;
+    qsizetype done = 0;
+    for (auto it = name.globalMatch(sql); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        Q_ASSERT(values.contains(m.captured(1)));
+        b.sql += QStringView(sql).mid(done, m.capturedStart() - done);
+        b.sql += QLatin1Char('?');
+        b.values << values.value(m.captured(1));
+        done = m.capturedEnd();
+    }
+    b.sql += QStringView(sql).mid(done);
+    return b;
+}
+
 using registry_rows::isoDay;
-using registry_rows::sortByCount;
-using registry_rows::storedDate;
-using registry_rows::text;
 
 }  // namespace
 
-SqliteRegistryQueries::SqliteRegistryQueries(const QString& path)
-    : m_path(path),
-      m_connectionName(QStringLiteral("marvesa-registry-%1").arg(g_counter.fetchAndAddRelaxed(1))) {
-    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
-    QUrl url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
-    url.setQuery(QStringLiteral("mode=rw"));
-    database.setDatabaseName(url.toString(QUrl::FullyEncoded));
-    database.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1")
-                                   .arg(SqliteEngine::kBusyTimeoutMs));
-    if (!database.open()) {
-        const QString why = database.lastError().text();
-        database = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_connectionName);
-        throw Error(QStringLiteral("Impossibile aprire il database \"%1\": %2").arg(path, why));
-    }
-    // Room for the pages a summary of a large registry reads (8 MB).
-    QSqlQuery(database).exec(QStringLiteral("PRAGMA cache_size=-8192"));
-}
-
-SqliteRegistryQueries::~SqliteRegistryQueries() {
-    {
-        QSqlDatabase database = QSqlDatabase::database(m_connectionName, false);
-        if (database.isOpen())
-            database.close();
-    }
-    QSqlDatabase::removeDatabase(m_connectionName);
-}
-
-QSqlDatabase SqliteRegistryQueries::db() const {
-    return QSqlDatabase::database(m_connectionName, false);
-}
-
-void SqliteRegistryQueries::fail(const QString& what, const QString& engineText) const {
-    throw Error(QStringLiteral("%1: %2 (database \"%3\")").arg(what, engineText, m_path));
-}
-
-void SqliteRegistryQueries::prepare() {
-    ensureSearchTables();
-}
+SqliteRegistryQueries::SqliteRegistryQueries(const RegistryConnection& from)
+    : SqlRegistryQueries(from.open(sessionStatements())) {}
 
 bool SqliteRegistryQueries::ensureSearchTables() {
     if (m_searchTablesChecked)
         return false;
-    QSqlQuery q(db());
-    const auto run = [&](const QString& sql) {
-        if (!q.exec(sql)) {
-            const QString why = q.lastError().databaseText();
-            q.exec(QStringLiteral("ROLLBACK"));
-            fail(QStringLiteral("Impossibile preparare la ricerca"), why);
-        }
-    };
+    const QString what = QStringLiteral("Impossibile preparare la ricerca");
     QStringList quoted;
     for (const QString& n : searchObjects())
         quoted << QLatin1Char('\'') + n + QLatin1Char('\'');
+    const QString count = QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (%1)")
+                              .arg(quoted.join(QLatin1Char(',')));
     const auto allThere = [&] {
-        run(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (%1)")
-                .arg(quoted.join(QLatin1Char(','))));
-        const bool there = q.next() && q.value(0).toInt() == searchObjects().size();
-        q.finish();
-        return there;
+        int there = 0;
+        db().select(
+            count, {},
+            [&](const Row& row) {
+                there = row.at(0).toInt();
+                return false;
+            },
+            what);
+        return there == searchObjects().size();
     };
     // Made already: nothing to write, no lock taken (another desk may be in
     // the middle of a long write).
@@ -179,9 +160,10 @@ bool SqliteRegistryQueries::ensureSearchTables() {
     }
     // One writer at a time: a copy of the program that comes second finds
     // everything made and filled by the first.
-    run(QStringLiteral("BEGIN IMMEDIATE"));
+    WriteTransaction transaction(db(), QStringLiteral("TBL_ANAGRAFICA"));
     const bool complete = allThere();
     if (!complete) {
+        const auto run = [&](const QString& sql) { db().execDirect(sql, what); };
         // Whatever a failed or older attempt left is made again as a whole.
         for (const QString& n : searchObjects()) {
             if (n.endsWith(QLatin1String("_AI")) || n.endsWith(QLatin1String("_AU")) ||
@@ -203,7 +185,7 @@ bool SqliteRegistryQueries::ensureSearchTables() {
         for (const QString& sql : createSearchStatements())
             run(sql);
     }
-    run(QStringLiteral("COMMIT"));
+    transaction.commit();
     m_searchTablesChecked = true;
     return !complete;
 }
@@ -217,58 +199,39 @@ QString SqliteRegistryQueries::matchExpression(const QString& text) {
     return terms.join(QLatin1Char(' '));
 }
 
-SearchResult SqliteRegistryQueries::find(const QString& searchText, int limit) {
-    SearchResult result;
-    if (!isSearchable(searchText))
-        return result;
-    ensureSearchTables();
-    const QString match = matchExpression(searchText);
-    const auto exec = [&](QSqlQuery& q) {
-        q.addBindValue(match);
-        q.addBindValue(limit + 1);
-        if (!q.exec())
-            fail(QStringLiteral("Impossibile cercare"), q.lastError().text());
-    };
-
-    // The first matches are taken before sorting, so that a short word that
-    // matches half the registry costs no more than a precise one.
-    QSqlQuery families(db());
-    families.setForwardOnly(true);
-    families.prepare(QStringLiteral(
+bool SqliteRegistryQueries::searchStatements(const QString& text, int limit,
+                                             SearchStatements* out) {
+    out->families = QStringLiteral(
         "SELECT n.\"ID_NUCLEO\", n.\"CODICE_NUCLEO\", n.\"DENOMINAZIONE\", n.\"NOME_OSPITANTE\", "
         "n.\"COMUNE\" FROM (SELECT rowid AS r FROM \"CERCA_NUCLEO\" WHERE \"CERCA_NUCLEO\" MATCH ? "
         "LIMIT ?) f JOIN \"TBL_NUCLEO\" n ON n.\"ID_NUCLEO\" = f.r "
-        "ORDER BY n.\"CODICE_NUCLEO\", n.\"ID_NUCLEO\""));
-    exec(families);
-    registry_rows::appendFamilyHits(families, &result);
-    if (int(result.hits.size()) > limit) {
-        result.hits.resize(limit);
-        result.truncated = true;
-    }
-
-    QSqlQuery members(db());
-    members.setForwardOnly(true);
-    members.prepare(
-        QStringLiteral("SELECT a.\"ID_ANAGRAFICA\", a.\"COGNOME\", a.\"NOME\", a.\"DATA_NASCITA\", "
-                       "a.\"CODICE_NUCLEO\", "
-                       "n.\"ID_NUCLEO\", n.\"DENOMINAZIONE\", n.\"NOME_OSPITANTE\", n.\"COMUNE\" "
-                       "FROM (SELECT rowid AS r FROM \"CERCA_ANAGRAFICA\" WHERE "
-                       "\"CERCA_ANAGRAFICA\" MATCH ? LIMIT ?) f "
-                       "JOIN \"TBL_ANAGRAFICA\" a ON a.\"ID_ANAGRAFICA\" = f.r "
-                       "LEFT JOIN \"TBL_NUCLEO\" n ON n.\"ID_NUCLEO\" = (SELECT "
-                       "min(m.\"ID_NUCLEO\") FROM \"TBL_NUCLEO\" m "
-                       "WHERE m.\"CODICE_NUCLEO\" = a.\"CODICE_NUCLEO\") "
-                       "ORDER BY a.\"COGNOME\", a.\"NOME\", a.\"ID_ANAGRAFICA\""));
-    exec(members);
-    registry_rows::appendMemberHits(members, limit, &result);
-    return result;
+        "ORDER BY n.\"CODICE_NUCLEO\", n.\"ID_NUCLEO\"");
+    out->members = QStringLiteral(
+        "SELECT a.\"ID_ANAGRAFICA\", a.\"COGNOME\", a.\"NOME\", a.\"DATA_NASCITA\", "
+        "a.\"CODICE_NUCLEO\", "
+        "n.\"ID_NUCLEO\", n.\"DENOMINAZIONE\", n.\"NOME_OSPITANTE\", n.\"COMUNE\" "
+        "FROM (SELECT rowid AS r FROM \"CERCA_ANAGRAFICA\" WHERE "
+        "\"CERCA_ANAGRAFICA\" MATCH ? LIMIT ?) f "
+        "JOIN \"TBL_ANAGRAFICA\" a ON a.\"ID_ANAGRAFICA\" = f.r "
+        "LEFT JOIN \"TBL_NUCLEO\" n ON n.\"ID_NUCLEO\" = (SELECT "
+        "min(m.\"ID_NUCLEO\") FROM \"TBL_NUCLEO\" m "
+        "WHERE m.\"CODICE_NUCLEO\" = a.\"CODICE_NUCLEO\") "
+        "ORDER BY a.\"COGNOME\", a.\"NOME\", a.\"ID_ANAGRAFICA\"");
+    out->values = {matchExpression(text), limit + 1};
+    return true;
 }
 
-qint64 SqliteRegistryQueries::dataVersion() const {
-    QSqlQuery q(db());
-    if (!q.exec(QStringLiteral("PRAGMA data_version")) || !q.next())
-        return -1;
-    return q.value(0).toLongLong();
+qint64 SqliteRegistryQueries::dataVersion() {
+    qint64 version = -1;
+    try {
+        db().select(QStringLiteral("PRAGMA data_version"), {}, [&](const Row& row) {
+            version = row.at(0).toLongLong();
+            return false;
+        });
+    } catch (const Error&) {
+        // Not known: the summary is made again (and says why it fails).
+    }
+    return version;
 }
 
 OfficeSummary SqliteRegistryQueries::summary(const QDate& today) {
@@ -288,17 +251,18 @@ OfficeSummary SqliteRegistryQueries::computeSummary(const QDate& today) {
     ensureSearchTables();
     OfficeSummary s;
     s.today = today;
-    const QString day = isoDay(today);
-    const QString after7 = isoDay(today.addDays(8));
-    const QString after30 = isoDay(today.addDays(31));
-    const auto run = [&](QSqlQuery& q, const QString& sql, const QVariantMap& values) {
-        q.setForwardOnly(true);
-        if (!q.prepare(sql))
-            fail(QStringLiteral("Impossibile calcolare il riepilogo"), q.lastError().text());
-        for (auto it = values.cbegin(); it != values.cend(); ++it)
-            q.bindValue(it.key(), it.value());
-        if (!q.exec())
-            fail(QStringLiteral("Impossibile calcolare il riepilogo"), q.lastError().text());
+    const QHash<QString, QVariant> days = {
+        {QStringLiteral("day"), isoDay(today)},
+        {QStringLiteral("after7"), isoDay(today.addDays(8))},
+        {QStringLiteral("after30"), isoDay(today.addDays(31))},
+        {QStringLiteral("tomorrow"), isoDay(today.addDays(1))},
+        {QStringLiteral("young"), isoDay(today.addYears(-6).addDays(1))},
+        {QStringLiteral("minor"), isoDay(today.addYears(-18).addDays(1))},
+        {QStringLiteral("adult"), isoDay(today.addYears(-65).addDays(1))},
+    };
+    const auto select = [&](const QString& sql, const Engine::RowHandler& onRow) {
+        const Bound b = bound(sql, days);
+        db().select(b.sql, b.values, onRow, QStringLiteral("Impossibile calcolare il riepilogo"));
     };
     // :day is the day: an end of hosting on that day or later, or none, is a
     // hosting in course.
@@ -307,38 +271,26 @@ OfficeSummary SqliteRegistryQueries::computeSummary(const QDate& today) {
     const QString endedFamily = QStringLiteral(
         "(coalesce(\"TERMINE_ALLOGGIO\", '') <> '' AND \"TERMINE_ALLOGGIO\" < :day)");
 
-    QSqlQuery f(db());
-    run(f,
-        QStringLiteral(
-            "SELECT coalesce(sum(%1), 0), coalesce(sum(%2), 0), "
-            "coalesce(sum(\"TERMINE_ALLOGGIO\" >= :day AND \"TERMINE_ALLOGGIO\" < :after7), 0), "
-            "coalesce(sum(\"TERMINE_ALLOGGIO\" >= :day AND \"TERMINE_ALLOGGIO\" < :after30), 0) "
-            "FROM \"TBL_NUCLEO\"")
-            .arg(hostedFamily, endedFamily),
-        {{QStringLiteral(":day"), day},
-         {QStringLiteral(":after7"), after7},
-         {QStringLiteral(":after30"), after30}});
-    if (f.next()) {
-        s.familiesHosted = f.value(0).toInt();
-        s.familiesEnded = f.value(1).toInt();
-        s.endingWithin7 = f.value(2).toInt();
-        s.endingWithin30 = f.value(3).toInt();
-    }
-    f.finish();
+    select(QStringLiteral(
+               "SELECT coalesce(sum(%1), 0), coalesce(sum(%2), 0), "
+               "coalesce(sum(\"TERMINE_ALLOGGIO\" >= :day AND \"TERMINE_ALLOGGIO\" < :after7), 0), "
+               "coalesce(sum(\"TERMINE_ALLOGGIO\" >= :day AND \"TERMINE_ALLOGGIO\" < :after30), 0) "
+               "FROM \"TBL_NUCLEO\"")
+               .arg(hostedFamily, endedFamily),
+           [&](const Row& row) {
+               registry_rows::readFamilyCounts(row, &s);
+               return false;
+           });
 
-    QSqlQuery e(db());
-    run(e,
-        QStringLiteral(
-            "SELECT \"ID_NUCLEO\", \"CODICE_NUCLEO\", \"DENOMINAZIONE\", \"NOME_OSPITANTE\", "
-            "\"TELEFONO\", \"TERMINE_ALLOGGIO\" FROM \"TBL_NUCLEO\" "
-            "WHERE \"TERMINE_ALLOGGIO\" >= :day AND \"TERMINE_ALLOGGIO\" < :after30 "
-            "ORDER BY \"TERMINE_ALLOGGIO\", \"ID_NUCLEO\""),
-        {{QStringLiteral(":day"), day}, {QStringLiteral(":after30"), after30}});
-    while (e.next()) {
-        s.ending.push_back({e.value(0).toLongLong(), text(e, 1), text(e, 2), text(e, 3), text(e, 4),
-                            storedDate(e.value(5))});
-    }
-    e.finish();
+    select(QStringLiteral(
+               "SELECT \"ID_NUCLEO\", \"CODICE_NUCLEO\", \"DENOMINAZIONE\", \"NOME_OSPITANTE\", "
+               "\"TELEFONO\", \"TERMINE_ALLOGGIO\" FROM \"TBL_NUCLEO\" "
+               "WHERE \"TERMINE_ALLOGGIO\" >= :day AND \"TERMINE_ALLOGGIO\" < :after30 "
+               "ORDER BY \"TERMINE_ALLOGGIO\", \"ID_NUCLEO\""),
+           [&](const Row& row) {
+               s.ending.push_back(registry_rows::endingHosting(row));
+               return true;
+           });
 
     // The people hosted, grouped at once by municipality, citizenship, sex
     // and age band: one pass over the members.
@@ -351,45 +303,37 @@ OfficeSummary SqliteRegistryQueries::computeSummary(const QDate& today) {
         "OR a.\"DATA_NASCITA\" >= :tomorrow THEN 4 WHEN a.\"DATA_NASCITA\" >= :young THEN 0 "
         "WHEN a.\"DATA_NASCITA\" >= :minor THEN 1 WHEN a.\"DATA_NASCITA\" >= :adult THEN 2 ELSE 3 "
         "END");
-    QSqlQuery p(db());
-    run(p,
-        QStringLiteral(
-            "WITH hosted AS (SELECT \"CODICE_NUCLEO\" AS code, min(trim(coalesce(\"COMUNE\", ''))) "
-            "AS comune FROM \"TBL_NUCLEO\" WHERE \"CODICE_NUCLEO\" IS NOT NULL AND %1 "
-            "GROUP BY \"CODICE_NUCLEO\") "
-            "SELECT h.comune, trim(coalesce(a.\"CITTADINANZA\", '')), "
-            "upper(trim(coalesce(a.\"SESSO\", ''))), %2, count(*) "
-            "FROM \"TBL_ANAGRAFICA\" a JOIN hosted h ON h.code = a.\"CODICE_NUCLEO\" "
-            "GROUP BY 1, 2, 3, 4")
-            .arg(hostedFamily, band),
-        {{QStringLiteral(":day"), day},
-         {QStringLiteral(":tomorrow"), isoDay(today.addDays(1))},
-         {QStringLiteral(":young"), isoDay(today.addYears(-6).addDays(1))},
-         {QStringLiteral(":minor"), isoDay(today.addYears(-18).addDays(1))},
-         {QStringLiteral(":adult"), isoDay(today.addYears(-65).addDays(1))}});
     registry_rows::PeopleTally people;
-    while (p.next()) {
-        const int n = p.value(4).toInt();
-        s.peopleHosted += n;
-        people.add(text(p, 0), text(p, 1), text(p, 2), p.value(3).toInt(), n);
-    }
-    p.finish();
+    select(QStringLiteral(
+               "WITH hosted AS (SELECT \"CODICE_NUCLEO\" AS code, min(trim(coalesce(\"COMUNE\", "
+               "''))) AS comune FROM \"TBL_NUCLEO\" WHERE \"CODICE_NUCLEO\" IS NOT NULL AND %1 "
+               "GROUP BY \"CODICE_NUCLEO\") "
+               "SELECT h.comune, trim(coalesce(a.\"CITTADINANZA\", '')), "
+               "upper(trim(coalesce(a.\"SESSO\", ''))), %2, count(*) "
+               "FROM \"TBL_ANAGRAFICA\" a JOIN hosted h ON h.code = a.\"CODICE_NUCLEO\" "
+               "GROUP BY 1, 2, 3, 4")
+               .arg(hostedFamily, band),
+           [&](const Row& row) {
+               const int n = row.at(4).toInt();
+               s.peopleHosted += n;
+               people.add(row.at(0).toString(), row.at(1).toString(), row.at(2).toString(),
+                          row.at(3).toInt(), n);
+               return true;
+           });
     people.writeInto(&s);
 
     // Members whose every family unit has ended: counted on the index of
     // the family code alone.
-    QSqlQuery ended(db());
-    run(ended,
-        QStringLiteral(
-            "WITH ended AS (SELECT \"CODICE_NUCLEO\" AS code FROM \"TBL_NUCLEO\" "
-            "WHERE \"CODICE_NUCLEO\" IS NOT NULL GROUP BY \"CODICE_NUCLEO\" HAVING max(%1) = 0) "
-            "SELECT count(*) FROM ended e JOIN \"TBL_ANAGRAFICA\" a ON a.\"CODICE_NUCLEO\" = "
-            "e.code")
-            .arg(hostedFamily),
-        {{QStringLiteral(":day"), day}});
-    if (ended.next())
-        s.peopleEnded = ended.value(0).toInt();
-    ended.finish();
+    select(QStringLiteral(
+               "WITH ended AS (SELECT \"CODICE_NUCLEO\" AS code FROM \"TBL_NUCLEO\" "
+               "WHERE \"CODICE_NUCLEO\" IS NOT NULL GROUP BY \"CODICE_NUCLEO\" HAVING max(%1) = "
+               "0) SELECT count(*) FROM ended e JOIN \"TBL_ANAGRAFICA\" a ON a.\"CODICE_NUCLEO\" "
+               "= e.code")
+               .arg(hostedFamily),
+           [&](const Row& row) {
+               s.peopleEnded = row.at(0).toInt();
+               return false;
+           });
     return s;
 }
 

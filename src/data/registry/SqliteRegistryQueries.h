@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QSqlDatabase>
 #include <optional>
 
-#include "data/registry/RegistryQueries.h"
+#include "data/registry/SqlRegistryQueries.h"
 
 namespace marvesa {
 
@@ -22,14 +21,13 @@ namespace marvesa {
 // them; a copy of the program that finds them already made leaves them as
 // they are. Two indexes by family code, holding the columns "Riepilogo"
 // counts, are made with them.
-class SqliteRegistryQueries : public RegistryQueries {
+class SqliteRegistryQueries : public SqlRegistryQueries {
 public:
-    explicit SqliteRegistryQueries(const QString& path);
-    ~SqliteRegistryQueries() override;
+    // On a second connection of an engine, or on a database location.
+    explicit SqliteRegistryQueries(const RegistryConnection& from);
 
-    SearchResult find(const QString& text, int limit) override;
     OfficeSummary summary(const QDate& today) override;
-    void prepare() override;
+    bool ensureSearchObjects() override { return ensureSearchTables(); }
 
     // Makes the search tables, their triggers and the two indexes the
     // queries read (family units and members by family code, with the
@@ -40,15 +38,13 @@ public:
     // The full-text query for a search text: each word as a quoted prefix.
     static QString matchExpression(const QString& text);
 
-private:
-    QSqlDatabase db() const;
-    [[noreturn]] void fail(const QString& what, const QString& text) const;
+protected:
+    bool searchStatements(const QString& text, int limit, SearchStatements* out) override;
 
-    QString m_path;
-    qint64 dataVersion() const;
+private:
+    qint64 dataVersion();
     OfficeSummary computeSummary(const QDate& today);
 
-    QString m_connectionName;
     bool m_searchTablesChecked = false;
     // The last summary, with the day it was made for and the database's
     // data version then: asked again for the same day with nothing stored

@@ -1,0 +1,383 @@
+#include "data/sql/QtSqlEngine.h"
+
+#include <QAtomicInt>
+#include <QElapsedTimer>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <algorithm>
+
+#include "data/base/Error.h"
+
+namespace marvesa {
+
+namespace {
+
+// One counter for the connections of every engine, so that no two share a
+// name.
+QAtomicInt g_connectionCounter;
+
+// Tells the observer of a wait, from its beginning to its end.
+class BusyWait {
+public:
+    explicit BusyWait(BusyObserver* observer) : m_observer(observer) {
+        if (m_observer)
+            m_observer->busyWaitStarted();
+    }
+    ~BusyWait() {
+        if (m_observer)
+            m_observer->busyWaitEnded();
+    }
+    BusyWait(const BusyWait&) = delete;
+    BusyWait& operator=(const BusyWait&) = delete;
+
+private:
+    BusyObserver* m_observer;
+};
+
+// Calls `onRow` with each row's values, in select-list order, until the
+// rows end or it returns false; the query is finished however the reading
+// ends, so that it holds no lock afterwards. Returns the error that stopped
+// the reading, or an invalid QSqlError.
+QSqlError forEachRow(QSqlQuery& query, const Engine::RowHandler& onRow) {
+    struct Finish {
+        QSqlQuery& query;
+        ~Finish() { query.finish(); }
+    } finish{query};
+    QVector<QVariant> row(query.record().count());
+    while (query.next()) {
+        for (int i = 0; i < row.size(); ++i)
+            row[i] = query.value(i);
+        if (!onRow(row))
+            return QSqlError();
+    }
+    return query.lastError();
+}
+
+}  // namespace
+
+QtSqlEngine::QtSqlEngine()
+    : m_connectionName(
+          QStringLiteral("marvesa-%1").arg(g_connectionCounter.fetchAndAddRelaxed(1))) {}
+
+QtSqlEngine::~QtSqlEngine() {
+    // A derived engine disconnects in its own destructor, where its hooks
+    // still run; this only makes sure that no connection outlives the engine.
+    closeSecondConnections();
+    if (!QSqlDatabase::contains(m_connectionName))
+        return;
+    m_statements.clear();
+    {
+        QSqlDatabase db = database();
+        if (db.isOpen())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+QSqlDatabase QtSqlEngine::database() const {
+    return QSqlDatabase::database(m_connectionName, false);
+}
+
+void QtSqlEngine::fail(const QString& what, const QString& text) const {
+    throw Error(QStringLiteral("%1: %2 (database \"%3\")").arg(what, text, location()));
+}
+
+void QtSqlEngine::requireConnected() const {
+    if (!m_connected) {
+        throw Error(QStringLiteral("La connessione al database \"%1\" è chiusa").arg(location()));
+    }
+}
+
+QString QtSqlEngine::lostConnectionMessage(const QString& text, bool) const {
+    return text;
+}
+
+// ------------------------------------------------------------------
+// Opening and closing.
+
+void QtSqlEngine::openDatabase() {
+    QSqlDatabase db = QSqlDatabase::addDatabase(driverName(), m_connectionName);
+    try {
+        configure(db);
+    } catch (...) {
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connectionName);
+        throw;
+    }
+    if (!db.open()) {
+        const QSqlError error = db.lastError();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connectionName);
+        failOpening(error);
+    }
+}
+
+void QtSqlEngine::openSession() {
+    startSession();
+    for (const QString& sql : m_session) {
+        QSqlQuery q(database());
+        if (!q.exec(sql)) {
+            fail(QStringLiteral("Impossibile preparare la connessione"), engineText(q.lastError()));
+        }
+    }
+}
+
+void QtSqlEngine::connect() {
+    if (m_connected)
+        return;
+    openDatabase();
+    m_connected = true;
+    m_lost = false;
+    try {
+        openSession();
+    } catch (...) {
+        disconnect();
+        throw;
+    }
+}
+
+void QtSqlEngine::reconnectIfLost() {
+    if (!m_lost)
+        return;
+    // The server dropped the connection earlier: connect again. When it is
+    // still away this fails, and the next statement tries once more.
+    close();
+    openDatabase();
+    try {
+        openSession();
+    } catch (...) {
+        close();
+        throw;
+    }
+    m_lost = false;
+}
+
+void QtSqlEngine::close() {
+    rollback();
+    m_statements.clear();
+    forgetSession();
+    {
+        QSqlDatabase db = database();
+        if (db.isOpen())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+void QtSqlEngine::disconnect() {
+    closeSecondConnections();
+    if (!m_connected && !QSqlDatabase::contains(m_connectionName))
+        return;
+    close();
+    m_connected = false;
+    m_lost = false;
+}
+
+std::shared_ptr<QtSqlEngine> QtSqlEngine::openSecondConnection(
+    const QStringList& sessionStatements) {
+    requireConnected();
+    std::shared_ptr<QtSqlEngine> second = makeTwin();
+    second->setBusyTimeout(m_busyTimeoutMs);
+    second->setSessionStatements(sessionStatements);
+    second->connect();
+    m_secondConnections.erase(
+        std::remove_if(m_secondConnections.begin(), m_secondConnections.end(),
+                       [](const std::weak_ptr<QtSqlEngine>& c) { return c.expired(); }),
+        m_secondConnections.end());
+    m_secondConnections.push_back(second);
+    return second;
+}
+
+void QtSqlEngine::closeSecondConnections() {
+    for (const std::weak_ptr<QtSqlEngine>& c : m_secondConnections) {
+        if (const std::shared_ptr<QtSqlEngine> second = c.lock())
+            second->disconnect();
+    }
+    m_secondConnections.clear();
+}
+
+// ------------------------------------------------------------------
+// Statements.
+
+QSqlQuery& QtSqlEngine::prepared(const QString& sql, const QString& what) {
+    requireConnected();
+    reconnectIfLost();
+    auto it = m_statements.find(sql);
+    if (it == m_statements.end()) {
+        QSqlQuery q(database());
+        q.setForwardOnly(true);
+        if (!q.prepare(sql)) {
+            const QString text = engineText(q.lastError());
+            if (connectionLost()) {
+                m_lost = true;
+                throw Error(lostConnectionMessage(text, false));
+            }
+            fail(what.isEmpty() ? QStringLiteral("Istruzione non accettata dal database") : what,
+                 text);
+        }
+        it = m_statements.insert(sql, q);
+    }
+    return it.value();
+}
+
+bool QtSqlEngine::runWaiting(QSqlQuery& query, const std::function<bool()>& attempt, int limitMs) {
+    if (attempt())
+        return true;
+    if (!isBusy(query.lastError()) || !canWaitLonger())
+        return false;
+    const BusyWait wait(busyObserver());
+    struct LongWait {
+        QtSqlEngine& engine;
+        ~LongWait() { engine.endLongWait(); }
+    } longWait{*this};
+    startLongWait(limitMs);
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < limitMs) {
+        if (attempt())
+            return true;
+        if (!isBusy(query.lastError()))
+            return false;
+    }
+    return false;
+}
+
+void QtSqlEngine::run(QSqlQuery& query, const QString& what, const QString& table) {
+    if (!runWaiting(
+            query, [&query] { return query.exec(); }, m_busyTimeoutMs)) {
+        failStatement(query, what, table);
+    }
+}
+
+void QtSqlEngine::failStatement(QSqlQuery& query, const QString& what, const QString& table) {
+    const QSqlError error = query.lastError();
+    query.finish();
+    const QString text = engineText(error);
+    if (connectionLost()) {
+        // Nothing of this statement was done: a statement the server did not
+        // answer was not committed, and an open transaction ended with the
+        // connection.
+        m_lost = true;
+        m_inTransaction = false;
+        throw Error(lostConnectionMessage(text, true));
+    }
+    // Not the engine's own words: it speaks English.
+    if (isBusy(error)) {
+        busyWaitRanOut();
+        throw Error(busyMessage());
+    }
+    // The message is composed only when it is needed: statements run once
+    // per row.
+    QString message = what;
+    if (!table.isEmpty())
+        message = message.arg(table);
+    QString index;
+    if (isUniqueViolation(error, text, &index)) {
+        throw UniqueViolation(
+            QStringLiteral("%1: %2 (database \"%3\")").arg(message, text, location()), index);
+    }
+    fail(message, text);
+}
+
+qint64 QtSqlEngine::exec(const QString& sql, const QVector<QVariant>& values) {
+    return execPrepared(prepared(sql), values,
+                        QStringLiteral("Istruzione non eseguita dal database"));
+}
+
+qint64 QtSqlEngine::exec(const QString& sql, const QVector<QVariant>& values, const QString& what) {
+    return execPrepared(prepared(sql, what), values, what);
+}
+
+qint64 QtSqlEngine::execPrepared(QSqlQuery& q, const QVector<QVariant>& values,
+                                 const QString& what) {
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    run(q, what);
+    const qint64 affected = q.numRowsAffected();
+    q.finish();
+    return affected;
+}
+
+void QtSqlEngine::select(const QString& sql, const QVector<QVariant>& values,
+                         const RowHandler& onRow) {
+    selectPrepared(prepared(sql), values, onRow, QStringLiteral("Impossibile leggere i dati"));
+}
+
+void QtSqlEngine::select(const QString& sql, const QVector<QVariant>& values,
+                         const RowHandler& onRow, const QString& what) {
+    selectPrepared(prepared(sql, what), values, onRow, what);
+}
+
+void QtSqlEngine::selectPrepared(QSqlQuery& q, const QVector<QVariant>& values,
+                                 const RowHandler& onRow, const QString& what) {
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    run(q, what);
+    const QSqlError error = forEachRow(q, onRow);
+    if (error.isValid())
+        fail(what, engineText(error));
+}
+
+void QtSqlEngine::execDirect(const QString& sql, const QString& what) {
+    requireConnected();
+    reconnectIfLost();
+    QSqlQuery q(database());
+    if (!runWaiting(
+            q, [&] { return q.exec(sql); }, m_busyTimeoutMs))
+        failStatement(q, what, {});
+}
+
+// ------------------------------------------------------------------
+// Write transactions.
+
+void QtSqlEngine::beginWrite(const QString& lockTable) {
+    requireConnected();
+    if (m_inTransaction) {
+        throw Error(
+            QStringLiteral("Una transazione è già aperta sul database \"%1\"").arg(location()));
+    }
+    checkTable(lockTable);  // connects again after a drop
+    startTransaction(lockTable);
+}
+
+void QtSqlEngine::commit() {
+    requireConnected();
+    if (!m_inTransaction) {
+        throw Error(
+            QStringLiteral("Nessuna transazione aperta sul database \"%1\"").arg(location()));
+    }
+    QSqlQuery q(database());
+    if (!q.exec(QStringLiteral("COMMIT"))) {
+        const QString text = engineText(q.lastError());
+        const bool lost = connectionLost();
+        rollback();
+        if (lost)
+            m_lost = true;
+        fail(QStringLiteral("Impossibile salvare le modifiche"), text);
+    }
+    m_inTransaction = false;
+}
+
+void QtSqlEngine::rollback() {
+    if (!m_inTransaction)
+        return;
+    m_inTransaction = false;
+    if (!QSqlDatabase::contains(m_connectionName))
+        return;
+    if (connectionLost()) {
+        // The server ended the transaction with the connection.
+        m_lost = true;
+        return;
+    }
+    QSqlDatabase db = database();
+    if (!db.isOpen())
+        return;
+    // A statement still running would keep the transaction's locks.
+    for (QSqlQuery& statement : m_statements)
+        statement.finish();
+    // The database may already have rolled back by itself after certain
+    // errors (a full disk): the failure of this statement then means nothing.
+    QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+}
+
+}  // namespace marvesa
