@@ -105,6 +105,10 @@ public:
     // while (SQLite builds its search tables), so it is called before the
     // operator starts typing.
     virtual void prepare() {}
+
+    // Whether the queries can still run: false once the connection they
+    // were given has closed (the engine it came from disconnected).
+    virtual bool isOpen() const { return true; }
 };
 
 // The queries on the database of `engine`, which must be connected, on a

@@ -40,6 +40,7 @@ public:
 
     SearchResult find(const QString& text, int limit) override;
     void prepare() override { ensureSearchObjects(); }
+    bool isOpen() const override;
 
     // Makes what the search needs where it is missing; true when it made
     // anything.

@@ -210,7 +210,9 @@ std::shared_ptr<RegistryQueries> OfficeCommands::queries() {
     if (!dm || !dm->cnQuaz.isConnected())
         throw Error(QStringLiteral("Il database non è aperto"));
     Engine& engine = dm->cnQuaz.engine();
-    if (!m_queries || m_queriesEngine != &engine) {
+    // Made again for a new engine, or when the connection they were given
+    // closed with an earlier one.
+    if (!m_queries || m_queriesEngine != &engine || !m_queries->isOpen()) {
         m_queries.reset();
         m_queries = registryQueriesFor(engine);
         m_queriesEngine = &engine;
