@@ -25,14 +25,16 @@
 
 #include "data/base/Error.h"
 #include "data/schema/FileAccess.h"
-#include "data/sql/PostgresEngine.h"
-#include "data/schema/Schema.h"
-#include "data/schema/ServerSchema.h"
+#include "data/schema/FileDatabase.h"
+#include "data/schema/ServerCopy.h"
+#include "data/schema/ServerDatabase.h"
+#include "data/sql/ServerAddress.h"
 
 namespace {
 
 void printRows(QTextStream& out, const marvesa::schema::ServerDatabase& db) {
-    for (const auto& t : db.rows) out << "  " << t.first << ": " << t.second << " righe\n";
+    for (const auto& t : db.rows)
+        out << "  " << t.first << ": " << t.second << " righe\n";
 }
 
 }  // namespace
@@ -44,8 +46,8 @@ int main(int argc, char* argv[]) {
     args.removeFirst();
     const bool copy = args.size() == 3 && args.at(0) == QLatin1String("--copy-from");
     QString group;
-    if (args.size() == 3 && (args.at(0) == QLatin1String("--gruppo") ||
-                             args.at(0) == QLatin1String("--group"))) {
+    if (args.size() == 3 &&
+        (args.at(0) == QLatin1String("--gruppo") || args.at(0) == QLatin1String("--group"))) {
         group = args.at(1);
         args = args.mid(2);
     }
@@ -98,7 +100,8 @@ int main(int argc, char* argv[]) {
         out << "Creato il database \"" << made.path << "\": tabelle TBL_NUCLEO, TBL_ANAGRAFICA, "
             << "TBL_EXPORT, TBL_SYS_COMUNI (" << made.municipalities << " comuni), "
             << "TBL_SYS_NAZIONE (" << made.countries << " nazioni)";
-        if (!group.isEmpty()) out << ", condiviso con il gruppo \"" << group << "\"";
+        if (!group.isEmpty())
+            out << ", condiviso con il gruppo \"" << group << "\"";
         out << ".\n";
         return 0;
     } catch (const marvesa::Error& e) {

@@ -22,7 +22,8 @@
 #include "data/registry/DataModule.h"
 #include "data/cursor/DataSet.h"
 #include "data/base/Error.h"
-#include "data/schema/Schema.h"
+#include "data/schema/FileDatabase.h"
+#include "data/schema/TableDefinitions.h"
 #include "support/TestDatabases.h"
 
 namespace marvesa::test {

@@ -21,7 +21,7 @@
 #include <functional>
 
 #include "data/sql/PostgresEngine.h"
-#include "data/schema/ServerSchema.h"
+#include "data/schema/ServerDatabase.h"
 
 namespace marvesa::test {
 

@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "data/registry/DataModule.h"
-#include "data/schema/Schema.h"
+#include "data/schema/FileDatabase.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestDatabases.h"
 #include "ui/window/MainWindow.h"

@@ -13,7 +13,7 @@
 #include "data/base/Error.h"
 #include "data/sql/SqlRows.h"
 #include "data/sql/SqlText.h"
-#include "data/schema/Schema.h"
+#include "data/schema/TableDefinitions.h"
 
 namespace marvesa {
 
