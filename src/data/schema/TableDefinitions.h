@@ -14,15 +14,41 @@ enum class FieldKind {
     Memo,      // text without a length limit
 };
 
+// What the database puts in a column an insert leaves out.
+enum class ColumnDefault {
+    Null,
+    InsertionTime,  // the local date and time of the insert, to the second
+};
+
 struct ColumnDef {
     QString name;
     FieldKind kind;
     int width = 0;  // for Text only
+    ColumnDefault byDefault = ColumnDefault::Null;
+};
+
+struct IndexDef {
+    QString name;
+    QStringList columns;
+    bool unique = false;
+    // Rows whose first column holds the empty text are left out: a unique
+    // index that still lets any number of rows go without a value.
+    bool skipsEmpty = false;
+    // Keys in the order of their characters' codes, the order the file
+    // database always gives text, whatever collation a server is set to.
+    bool characterCodeOrder = false;
 };
 
 struct TableDef {
     QString name;
-    std::vector<ColumnDef> columns;  // in declaration order
+    std::vector<ColumnDef> columns;  // in declaration order; the counter first
+    std::vector<IndexDef> indexes;   // in the order they are made
+    // Emptied and refilled whole, and nothing refers to its rows: its
+    // counters only need to be assigned by the database, never kept apart
+    // from those of deleted rows.
+    bool staging = false;
+    // Every committed change is announced to the other desks on a server.
+    bool announcesChanges = false;
 };
 
 namespace schema {
@@ -35,11 +61,6 @@ const TableDef& nazioni();      // TBL_SYS_NAZIONE
 
 // All five, in the order they are created.
 std::vector<const TableDef*> allTables();
-
-// The index that keeps two family units from carrying the same family code
-// (the empty code excepted), so that two desks drawing a code at the same
-// moment never both store it. Same SQL on both engines.
-QString uniqueFamilyCodeIndex();
 
 }  // namespace schema
 
