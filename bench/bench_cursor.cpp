@@ -26,7 +26,7 @@
 
 #include "data/registry/DataModule.h"
 #include "data/base/Error.h"
-#include "data/schema/Schema.h"
+#include "data/schema/FileDatabase.h"
 #include "BenchSupport.h"
 
 using namespace marvesa;

@@ -33,8 +33,8 @@
 
 #include "BenchSupport.h"
 #include "data/registry/DataModule.h"
-#include "data/schema/Schema.h"
-#include "data/schema/ServerSchema.h"
+#include "data/schema/FileDatabase.h"
+#include "data/schema/ServerCopy.h"
 #include "ui/window/Commands.h"
 #include "ui/services/Dialogs.h"
 #include "ui/window/MainWindow.h"

@@ -33,7 +33,7 @@
 #include "app/Program.h"
 #include "data/registry/DataModule.h"
 #include "data/base/Error.h"
-#include "data/schema/Schema.h"
+#include "data/schema/FileDatabase.h"
 #include "export/FileOpener.h"
 #include "export/SpreadsheetOutput.h"
 #include "export/XltxWorkbookWriter.h"

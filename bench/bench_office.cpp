@@ -39,8 +39,8 @@
 #include "data/sql/PostgresEngine.h"
 #include "data/registry/PostgresRegistryQueries.h"
 #include "data/registry/RegistryQueries.h"
-#include "data/schema/Schema.h"
-#include "data/schema/ServerSchema.h"
+#include "data/schema/FileDatabase.h"
+#include "data/schema/ServerCopy.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/OfficeCommands.h"
 

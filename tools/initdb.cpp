@@ -25,8 +25,9 @@
 
 #include "data/base/Error.h"
 #include "data/schema/FileAccess.h"
-#include "data/schema/Schema.h"
-#include "data/schema/ServerSchema.h"
+#include "data/schema/FileDatabase.h"
+#include "data/schema/ServerCopy.h"
+#include "data/schema/ServerDatabase.h"
 #include "data/sql/ServerAddress.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include "app/Application.h"
 #include "app/Program.h"
 #include "data/registry/DataModule.h"
-#include "data/schema/Schema.h"
+#include "data/schema/FileDatabase.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/OfficeCommands.h"
 

@@ -107,6 +107,7 @@ private slots:
     void memberOfAFamilyUnitDeletedElsewhere();
     void textThatIsNotUtf8CanBeEdited();
     void databaseHeldByAnotherCopy();
+    void tablesAndIndexesAsDeclared();
 };
 
 void TestEngine::initDbMakesTheDatabaseAndRefusesAnExistingPath() {
@@ -440,6 +441,54 @@ void TestEngine::databaseHeldByAnotherCopy() {
     t.post();
     QCOMPARE(other.count(u"TBL_NUCLEO"_s, u"CODICE_NUCLEO = 'QX9'"_s), 1);
     QCOMPARE(busy.calls.size(), 2);
+}
+
+// Every table, column, default and index of the definitions is made in a new
+// file, as declared: a column or index added to the definitions comes with
+// the database.
+void TestEngine::tablesAndIndexesAsDeclared() {
+    QTemporaryDir dir;
+    Sql sql(newDatabase(dir));
+    for (const TableDef* t : schema::allTables()) {
+        const QList<QVariantList> columns =
+            sql.rows(u"SELECT name, type, dflt_value FROM pragma_table_info(?)"_s, {t->name});
+        QCOMPARE(columns.size(), qsizetype(t->columns.size()));
+        for (size_t i = 0; i < t->columns.size(); ++i) {
+            const ColumnDef& c = t->columns[i];
+            const QVariantList& column = columns[qsizetype(i)];
+            int width = 0;
+            QCOMPARE(column.value(0).toString(), c.name);
+            QCOMPARE(fieldKindFromDeclaredType(column.value(1).toString(), &width), c.kind);
+            QCOMPARE(width, c.width);
+            QCOMPARE(!column.value(2).isNull(), c.byDefault != ColumnDefault::Null);
+        }
+        // Only a staging table may give a deleted row's counter again.
+        QCOMPARE(sql.one(u"SELECT sql FROM sqlite_master WHERE name = ?"_s, {t->name})
+                     .toString()
+                     .contains(u"AUTOINCREMENT"_s),
+                 !t->staging);
+        QStringList declared, made;
+        for (const IndexDef& i : t->indexes) {
+            declared << u"%1 unique=%2 partial=%3 %4"_s.arg(i.name)
+                            .arg(int(i.unique))
+                            .arg(int(i.skipsEmpty))
+                            .arg(i.columns.join(u','));
+        }
+        for (const QVariantList& i :
+             sql.rows(u"SELECT name, \"unique\", partial FROM pragma_index_list(?)"_s, {t->name})) {
+            const QString name = i.value(0).toString();
+            QStringList keys;
+            for (const QVariant& k : sql.exec(u"SELECT name FROM pragma_index_info(?)"_s, {name}))
+                keys << k.toString();
+            made << u"%1 unique=%2 partial=%3 %4"_s.arg(name)
+                        .arg(i.value(1).toInt())
+                        .arg(i.value(2).toInt())
+                        .arg(keys.join(u','));
+        }
+        declared.sort();
+        made.sort();
+        QCOMPARE(made, declared);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestEngine)

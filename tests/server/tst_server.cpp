@@ -147,6 +147,58 @@ private slots:
         QVERIFY(!run.err.contains(u"segretissima"_s));
     }
 
+    // Every table, column, default and index of the definitions is made on
+    // the server as declared, and the tables that announce their changes
+    // carry the trigger that does it.
+    void tablesAndIndexesAsDeclared() {
+        const QString connection = TestServer::instance().emptyDatabase();
+        schema::createServerDatabase(connection);
+        Sql sql(connection);
+        const QString indexDefinition =
+            u"SELECT indexdef FROM pg_indexes WHERE indexname = ? AND tablename = ?"_s;
+        const auto typeOf = [](const ColumnDef& c) {
+            switch (c.kind) {
+                case FieldKind::Counter:
+                    return u"bigint identity"_s;
+                case FieldKind::Text:
+                    return u"character varying(%1)"_s.arg(c.width);
+                case FieldKind::DateTime:
+                    return u"timestamp without time zone"_s;
+                case FieldKind::Memo:
+                    return u"text"_s;
+            }
+            return QString();
+        };
+        for (const TableDef* t : schema::allTables()) {
+            QStringList declared, made;
+            for (const ColumnDef& c : t->columns) {
+                declared << c.name + u' ' + typeOf(c) +
+                                (c.byDefault == ColumnDefault::Null ? u""_s : u" default"_s);
+            }
+            for (const QVariantList& row : sql.rows(
+                     u"SELECT column_name || ' ' || data_type || coalesce('(' || "
+                     "character_maximum_length || ')', '') || CASE WHEN is_identity = 'YES' "
+                     "THEN ' identity' ELSE '' END || CASE WHEN column_default IS NULL THEN '' "
+                     "ELSE ' default' END FROM information_schema.columns "
+                     "WHERE table_name = ? ORDER BY ordinal_position"_s,
+                     {t->name}))
+                made << row.value(0).toString();
+            QCOMPARE(made, declared);
+            for (const IndexDef& i : t->indexes) {
+                const QString definition = sql.one(indexDefinition, {i.name, t->name}).toString();
+                QVERIFY2(definition.contains(u"(\"%1\""_s.arg(i.columns.join(u"\", \""_s))),
+                         qPrintable(definition));
+                QCOMPARE(definition.startsWith(u"CREATE UNIQUE"_s), i.unique);
+                QCOMPARE(definition.contains(u" WHERE "_s), i.skipsEmpty);
+                QCOMPARE(definition.contains(u"COLLATE \"C\""_s), i.characterCodeOrder);
+            }
+            QCOMPARE(sql.exec(u"SELECT tgname FROM pg_trigger WHERE NOT tgisinternal AND "
+                              "tgrelid = to_regclass(?)"_s,
+                              {u"\"%1\""_s.arg(t->name)}),
+                     t->announcesChanges ? QVariantList{t->name + u"_CHANGES"_s} : QVariantList{});
+        }
+    }
+
     // --copy-from: every row of every table, counters included; new rows
     // continue after the highest counter; a second copy refuses.
     void copyFromAFile() {

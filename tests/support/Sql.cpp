@@ -9,7 +9,8 @@
 #include <QStringList>
 #include <QUuid>
 
-#include "data/schema/Schema.h"
+#include "data/schema/FileDatabase.h"
+#include "data/schema/TableDefinitions.h"
 #include "data/sql/ServerAddress.h"
 
 namespace marvesa::test {

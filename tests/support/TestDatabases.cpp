@@ -2,7 +2,8 @@
 
 #include <QFile>
 
-#include "data/schema/Schema.h"
+#include "data/schema/FileDatabase.h"
+#include "data/schema/TableDefinitions.h"
 #include "support/TestEngine.h"
 #include "support/TestServer.h"
 

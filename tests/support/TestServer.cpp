@@ -6,7 +6,7 @@
 #include <QSqlQuery>
 #include <QUuid>
 
-#include "data/schema/ServerSchema.h"
+#include "data/schema/ServerDatabase.h"
 #include "support/TestEngine.h"
 
 namespace marvesa::test {

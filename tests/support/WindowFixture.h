@@ -14,7 +14,8 @@
 #include <memory>
 
 #include "data/registry/DataModule.h"
-#include "data/schema/Schema.h"
+#include "data/schema/FileDatabase.h"
+#include "data/schema/TableDefinitions.h"
 #include "support/OperatorInput.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TemplateDatabase.h"

@@ -12,7 +12,7 @@
 #include "data/cursor/DataEvent.h"
 #include "data/cursor/DataSource.h"
 #include "data/cursor/Field.h"
-#include "data/schema/Schema.h"
+#include "data/schema/TableDefinitions.h"
 #include "data/sql/Engine.h"
 
 namespace marvesa {

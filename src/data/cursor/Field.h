@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "data/base/Value.h"
-#include "data/schema/Schema.h"
+#include "data/schema/TableDefinitions.h"
 
 namespace marvesa {
 

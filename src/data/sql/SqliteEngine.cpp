@@ -8,7 +8,7 @@
 #include <QtDebug>
 
 #include "data/base/Error.h"
-#include "data/schema/Schema.h"
+#include "data/schema/TableDefinitions.h"
 
 namespace marvesa {
 

@@ -1,0 +1,31 @@
+#include "data/schema/ServerDatabase.h"
+
+#include <QSqlError>
+
+#include "data/schema/ReferenceLists.h"
+#include "data/schema/ServerSession.h"
+
+namespace marvesa::schema {
+
+ServerDatabase createServerDatabase(const QString& connection) {
+    const QStringList comuniList = municipalities();
+    const QStringList nazioniList = countries();
+    ServerSession session(connection);
+    session.requireNoTables();
+    session.createTables();
+    auto load = [&](const TableDef& t, const QStringList& names) {
+        const QSqlError e = loadReferenceList(session.db(), t, names);
+        if (e.isValid())
+            session.fail(e.databaseText().trimmed());
+    };
+    load(comuni(), comuniList);
+    load(nazioni(), nazioniList);
+    session.createSearchObjects();
+    ServerDatabase made{session.describe(), {}};
+    for (const TableDef* t : allTables())
+        made.rows.append({t->name, session.count(*t)});
+    session.commit();
+    return made;
+}
+
+}  // namespace marvesa::schema

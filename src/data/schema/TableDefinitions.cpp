@@ -1,0 +1,140 @@
+#include "data/schema/TableDefinitions.h"
+
+#include <QRegularExpression>
+
+namespace marvesa {
+
+namespace schema {
+
+namespace {
+
+QString name(const char* n) {
+    return QString::fromLatin1(n);
+}
+
+ColumnDef counter(const char* n) {
+    return {name(n), FieldKind::Counter, 0};
+}
+ColumnDef text(const char* n, int w) {
+    return {name(n), FieldKind::Text, w};
+}
+ColumnDef dateTime(const char* n) {
+    return {name(n), FieldKind::DateTime, 0};
+}
+ColumnDef memo(const char* n) {
+    return {name(n), FieldKind::Memo, 0};
+}
+// The time of registration, filled by the database: the program never
+// writes it.
+ColumnDef insertionTime(const char* n) {
+    return {name(n), FieldKind::DateTime, 0, ColumnDefault::InsertionTime};
+}
+
+IndexDef index(const char* n, const char* column) {
+    return {name(n), {name(column)}};
+}
+// No two rows hold the same value, the empty text excepted.
+IndexDef uniqueUnlessEmpty(const char* n, const char* column) {
+    IndexDef i = index(n, column);
+    i.unique = true;
+    i.skipsEmpty = true;
+    return i;
+}
+IndexDef inCharacterCodeOrder(const char* n, const char* column) {
+    IndexDef i = index(n, column);
+    i.characterCodeOrder = true;
+    return i;
+}
+
+}  // namespace
+
+const TableDef& nucleo() {
+    static const TableDef def = [] {
+        TableDef t{
+            name("TBL_NUCLEO"),
+            {counter("ID_NUCLEO"), text("CODICE_NUCLEO", 20), text("DENOMINAZIONE", 200),
+             insertionTime("DATA_INSERIMENTO"), text("NOME_OSPITANTE", 50), text("COMUNE", 50),
+             text("INDIRIZZO", 100), text("TELEFONO", 50), dateTime("TERMINE_ALLOGGIO")},
+            // Two desks drawing a family code at the same moment never both
+            // store it.
+            {uniqueUnlessEmpty("IDX_NUCLEO_CODICE_NUCLEO", "CODICE_NUCLEO")}};
+        t.announcesChanges = true;
+        return t;
+    }();
+    return def;
+}
+
+const TableDef& anagrafica() {
+    static const TableDef def = [] {
+        TableDef t{name("TBL_ANAGRAFICA"),
+                   {counter("ID_ANAGRAFICA"), text("CODICE_NUCLEO", 20), text("COGNOME", 50),
+                    text("NOME", 50), text("SESSO", 1), dateTime("DATA_NASCITA"),
+                    text("NAZIONE_NASCITA", 30), text("CITTADINANZA", 30),
+                    text("GRADO_PARENTELA", 25), text("COMUNE", 50), text("INDIRIZZO", 100),
+                    dateTime("TERMINE_ALLOGGIO"), dateTime("DATA_INGRESSO"), text("FRONTIERA", 100),
+                    text("CODICE_PRIORITA", 10), memo("NOTE"), text("TELEFONO", 50),
+                    insertionTime("DATA_INSERIMENTO"), text("NOME_OSPITANTE", 100)},
+                   // The members are always read filtered by family code.
+                   {index("IDX_ANAGRAFICA_CODICE_NUCLEO", "CODICE_NUCLEO")}};
+        t.announcesChanges = true;
+        return t;
+    }();
+    return def;
+}
+
+const TableDef& exportTable() {
+    static const TableDef def = [] {
+        TableDef t{name("TBL_EXPORT"),
+                   {counter("ID_ANAGRAFICA"), text("CODICE_NUCLEO", 20), text("COGNOME", 50),
+                    text("NOME", 50), text("SESSO", 1), dateTime("DATA_NASCITA"),
+                    text("NAZIONE_NASCITA", 30), text("CITTADINANZA", 30),
+                    text("GRADO_PARENTELA", 25), text("COMUNE", 50), text("INDIRIZZO", 100),
+                    text("NOME_OSPITANTE", 100), text("TELEFONO", 50), dateTime("TERMINE_ALLOGGIO"),
+                    dateTime("DATA_INGRESSO"), text("FRONTIERA", 100), text("CODICE_PRIORITA", 10),
+                    memo("NOTE"), insertionTime("DATA_INSERIMENTO")},
+                   // The export reads the rows in family-code order through
+                   // this index, the same order on both databases.
+                   {inCharacterCodeOrder("CODICE_NUCLEO", "CODICE_NUCLEO")}};
+        // Every export empties the table and fills it again.
+        t.staging = true;
+        return t;
+    }();
+    return def;
+}
+
+const TableDef& comuni() {
+    static const TableDef def{
+        name("TBL_SYS_COMUNI"), {counter("ID_COMUNE"), text("Denominazione", 100)}, {}};
+    return def;
+}
+
+const TableDef& nazioni() {
+    static const TableDef def{
+        name("TBL_SYS_NAZIONE"), {counter("ID_NAZIONE"), text("Nazione", 100)}, {}};
+    return def;
+}
+
+std::vector<const TableDef*> allTables() {
+    return {&nucleo(), &anagrafica(), &exportTable(), &comuni(), &nazioni()};
+}
+
+}  // namespace schema
+
+FieldKind fieldKindFromDeclaredType(const QString& declaredType, int* width) {
+    const QString t = declaredType.toUpper();
+    *width = 0;
+    if (t.contains(QLatin1String("DATE")) || t.contains(QLatin1String("TIME"))) {
+        return FieldKind::DateTime;
+    }
+    if (t.startsWith(QLatin1String("INT")))
+        return FieldKind::Counter;
+    static const QRegularExpression widthRe(QStringLiteral("\\((\\d+)\\)"));
+    const auto m = widthRe.match(t);
+    if (m.hasMatch() && t.contains(QLatin1String("CHAR"))) {
+        *width = m.captured(1).toInt();
+        return FieldKind::Text;
+    }
+    return FieldKind::Memo;
+}
+
+}  // namespace marvesa

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace marvesa {
+
+// The kinds of column the program declares.
+enum class FieldKind {
+    Counter,   // integer assigned by the database on insert; read-only
+    Text,      // text of at most `width` UTF-16 code units
+    DateTime,  // a date with a time of day
+    Memo,      // text without a length limit
+};
+
+// What the database puts in a column an insert leaves out.
+enum class ColumnDefault {
+    Null,
+    InsertionTime,  // the local date and time of the insert, to the second
+};
+
+struct ColumnDef {
+    QString name;
+    FieldKind kind;
+    int width = 0;  // for Text only
+    ColumnDefault byDefault = ColumnDefault::Null;
+};
+
+struct IndexDef {
+    QString name;
+    QStringList columns;
+    bool unique = false;
+    // Rows whose first column holds the empty text are left out: a unique
+    // index that still lets any number of rows go without a value.
+    bool skipsEmpty = false;
+    // Keys in the order of their characters' codes, the order the file
+    // database always gives text, whatever collation a server is set to.
+    bool characterCodeOrder = false;
+};
+
+struct TableDef {
+    QString name;
+    std::vector<ColumnDef> columns;  // in declaration order; the counter first
+    std::vector<IndexDef> indexes;   // in the order they are made
+    // Emptied and refilled whole, and nothing refers to its rows: its
+    // counters only need to be assigned by the database, never kept apart
+    // from those of deleted rows.
+    bool staging = false;
+    // Every committed change is announced to the other desks on a server.
+    bool announcesChanges = false;
+};
+
+namespace schema {
+
+const TableDef& nucleo();       // TBL_NUCLEO
+const TableDef& anagrafica();   // TBL_ANAGRAFICA
+const TableDef& exportTable();  // TBL_EXPORT
+const TableDef& comuni();       // TBL_SYS_COMUNI
+const TableDef& nazioni();      // TBL_SYS_NAZIONE
+
+// All five, in the order they are created.
+std::vector<const TableDef*> allTables();
+
+}  // namespace schema
+
+// The kind a column declared in the database has for the program.
+FieldKind fieldKindFromDeclaredType(const QString& declaredType, int* width);
+
+}  // namespace marvesa
