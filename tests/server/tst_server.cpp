@@ -12,6 +12,7 @@
 #include "data/registry/FamilyCode.h"
 #include "data/sql/PostgresEngine.h"
 #include "data/base/Random.h"
+#include "data/schema/ServerDatabase.h"
 #include "data/sql/SqliteEngine.h"
 #include "support/TestApplication.h"
 #include "support/WindowFixture.h"
