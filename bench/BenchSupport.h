@@ -15,8 +15,8 @@
 #include <QVariant>
 
 #include "data/base/Error.h"
-#include "data/sql/PostgresEngine.h"
 #include "data/base/Value.h"
+#include "data/sql/PostgresEngine.h"
 
 namespace marvesa::bench {
 
@@ -78,20 +78,20 @@ inline QString freshServerDatabase(const QString& connection, const QString& nam
 }
 
 inline const QStringList kSurnames = {QStringLiteral("Shevchenko"), QStringLiteral("Kovalenko"),
-                               QStringLiteral("Bondarenko"), QStringLiteral("Tkachenko"),
-                               QStringLiteral("Шевченко"),   QStringLiteral("Мельник"),
-                               QStringLiteral("Kravchenko"), QStringLiteral("Oliynyk"),
-                               QStringLiteral("Lysenko"),    QStringLiteral("Rudenko")};
+                                      QStringLiteral("Bondarenko"), QStringLiteral("Tkachenko"),
+                                      QStringLiteral("Шевченко"),   QStringLiteral("Мельник"),
+                                      QStringLiteral("Kravchenko"), QStringLiteral("Oliynyk"),
+                                      QStringLiteral("Lysenko"),    QStringLiteral("Rudenko")};
 inline const QStringList kNames = {QStringLiteral("Olena"),  QStringLiteral("Andriy"),
-                            QStringLiteral("Iryna"),  QStringLiteral("Олександра"),
-                            QStringLiteral("Mykola"), QStringLiteral("Sofiia"),
-                            QStringLiteral("Dmytro"), QStringLiteral("Anna")};
+                                   QStringLiteral("Iryna"),  QStringLiteral("Олександра"),
+                                   QStringLiteral("Mykola"), QStringLiteral("Sofiia"),
+                                   QStringLiteral("Dmytro"), QStringLiteral("Anna")};
 inline const QStringList kRelations = {QStringLiteral("Capofamiglia"), QStringLiteral("Coniuge"),
-                                QStringLiteral("Figlio"), QStringLiteral("Figlia"),
-                                QStringLiteral("Nonna")};
+                                       QStringLiteral("Figlio"), QStringLiteral("Figlia"),
+                                       QStringLiteral("Nonna")};
 inline const QStringList kTowns = {QStringLiteral("Firenze"), QStringLiteral("Prato"),
-                            QStringLiteral("Pistoia"), QStringLiteral("Empoli"),
-                            QStringLiteral("Sesto Fiorentino")};
+                                   QStringLiteral("Pistoia"), QStringLiteral("Empoli"),
+                                   QStringLiteral("Sesto Fiorentino")};
 
 // Fills the new database at `path` in one transaction: `families` family
 // units with distinct "QX" codes, `members` members spread evenly over them

@@ -24,10 +24,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "data/registry/DataModule.h"
-#include "data/base/Error.h"
-#include "data/schema/FileDatabase.h"
 #include "BenchSupport.h"
+#include "data/base/Error.h"
+#include "data/registry/DataModule.h"
+#include "data/schema/FileDatabase.h"
 
 using namespace marvesa;
 using namespace marvesa::bench;
@@ -40,7 +40,8 @@ struct Stats {
 
 Stats statsOf(std::vector<qint64> ns) {
     Stats s;
-    if (ns.empty()) return s;
+    if (ns.empty())
+        return s;
     std::sort(ns.begin(), ns.end());
     s.median = ms(ns[ns.size() / 2]);
     s.p95 = ms(ns[std::min(ns.size() - 1, ns.size() * 95 / 100)]);
@@ -57,13 +58,18 @@ int main(int argc, char* argv[]) {
     QString keep;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--families")) families = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--members")) members = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--moves")) moves = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--keep")) keep = args[i + 1];
+        if (args[i] == QLatin1String("--families"))
+            families = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--members"))
+            members = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--moves"))
+            moves = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--keep"))
+            keep = args[i + 1];
     }
     if (families < 2 || members < 0 || moves < 1) {
-        QTextStream(stderr) << "Uso: bench_cursor [--families N] [--members M] [--moves K] [--keep DIR]\n";
+        QTextStream(stderr)
+            << "Uso: bench_cursor [--families N] [--members M] [--moves K] [--keep DIR]\n";
         return 2;
     }
     Targets targets(out);
@@ -77,7 +83,8 @@ int main(int argc, char* argv[]) {
         timer.start();
         schema::createDatabase(path);
         populate(path, families, members, false);
-        out << QStringLiteral("Database di prova: %1 nuclei, %2 familiari, preparato in %3 s (%4)\n")
+        out << QStringLiteral(
+                   "Database di prova: %1 nuclei, %2 familiari, preparato in %3 s (%4)\n")
                    .arg(families)
                    .arg(members)
                    .arg(timer.elapsed() / 1000.0, 0, 'f', 1)
@@ -100,16 +107,18 @@ int main(int argc, char* argv[]) {
         dm.TBL_NAZIONI.open();
         dm.TBL_EXPORT.open();
         const qint64 othersNs = timer.nsecsElapsed();
-        out << QStringLiteral("Connessione: %1 ms; TBL_NUCLEO: %2 ms (%3 righe); TBL_ANAGRAFICA: %4 ms (%5 righe); "
-                              "altre tre tabelle: %6 ms\n")
+        out << QStringLiteral(
+                   "Connessione: %1 ms; TBL_NUCLEO: %2 ms (%3 righe); TBL_ANAGRAFICA: %4 ms (%5 "
+                   "righe); "
+                   "altre tre tabelle: %6 ms\n")
                    .arg(ms(connectNs), 0, 'f', 1)
                    .arg(ms(nucleoNs), 0, 'f', 1)
                    .arg(dm.TBL_NUCLEO.recordCount())
                    .arg(ms(anagraficaNs), 0, 'f', 1)
                    .arg(dm.TBL_ANAGRAFICA.recordCount())
                    .arg(ms(othersNs), 0, 'f', 1);
-        targets.report(QStringLiteral("Apertura di TBL_NUCLEO e TBL_ANAGRAFICA"), ms(nucleoNs + anagraficaNs),
-               QStringLiteral("ms"), 300, 3);
+        targets.report(QStringLiteral("Apertura di TBL_NUCLEO e TBL_ANAGRAFICA"),
+                       ms(nucleoNs + anagraficaNs), QStringLiteral("ms"), 300, 3);
 
         // Moves to other family units, as grid clicks (moveTo) and navigator
         // steps (next) make them; each re-filters the member table.
@@ -130,27 +139,32 @@ int main(int argc, char* argv[]) {
             membersSeen += dm.TBL_ANAGRAFICA.recordCount();
         }
         const Stats moveStats = statsOf(moveNs);
-        out << QStringLiteral("Spostamenti di TBL_NUCLEO con rifiltro dei familiari (%1, %2 familiari mostrati): "
-                              "mediana %3 ms, 95% %4 ms, massimo %5 ms\n")
+        out << QStringLiteral(
+                   "Spostamenti di TBL_NUCLEO con rifiltro dei familiari (%1, %2 familiari "
+                   "mostrati): "
+                   "mediana %3 ms, 95% %4 ms, massimo %5 ms\n")
                    .arg(moves)
                    .arg(membersSeen)
                    .arg(moveStats.median, 0, 'f', 3)
                    .arg(moveStats.p95, 0, 'f', 3)
                    .arg(moveStats.max, 0, 'f', 3);
-        targets.report(QStringLiteral("Spostamento, mediana"), moveStats.median, QStringLiteral("ms"), 2, 3);
+        targets.report(QStringLiteral("Spostamento, mediana"), moveStats.median,
+                       QStringLiteral("ms"), 2, 3);
 
         // A member being edited when the family unit moves: ended first.
         std::vector<qint64> pendingNs;
         for (int i = 0; i < 200; ++i) {
             dm.TBL_NUCLEO.moveTo(int(rng.bounded(families)));
-            if (dm.TBL_ANAGRAFICA.isEmpty()) continue;
+            if (dm.TBL_ANAGRAFICA.isEmpty())
+                continue;
             dm.TBL_ANAGRAFICA.edit();
             timer.restart();
             dm.TBL_NUCLEO.moveTo(int(rng.bounded(families)));
             pendingNs.push_back(timer.nsecsElapsed());
         }
         const Stats pendingStats = statsOf(pendingNs);
-        out << QStringLiteral("Spostamento con un familiare in modifica (%1): mediana %2 ms, massimo %3 ms\n")
+        out << QStringLiteral(
+                   "Spostamento con un familiare in modifica (%1): mediana %2 ms, massimo %3 ms\n")
                    .arg(pendingNs.size())
                    .arg(pendingStats.median, 0, 'f', 3)
                    .arg(pendingStats.max, 0, 'f', 3);
@@ -175,7 +189,8 @@ int main(int argc, char* argv[]) {
         // Refresh of the family units, as after "Salva".
         timer.restart();
         dm.TBL_NUCLEO.refresh();
-        out << QStringLiteral("Aggiornamento di TBL_NUCLEO: %1 ms\n").arg(ms(timer.nsecsElapsed()), 0, 'f', 1);
+        out << QStringLiteral("Aggiornamento di TBL_NUCLEO: %1 ms\n")
+                   .arg(ms(timer.nsecsElapsed()), 0, 'f', 1);
 
         // What a grid asks: the display text of every cell of every row.
         timer.restart();
@@ -192,7 +207,8 @@ int main(int argc, char* argv[]) {
         out << QStringLiteral("Memoria massima del processo: %1 MB (prima dell'apertura: %2 MB)\n")
                    .arg(peak / 1024.0, 0, 'f', 1)
                    .arg(peakBeforeOpen / 1024.0, 0, 'f', 1);
-        targets.report(QStringLiteral("Memoria massima"), peak / 1024.0, QStringLiteral("MB"), 200, 3);
+        targets.report(QStringLiteral("Memoria massima"), peak / 1024.0, QStringLiteral("MB"), 200,
+                       3);
     } catch (const Error& e) {
         QTextStream(stderr) << "bench_cursor: " << e.message() << "\n";
         return 1;

@@ -35,8 +35,8 @@
 #include "data/registry/DataModule.h"
 #include "data/schema/FileDatabase.h"
 #include "data/schema/ServerCopy.h"
-#include "ui/window/Commands.h"
 #include "ui/services/Dialogs.h"
+#include "ui/window/Commands.h"
 #include "ui/window/MainWindow.h"
 
 using namespace marvesa;

@@ -31,14 +31,14 @@
 #include "BenchSupport.h"
 #include "app/Application.h"
 #include "app/Program.h"
-#include "data/registry/DataModule.h"
 #include "data/base/Error.h"
+#include "data/registry/DataModule.h"
 #include "data/schema/FileDatabase.h"
 #include "export/FileOpener.h"
 #include "export/SpreadsheetOutput.h"
 #include "export/XltxWorkbookWriter.h"
-#include "ui/window/Commands.h"
 #include "ui/services/Dialogs.h"
+#include "ui/window/Commands.h"
 #include "ui/window/MainWindow.h"
 
 using namespace marvesa;

@@ -36,11 +36,11 @@
 #include "BenchSupport.h"
 #include "app/Application.h"
 #include "data/registry/DataModule.h"
-#include "data/sql/PostgresEngine.h"
 #include "data/registry/PostgresRegistryQueries.h"
 #include "data/registry/RegistryQueries.h"
 #include "data/schema/FileDatabase.h"
 #include "data/schema/ServerCopy.h"
+#include "data/sql/PostgresEngine.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/OfficeCommands.h"
 

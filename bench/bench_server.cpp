@@ -31,15 +31,15 @@
 
 #include "BenchSupport.h"
 #include "data/registry/DataModule.h"
-#include "data/sql/PostgresEngine.h"
 #include "data/schema/FileDatabase.h"
-#include "data/schema/TableDefinitions.h"
 #include "data/schema/ServerCopy.h"
+#include "data/schema/TableDefinitions.h"
+#include "data/sql/PostgresEngine.h"
 #include "data/sql/SqliteEngine.h"
 #include "export/FileOpener.h"
 #include "support/ScriptedDialogs.h"
-#include "ui/window/Commands.h"
 #include "ui/bound/DBEdit.h"
+#include "ui/window/Commands.h"
 #include "ui/window/MainWindow.h"
 
 using namespace marvesa;
@@ -48,7 +48,8 @@ using namespace marvesa::bench;
 namespace {
 
 double median(std::vector<qint64> ns) {
-    if (ns.empty()) return 0;
+    if (ns.empty())
+        return 0;
     std::sort(ns.begin(), ns.end());
     return ms(ns[ns.size() / 2]);
 }
@@ -63,7 +64,8 @@ public:
 QStringList dump(Engine& engine, const TableDef& table) {
     ReadRequest r;
     r.table = table.name;
-    for (const ColumnDef& c : table.columns) r.columns << c.name;
+    for (const ColumnDef& c : table.columns)
+        r.columns << c.name;
     QStringList lines;
     for (const StoredRow& row : engine.read(r)) {
         QString line = QString::number(row.id);
@@ -82,7 +84,9 @@ QStringList dump(Engine& engine, const TableDef& table) {
     return lines;
 }
 
-void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton); }
+void click(QWidget* w) {
+    QTest::mouseClick(w, Qt::LeftButton);
+}
 
 }  // namespace
 
@@ -93,10 +97,14 @@ int main(int argc, char* argv[]) {
     QString server;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--families")) families = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--members")) members = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--moves")) moves = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--server")) server = args[i + 1];
+        if (args[i] == QLatin1String("--families"))
+            families = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--members"))
+            members = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--moves"))
+            moves = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--server"))
+            server = args[i + 1];
     }
     if (server.isEmpty() || families < 2 || members < 1 || moves < 1) {
         QTextStream(stderr) << "Uso: bench_server --server CONNESSIONE [--families N] "
@@ -121,8 +129,10 @@ int main(int argc, char* argv[]) {
 
         timer.restart();
         const schema::ServerDatabase copied = schema::copyToServer(file, connection);
-        out << QStringLiteral("--copy-from sul server: %1 s;").arg(timer.elapsed() / 1000.0, 0, 'f', 1);
-        for (const auto& t : copied.rows) out << QStringLiteral(" %1 %2").arg(t.first).arg(t.second);
+        out << QStringLiteral("--copy-from sul server: %1 s;")
+                   .arg(timer.elapsed() / 1000.0, 0, 'f', 1);
+        for (const auto& t : copied.rows)
+            out << QStringLiteral(" %1 %2").arg(t.first).arg(t.second);
         out << "\n";
         {
             SqliteEngine fromFile(file);
@@ -132,7 +142,8 @@ int main(int argc, char* argv[]) {
             int tables = 0;
             for (const TableDef* t : schema::allTables()) {
                 if (dump(fromFile, *t) != dump(onServer, *t))
-                    throw Error(QStringLiteral("--copy-from: la tabella %1 differisce").arg(t->name));
+                    throw Error(
+                        QStringLiteral("--copy-from: la tabella %1 differisce").arg(t->name));
                 ++tables;
             }
             out << QStringLiteral("Righe confrontate una per una: uguali in tutte le %1 tabelle\n")
@@ -184,10 +195,14 @@ int main(int argc, char* argv[]) {
 
             click(window.btnNewAnag);
             const std::vector<std::pair<QWidget*, const char*>> typed{
-                {window.dbeCognome, "rossi"},          {window.dbeNome, "anna"},
-                {window.dbeSesso, "F"},                {window.dbeDataNascita, "01/02/1990"},
-                {window.dbeNazNascita, "Ucraina"},     {window.dbeCittadinanza, "Ucraina"},
-                {window.dbeParentela, "Figlia"},       {window.dbeDataIngresso, "03/03/2022"},
+                {window.dbeCognome, "rossi"},
+                {window.dbeNome, "anna"},
+                {window.dbeSesso, "F"},
+                {window.dbeDataNascita, "01/02/1990"},
+                {window.dbeNazNascita, "Ucraina"},
+                {window.dbeCittadinanza, "Ucraina"},
+                {window.dbeParentela, "Figlia"},
+                {window.dbeDataIngresso, "03/03/2022"},
                 {window.dbeFrontiera, "polonia"}};
             for (const auto& [edit, text] : typed) {
                 edit->setFocus();
@@ -211,8 +226,7 @@ int main(int argc, char* argv[]) {
         const qint64 exportNs = timer.nsecsElapsed();
         if (opener.opened.isEmpty() || !dialogs.shown.isEmpty())
             throw Error(QStringLiteral("Esporta non ha prodotto il foglio"));
-        out << QStringLiteral("Esporta: %1 righe in TBL_EXPORT\n")
-                   .arg(dm.TBL_EXPORT.recordCount());
+        out << QStringLiteral("Esporta: %1 righe in TBL_EXPORT\n").arg(dm.TBL_EXPORT.recordCount());
         targets.report(QStringLiteral("\"Esporta\" dalla finestra"), ms(exportNs) / 1000.0,
                        QStringLiteral("s"), 4, 2);
         setExportServices({});

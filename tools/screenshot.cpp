@@ -39,7 +39,8 @@ void addFamily(marvesa::TdmMarvesa& dm, const QString& code, const QString& desc
     n.setFieldValue(QStringLiteral("COMUNE"), Value::text(comune));
     n.setFieldValue(QStringLiteral("INDIRIZZO"), Value::text(address));
     n.setFieldValue(QStringLiteral("TELEFONO"), Value::text(phone));
-    if (end.isValid()) n.setFieldValue(QStringLiteral("TERMINE_ALLOGGIO"), Value::date(end));
+    if (end.isValid())
+        n.setFieldValue(QStringLiteral("TERMINE_ALLOGGIO"), Value::date(end));
     n.post();
     auto& a = dm.TBL_ANAGRAFICA;
     for (const QStringList& m : members) {
@@ -54,7 +55,8 @@ void addFamily(marvesa::TdmMarvesa& dm, const QString& code, const QString& desc
         a.setFieldValue(QStringLiteral("DATA_INGRESSO"), Value::text(QStringLiteral("04/03/2022")));
         a.setFieldValue(QStringLiteral("FRONTIERA"), Value::text(QStringLiteral("POLONIA")));
         a.setFieldValue(QStringLiteral("NOTE"), Value::text(m.value(5)));
-        for (const char* c : {"NOME_OSPITANTE", "COMUNE", "INDIRIZZO", "TELEFONO", "TERMINE_ALLOGGIO"}) {
+        for (const char* c :
+             {"NOME_OSPITANTE", "COMUNE", "INDIRIZZO", "TELEFONO", "TERMINE_ALLOGGIO"}) {
             a.setFieldValue(QString::fromLatin1(c), n.fieldValue(QString::fromLatin1(c)));
         }
         a.post();
@@ -66,9 +68,8 @@ void makeSampleDatabase(const QString& path) {
     marvesa::TdmMarvesa dm;
     dm.DataModuleCreate(path);
     addFamily(dm, QStringLiteral("QX1048213"), QStringLiteral("FAMIGLIA KOVALENKO"),
-              QStringLiteral("ROSSI MARIO"), QStringLiteral("Udine"),
-              QStringLiteral("VIA ROMA 12"), QStringLiteral("0432 123456 333 1234567"),
-              QDate::currentDate().addDays(5),
+              QStringLiteral("ROSSI MARIO"), QStringLiteral("Udine"), QStringLiteral("VIA ROMA 12"),
+              QStringLiteral("0432 123456 333 1234567"), QDate::currentDate().addDays(5),
               {{QStringLiteral("KOVALENKO"), QStringLiteral("OLENA"), QStringLiteral("F"),
                 QStringLiteral("12/05/1984"), QStringLiteral("Capo Nucleo")},
                {QStringLiteral("KOVALENKO"), QStringLiteral("ANDRIY"), QStringLiteral("M"),
@@ -90,8 +91,9 @@ void makeSampleDatabase(const QString& path) {
                {QStringLiteral("D'ANGELO"), QStringLiteral("NICOLÒ"), QStringLiteral("M"),
                 QStringLiteral("14/09/1975"), QStringLiteral("Coniuge")}});
     addFamily(dm, QStringLiteral("QX230"), QStringLiteral("FAMIGLIA MELNYK"),
-              QStringLiteral("NERI ANNA"), QStringLiteral("Udine"), QStringLiteral("VIA GORIZIA 40"),
-              QStringLiteral("0432 555111"), QDate::currentDate().addDays(-10),
+              QStringLiteral("NERI ANNA"), QStringLiteral("Udine"),
+              QStringLiteral("VIA GORIZIA 40"), QStringLiteral("0432 555111"),
+              QDate::currentDate().addDays(-10),
               {{QStringLiteral("MELNYK"), QStringLiteral("TARAS"), QStringLiteral("M"),
                 QStringLiteral("09/03/1958"), QStringLiteral("Capo Nucleo")}});
     dm.TBL_NUCLEO.first();
@@ -104,7 +106,8 @@ int main(int argc, char* argv[]) {
     QTextStream err(stderr);
     const QString dialog = app.arguments().value(2);
     if (app.arguments().size() < 2 || app.arguments().size() > 3 ||
-        !(dialog.isEmpty() || dialog == QLatin1String("cerca") || dialog == QLatin1String("riepilogo"))) {
+        !(dialog.isEmpty() || dialog == QLatin1String("cerca") ||
+          dialog == QLatin1String("riepilogo"))) {
         err << "Uso: marvesa-screenshot FILE.png [cerca|riepilogo]\n";
         return 2;
     }
@@ -129,15 +132,17 @@ int main(int argc, char* argv[]) {
     }
     QTimer::singleShot(1500, [&] {
         QWidget* w = program.window()->window();
-        if (dialog == QLatin1String("cerca")) w = office->searchDialog();
-        if (dialog == QLatin1String("riepilogo")) w = office->summaryDialog();
+        if (dialog == QLatin1String("cerca"))
+            w = office->searchDialog();
+        if (dialog == QLatin1String("riepilogo"))
+            w = office->summaryDialog();
         const QRect frame = w->frameGeometry();
-        QPixmap shot = w->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(),
-                                               frame.height());
+        QPixmap shot =
+            w->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
         if (shot.save(out)) {
             status = 0;
-            QTextStream(stdout) << "Salvato " << out << " (" << shot.width() << "x"
-                                << shot.height() << ")\n";
+            QTextStream(stdout) << "Salvato " << out << " (" << shot.width() << "x" << shot.height()
+                                << ")\n";
         } else {
             err << "Impossibile salvare " << out << "\n";
         }

@@ -4,8 +4,8 @@
 #include <QSessionManager>
 
 #include "app/Platform.h"
-#include "data/registry/DataModule.h"
 #include "data/base/Random.h"
+#include "data/registry/DataModule.h"
 #include "ui/services/ErrorReport.h"
 #include "ui/window/MainWindow.h"
 #include "ui/window/ScreenFit.h"
@@ -44,7 +44,8 @@ int runProgram(const QString& databasePath) {
                      [&program](QSessionManager& manager) {
                          bool canClose = true;
                          program.window()->FormCloseQuery(program.window(), canClose);
-                         if (!canClose && manager.allowsInteraction()) manager.cancel();
+                         if (!canClose && manager.allowsInteraction())
+                             manager.cancel();
                      });
 #endif
     QApplication::exec();

@@ -5,12 +5,12 @@
 #include <QFile>
 #include <functional>
 
-#include "data/registry/DataModule.h"
-#include "data/sql/Engine.h"
-#include "data/sql/WriteTransaction.h"
 #include "data/base/Error.h"
 #include "data/base/TextRules.h"
 #include "data/base/Value.h"
+#include "data/registry/DataModule.h"
+#include "data/sql/Engine.h"
+#include "data/sql/WriteTransaction.h"
 #include "export/ThreadedWorkbookWriter.h"
 
 namespace marvesa {

@@ -18,14 +18,16 @@ namespace {
 void logWrites(Sql& sql) {
     if (sql.onServer()) {
         sql.exec(u"CREATE TABLE WRITES (n bigserial PRIMARY KEY, what text)"_s);
-        sql.exec(u"CREATE FUNCTION log_write() RETURNS trigger LANGUAGE plpgsql AS $$ "
-                 "DECLARE r jsonb; BEGIN "
-                 "IF TG_OP = 'DELETE' THEN r := to_jsonb(OLD); ELSE r := to_jsonb(NEW); END IF; "
-                 "INSERT INTO WRITES (what) VALUES (TG_TABLE_NAME || ' ' || TG_OP || ' ' || "
-                 "(r->>('ID_' || substr(TG_TABLE_NAME, 5)))); RETURN NULL; END $$"_s);
+        sql.exec(
+            u"CREATE FUNCTION log_write() RETURNS trigger LANGUAGE plpgsql AS $$ "
+            "DECLARE r jsonb; BEGIN "
+            "IF TG_OP = 'DELETE' THEN r := to_jsonb(OLD); ELSE r := to_jsonb(NEW); END IF; "
+            "INSERT INTO WRITES (what) VALUES (TG_TABLE_NAME || ' ' || TG_OP || ' ' || "
+            "(r->>('ID_' || substr(TG_TABLE_NAME, 5)))); RETURN NULL; END $$"_s);
         for (const QString& t : {u"TBL_NUCLEO"_s, u"TBL_ANAGRAFICA"_s})
-            sql.exec(u"CREATE TRIGGER log_write AFTER INSERT OR UPDATE OR DELETE ON %1 "
-                     "FOR EACH ROW EXECUTE FUNCTION log_write()"_s.arg(t));
+            sql.exec(
+                u"CREATE TRIGGER log_write AFTER INSERT OR UPDATE OR DELETE ON %1 "
+                "FOR EACH ROW EXECUTE FUNCTION log_write()"_s.arg(t));
         return;
     }
     sql.exec(u"CREATE TABLE WRITES (n INTEGER PRIMARY KEY, what TEXT)"_s);
@@ -380,10 +382,12 @@ private slots:
         // A new family unit the database refuses: the engine's message, without
         // the table's name; the table stays in dsInsert with its pending values.
         if (m_sql->onServer()) {
-            m_sql->exec(u"CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
-                        "RAISE EXCEPTION 'Denominazione rifiutata'; END $$"_s);
-            m_sql->exec(u"CREATE TRIGGER refuse BEFORE INSERT ON TBL_NUCLEO FOR EACH ROW WHEN "
-                        "(NEW.DENOMINAZIONE = 'RIFIUTA') EXECUTE FUNCTION refuse()"_s);
+            m_sql->exec(
+                u"CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                "RAISE EXCEPTION 'Denominazione rifiutata'; END $$"_s);
+            m_sql->exec(
+                u"CREATE TRIGGER refuse BEFORE INSERT ON TBL_NUCLEO FOR EACH ROW WHEN "
+                "(NEW.DENOMINAZIONE = 'RIFIUTA') EXECUTE FUNCTION refuse()"_s);
         } else {
             m_sql->exec(
                 u"CREATE TRIGGER refuse BEFORE INSERT ON TBL_NUCLEO WHEN NEW.DENOMINAZIONE = "
@@ -403,8 +407,8 @@ private slots:
         set(n, "DENOMINAZIONE", "Accettata");
         n.post();
         // (A server does not give back the counter the refused row drew.)
-        QCOMPARE(writes(), QStringList{u"TBL_NUCLEO INSERT %1"_s.arg(m_sql->one(
-                               u"SELECT max(ID_NUCLEO) FROM TBL_NUCLEO"_s).toInt())});
+        QCOMPARE(writes(), QStringList{u"TBL_NUCLEO INSERT %1"_s.arg(
+                               m_sql->one(u"SELECT max(ID_NUCLEO) FROM TBL_NUCLEO"_s).toInt())});
     }
 
     void closingAndClosedTables() {

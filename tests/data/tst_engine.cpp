@@ -7,8 +7,8 @@
 #include <QProcess>
 #include <QtTest>
 
-#include "support/DataTestSupport.h"
 #include "data/sql/SqliteEngine.h"
+#include "support/DataTestSupport.h"
 
 #ifdef Q_OS_UNIX
 #include <grp.h>
@@ -80,8 +80,8 @@ bool makeUnwritable(const QString& path, bool unwritable) {
     if (::geteuid() == 0)
         return QProcess::execute(u"chattr"_s, {unwritable ? u"+i"_s : u"-i"_s, path}) == 0;
 #endif
-    const QFileDevice::Permissions all = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                         QFileDevice::ExeOwner;
+    const QFileDevice::Permissions all =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
     return QFile::setPermissions(path, unwritable ? all & ~QFileDevice::WriteOwner : all);
 }
 
@@ -386,8 +386,9 @@ void TestEngine::textThatIsNotUtf8CanBeEdited() {
     QTemporaryDir dir;
     const QString path = newDatabase(dir);
     Sql sql(path);
-    sql.exec(u"INSERT INTO TBL_NUCLEO (CODICE_NUCLEO, DENOMINAZIONE, INDIRIZZO) "
-             "VALUES ('QX1', CAST(X'43616666E9' AS TEXT), 'VIA ROMA')"_s);
+    sql.exec(
+        u"INSERT INTO TBL_NUCLEO (CODICE_NUCLEO, DENOMINAZIONE, INDIRIZZO) "
+        "VALUES ('QX1', CAST(X'43616666E9' AS TEXT), 'VIA ROMA')"_s);
     TdmMarvesa dm;
     dm.DataModuleCreate(path);
     DataSet& t = dm.TBL_NUCLEO;

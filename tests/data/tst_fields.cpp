@@ -4,8 +4,8 @@
 
 #include <QtTest>
 
-#include "support/DataTestSupport.h"
 #include "data/base/TextRules.h"
+#include "support/DataTestSupport.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

@@ -4,9 +4,9 @@
 
 #include <QtTest>
 
-#include "support/DataTestSupport.h"
 #include "data/sql/PostgresEngine.h"
 #include "data/sql/SqliteEngine.h"
+#include "support/DataTestSupport.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

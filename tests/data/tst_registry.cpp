@@ -5,12 +5,12 @@
 
 #include <QtTest>
 
-#include "support/DataTestSupport.h"
 #include "data/registry/Navigation.h"
 #include "data/registry/PostgresRegistryQueries.h"
 #include "data/registry/RegistryQueries.h"
 #include "data/registry/SqliteRegistryQueries.h"
 #include "data/sql/EngineFactory.h"
+#include "support/DataTestSupport.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

@@ -3,8 +3,8 @@
 
 #include <QtTest>
 
-#include "support/DataTestSupport.h"
 #include "data/base/Value.h"
+#include "support/DataTestSupport.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

@@ -10,15 +10,15 @@
 #include <future>
 #include <thread>
 
-#include "support/DataTestSupport.h"
-#include "support/XlsxReader.h"
+#include "data/base/Error.h"
 #include "data/registry/DataModule.h"
 #include "data/sql/Engine.h"
 #include "data/sql/WriteTransaction.h"
-#include "data/base/Error.h"
 #include "export/SpreadsheetOutput.h"
 #include "export/Staging.h"
 #include "export/XltxWorkbookWriter.h"
+#include "support/DataTestSupport.h"
+#include "support/XlsxReader.h"
 
 using namespace marvesa;
 using namespace marvesa::test;
@@ -294,10 +294,12 @@ void TestStaging::refusedRowLeavesTheStagingAsBefore() {
         QVERIFY(QFile::remove(QDir(db.out()).filePath(f)));
 
     if (db.sql.onServer()) {
-        db.sql.exec(QStringLiteral("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql "
-                                   "AS $$ BEGIN RAISE EXCEPTION 'riga rifiutata'; END $$"));
-        db.sql.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON TBL_EXPORT FOR EACH "
-                                   "ROW WHEN (NEW.COGNOME = 'Rifiutato') EXECUTE FUNCTION refuse()"));
+        db.sql.exec(
+            QStringLiteral("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql "
+                           "AS $$ BEGIN RAISE EXCEPTION 'riga rifiutata'; END $$"));
+        db.sql.exec(
+            QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON TBL_EXPORT FOR EACH "
+                           "ROW WHEN (NEW.COGNOME = 'Rifiutato') EXECUTE FUNCTION refuse()"));
     } else {
         db.sql.exec(
             QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON TBL_EXPORT "
@@ -310,12 +312,13 @@ void TestStaging::refusedRowLeavesTheStagingAsBefore() {
     QVERIFY(QDir(db.out()).entryList(QDir::Files).isEmpty());
     QCOMPARE(db.dm.cnQuaz.engine().inTransaction(), false);
     QVariant synchronous;
-    db.dm.cnQuaz.engine().select(db.sql.onServer() ? QStringLiteral("SELECT current_setting('synchronous_commit')")
-                                                   : QStringLiteral("PRAGMA synchronous"),
-                                 {}, [&](const QVector<QVariant>& row) {
-                                     synchronous = row.at(0);
-                                     return true;
-                                 });
+    db.dm.cnQuaz.engine().select(
+        db.sql.onServer() ? QStringLiteral("SELECT current_setting('synchronous_commit')")
+                          : QStringLiteral("PRAGMA synchronous"),
+        {}, [&](const QVector<QVariant>& row) {
+            synchronous = row.at(0);
+            return true;
+        });
     if (db.sql.onServer())
         QCOMPARE(synchronous.toString(), QStringLiteral("on"));
     else
@@ -511,9 +514,8 @@ void TestStaging::familyUnitsSharingACode() {
         for (const QVariantList& r :
              db.sql.rows(QStringLiteral("SELECT CODICE_NUCLEO, COGNOME, NOME_OSPITANTE, COMUNE "
                                         "FROM TBL_EXPORT ORDER BY 1, 2, 3")))
-            rows << r.at(0).toString() + QLatin1Char(' ') + r.at(1).toString() +
-                        QLatin1Char(' ') + r.at(2).toString() + QLatin1Char(' ') +
-                        r.at(3).toString();
+            rows << r.at(0).toString() + QLatin1Char(' ') + r.at(1).toString() + QLatin1Char(' ') +
+                        r.at(2).toString() + QLatin1Char(' ') + r.at(3).toString();
         return rows;
     };
 

@@ -6,11 +6,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "support/DataTestSupport.h"
-#include "support/XlsxReader.h"
 #include "data/base/Error.h"
 #include "export/FileOpener.h"
 #include "export/XltxWorkbookWriter.h"
+#include "support/DataTestSupport.h"
+#include "support/XlsxReader.h"
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>

@@ -8,12 +8,12 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-#include "support/DataTestSupport.h"
-#include "data/registry/FamilyCode.h"
-#include "data/sql/PostgresEngine.h"
 #include "data/base/Random.h"
+#include "data/registry/FamilyCode.h"
 #include "data/schema/ServerDatabase.h"
+#include "data/sql/PostgresEngine.h"
 #include "data/sql/SqliteEngine.h"
+#include "support/DataTestSupport.h"
 #include "support/TestApplication.h"
 #include "support/WindowFixture.h"
 
@@ -43,7 +43,8 @@ ToolRun initDb(const QStringList& args) {
 QStringList dump(Engine& engine, const TableDef& table) {
     ReadRequest r;
     r.table = table.name;
-    for (const ColumnDef& c : table.columns) r.columns << c.name;
+    for (const ColumnDef& c : table.columns)
+        r.columns << c.name;
     QStringList lines;
     for (const StoredRow& row : engine.read(r)) {
         QStringList cells{QString::number(row.id)};
@@ -77,7 +78,9 @@ void serverControl(const QString& action) {
     QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
 }
 
-void click(QWidget* button) { QTest::mouseClick(button, Qt::LeftButton); }
+void click(QWidget* button) {
+    QTest::mouseClick(button, Qt::LeftButton);
+}
 
 void typeInto(QWidget* control, const char* text) {
     WindowFixture::focus(control);
@@ -105,12 +108,12 @@ private slots:
         QCOMPARE(sql.count(u"TBL_SYS_COMUNI"_s, u"Denominazione = 'Forlì'"_s), 1);
         const auto columns = [&](const QString& table) {
             QStringList r;
-            for (const QVariantList& row : sql.rows(
-                     u"SELECT column_name || ' ' || data_type || coalesce('(' || "
-                     "character_maximum_length || ')', '') || CASE WHEN is_identity = 'YES' "
-                     "THEN ' identity' ELSE '' END FROM information_schema.columns "
-                     "WHERE table_name = ? ORDER BY ordinal_position"_s,
-                     {table}))
+            for (const QVariantList& row :
+                 sql.rows(u"SELECT column_name || ' ' || data_type || coalesce('(' || "
+                          "character_maximum_length || ')', '') || CASE WHEN is_identity = 'YES' "
+                          "THEN ' identity' ELSE '' END FROM information_schema.columns "
+                          "WHERE table_name = ? ORDER BY ordinal_position"_s,
+                          {table}))
                 r << row.value(0).toString();
             return r.join(u", "_s);
         };
@@ -120,7 +123,8 @@ private slots:
                  "zone, NOME_OSPITANTE character varying(50), COMUNE character varying(50), "
                  "INDIRIZZO character varying(100), TELEFONO character varying(50), "
                  "TERMINE_ALLOGGIO timestamp without time zone"_s);
-        QVERIFY(columns(u"TBL_ANAGRAFICA"_s).contains(u"NOTE text, TELEFONO character varying(50)"_s));
+        QVERIFY(
+            columns(u"TBL_ANAGRAFICA"_s).contains(u"NOTE text, TELEFONO character varying(50)"_s));
         QCOMPARE(sql.exec(u"SELECT indexname FROM pg_indexes WHERE schemaname = 'public' AND "
                           "indexname NOT LIKE '%pkey' ORDER BY indexname"_s),
                  (QVariantList{u"CODICE_NUCLEO"_s, u"IDX_ANAGRAFICA_CERCA"_s,
@@ -129,10 +133,10 @@ private slots:
         // A new row takes its counter and its time of insertion.
         sql.exec(u"INSERT INTO TBL_NUCLEO (CODICE_NUCLEO) VALUES ('QX1')"_s);
         QCOMPARE(sql.one(u"SELECT ID_NUCLEO FROM TBL_NUCLEO"_s).toInt(), 1);
-        QVERIFY(qAbs(QDateTime::fromString(sql.one(u"SELECT DATA_INSERIMENTO FROM TBL_NUCLEO"_s)
-                                               .toString(),
-                                           Qt::ISODate)
-                         .secsTo(QDateTime::currentDateTime())) < 60);
+        QVERIFY(
+            qAbs(QDateTime::fromString(
+                     sql.one(u"SELECT DATA_INSERIMENTO FROM TBL_NUCLEO"_s).toString(), Qt::ISODate)
+                     .secsTo(QDateTime::currentDateTime())) < 60);
 
         run = initDb({connection});
         QCOMPARE(run.code, 1);
@@ -289,9 +293,11 @@ private slots:
 
         // Both draw the same code at once: the second to store it is refused.
         Random::seed(77);
-        const QString codeA = drawFamilyCode([&](const QString& c) { return familyCodeStored(a, c); });
+        const QString codeA =
+            drawFamilyCode([&](const QString& c) { return familyCodeStored(a, c); });
         Random::seed(77);
-        const QString codeB = drawFamilyCode([&](const QString& c) { return familyCodeStored(b, c); });
+        const QString codeB =
+            drawFamilyCode([&](const QString& c) { return familyCodeStored(b, c); });
         QCOMPARE(codeA, codeB);
         a.TBL_NUCLEO.insert();
         b.TBL_NUCLEO.insert();
@@ -371,8 +377,8 @@ private slots:
         click(w.btnSaveNucleo);
         QCOMPARE(dialogs->shown.size(), 3);
         QCOMPARE(f.nucleo().state(), dsBrowse);
-        QCOMPARE(Sql(connection).one(u"SELECT TELEFONO FROM TBL_NUCLEO WHERE CODICE_NUCLEO = ?"_s,
-                                     {code})
+        QCOMPARE(Sql(connection)
+                     .one(u"SELECT TELEFONO FROM TBL_NUCLEO WHERE CODICE_NUCLEO = ?"_s, {code})
                      .toString(),
                  u"0432 111222 333"_s);
     }

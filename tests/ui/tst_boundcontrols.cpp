@@ -158,7 +158,8 @@ private slots:
         TfrmMain& w = f.w();
         QWindow* window = w.windowHandle();
         const auto type = [window](const char* keys) {
-            for (const char* k = keys; *k; ++k) QTest::keyClick(window, *k);
+            for (const char* k = keys; *k; ++k)
+                QTest::keyClick(window, *k);
         };
         // Leaving and coming back starts a new search.
         const auto visit = [&](QComboBox* combo) {
@@ -168,8 +169,11 @@ private slots:
         };
         f.members().edit();
         const std::pair<const char*, const char*> relationships[] = {
-            {"Capo", "Capo Nucleo"}, {"Cog", "Cognato/Cognata"}, {"Coniuge", "Coniuge"},
-            {"nipote di z", "Nipote di Zia/Zio"}, {"F", "Figlio/Figlia"}};
+            {"Capo", "Capo Nucleo"},
+            {"Cog", "Cognato/Cognata"},
+            {"Coniuge", "Coniuge"},
+            {"nipote di z", "Nipote di Zia/Zio"},
+            {"F", "Figlio/Figlia"}};
         for (const auto& [keys, item] : relationships) {
             visit(w.dbeParentela);
             type(keys);

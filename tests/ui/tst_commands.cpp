@@ -7,18 +7,18 @@
 #include <QToolButton>
 #include <QtTest>
 
-#include "support/DataTestSupport.h"
 #include "data/base/Error.h"
+#include "data/base/Random.h"
 #include "data/registry/FamilyCode.h"
 #include "data/sql/PostgresEngine.h"
-#include "data/base/Random.h"
 #include "data/sql/SqliteEngine.h"
 #include "export/FileOpener.h"
+#include "support/DataTestSupport.h"
 #include "support/ScriptedProgress.h"
 #include "support/TestApplication.h"
-#include "ui/window/Commands.h"
-#include "ui/services/ProgressDialog.h"
 #include "support/WindowFixture.h"
+#include "ui/services/ProgressDialog.h"
+#include "ui/window/Commands.h"
 
 using namespace marvesa;
 using namespace marvesa::test;
@@ -307,9 +307,10 @@ private slots:
         QCOMPARE(sql.one(u"SELECT DENOMINAZIONE FROM TBL_NUCLEO WHERE CODICE_NUCLEO = ?"_s, {drawn})
                      .toString(),
                  u"ALTRA POSTAZIONE"_s);
-        QCOMPARE(sql.one(u"SELECT DENOMINAZIONE FROM TBL_NUCLEO WHERE CODICE_NUCLEO = ?"_s, {stored})
-                     .toString(),
-                 u"FAMIGLIA TEST"_s);
+        QCOMPARE(
+            sql.one(u"SELECT DENOMINAZIONE FROM TBL_NUCLEO WHERE CODICE_NUCLEO = ?"_s, {stored})
+                .toString(),
+            u"FAMIGLIA TEST"_s);
     }
 
     // A member goes only when the question is answered yes.
@@ -395,9 +396,10 @@ private slots:
         typeInto(w.dbeCognome, "kovalenko");
         clickGridRow(w.DBGrid1, 1);
         QCOMPARE(f.dialogs.texts().value(1),
-                 kMissing + u"Nome\r\rSesso\r\rData Nascita\r\rNazione Nascita\r\r"
-                            "Cittadinanza\r\rGrado Parentela\r\rData Ingresso\r\r"
-                            "Frontiera\r\r"_s);
+                 kMissing +
+                     u"Nome\r\rSesso\r\rData Nascita\r\rNazione Nascita\r\r"
+                     "Cittadinanza\r\rGrado Parentela\r\rData Ingresso\r\r"
+                     "Frontiera\r\r"_s);
         QCOMPARE(f.members().state(), dsInsert);
         QCOMPARE(sql.count(u"TBL_ANAGRAFICA"_s), members);
         typeInto(w.dbeNome, "olena");
@@ -625,7 +627,8 @@ private slots:
         ProgressDialog progress;
         const auto shown = [] {
             for (QWidget* w : QApplication::topLevelWidgets())
-                if (auto* d = qobject_cast<QProgressDialog*>(w); d && d->isVisible()) return d;
+                if (auto* d = qobject_cast<QProgressDialog*>(w); d && d->isVisible())
+                    return d;
             return static_cast<QProgressDialog*>(nullptr);
         };
         progress.start(u"Gestione Emergenza Marvesa"_s);

@@ -8,8 +8,8 @@
 
 #include "support/DataTestSupport.h"
 #include "support/TestApplication.h"
-#include "ui/window/Commands.h"
 #include "support/WindowFixture.h"
+#include "ui/window/Commands.h"
 
 using namespace marvesa;
 using namespace marvesa::test;

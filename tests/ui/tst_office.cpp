@@ -10,8 +10,8 @@
 
 #include "support/DataTestSupport.h"
 #include "support/TestApplication.h"
-#include "ui/window/OfficeCommands.h"
 #include "support/WindowFixture.h"
+#include "ui/window/OfficeCommands.h"
 #include "ui/window/WindowLayout.h"
 
 using namespace marvesa;

@@ -12,10 +12,10 @@
 
 #include "export/FileOpener.h"
 #include "support/TestApplication.h"
-#include "ui/window/Commands.h"
-#include "ui/window/ScreenFit.h"
-#include "ui/window/OfficeCommands.h"
 #include "support/WindowFixture.h"
+#include "ui/window/Commands.h"
+#include "ui/window/OfficeCommands.h"
+#include "ui/window/ScreenFit.h"
 #include "ui/window/WindowLayout.h"
 
 using namespace marvesa;

@@ -8,7 +8,8 @@ Error::Error(QString message, std::shared_ptr<Error> inner)
 QString Error::innermostMessage() const {
     QString found;
     for (const Error* e = m_inner.get(); e; e = e->inner()) {
-        if (!e->message().isEmpty()) found = e->message();
+        if (!e->message().isEmpty())
+            found = e->message();
     }
     return found.isEmpty() ? m_message : found;
 }

@@ -12,7 +12,9 @@ std::mt19937& generator() {
 }
 }  // namespace
 
-void seed(std::uint32_t s) { generator().seed(s); }
+void seed(std::uint32_t s) {
+    generator().seed(s);
+}
 
 std::uint32_t clockSeed() {
     const auto ticks = static_cast<std::uint64_t>(
@@ -21,7 +23,8 @@ std::uint32_t clockSeed() {
 }
 
 std::uint32_t next(std::uint32_t m) {
-    if (m == 0) return 0;
+    if (m == 0)
+        return 0;
     return std::uniform_int_distribution<std::uint32_t>(0, m - 1)(generator());
 }
 

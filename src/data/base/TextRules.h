@@ -7,7 +7,9 @@ namespace marvesa {
 
 // Blank text: empty, or beginning with a character below U+0021 ("!").
 // Equivalently, a text that compares less than "!" by UTF-16 code units.
-inline bool isBlankText(const QString& s) { return s.isEmpty() || s.at(0).unicode() < 0x21; }
+inline bool isBlankText(const QString& s) {
+    return s.isEmpty() || s.at(0).unicode() < 0x21;
+}
 
 // Cuts a text to `width` UTF-16 code units, never leaving half of a surrogate
 // pair at the end: the whole pair goes instead.

@@ -13,7 +13,9 @@ ChangeFollower::ChangeFollower() {
     QObject::connect(&m_retry, &QTimer::timeout, [this] { applyWaiting(); });
 }
 
-ChangeFollower::~ChangeFollower() { stop(); }
+ChangeFollower::~ChangeFollower() {
+    stop();
+}
 
 void ChangeFollower::follow(DataSet* table, std::vector<DataSet*> waitsFor) {
     if (std::find(waitsFor.begin(), waitsFor.end(), table) == waitsFor.end()) {
@@ -30,8 +32,10 @@ void ChangeFollower::start(Connection& connection) {
 
 void ChangeFollower::stop() {
     m_retry.stop();
-    for (Followed& f : m_followed) f.waiting = false;
-    if (!m_connection) return;
+    for (Followed& f : m_followed)
+        f.waiting = false;
+    if (!m_connection)
+        return;
     Connection* connection = m_connection;
     m_connection = nullptr;
     connection->watchChanges(nullptr);
@@ -57,26 +61,31 @@ bool ChangeFollower::heldBack(const Followed& f) const {
 }
 
 void ChangeFollower::applyWaiting() {
-    if (!isWaiting()) return;
+    if (!isWaiting())
+        return;
     if (!m_safe || m_safe()) {
         for (Followed& f : m_followed) {
-            if (!f.waiting || heldBack(f)) continue;
+            if (!f.waiting || heldBack(f))
+                continue;
             f.waiting = false;
             // A closed table has nothing to show; it reads everything when
             // it opens again.
-            if (!f.table->active()) continue;
+            if (!f.table->active())
+                continue;
             try {
                 f.table->reloadInPlace();
             } catch (const std::exception& e) {
                 // Tried again shortly, with every table: a master that moved
                 // may have left its detail half way.
                 qWarning("%s", e.what());
-                for (Followed& g : m_followed) g.waiting = true;
+                for (Followed& g : m_followed)
+                    g.waiting = true;
                 break;
             }
         }
     }
-    if (isWaiting()) m_retry.start();
+    if (isWaiting())
+        m_retry.start();
 }
 
 }  // namespace marvesa

@@ -11,14 +11,18 @@ namespace marvesa {
 // ------------------------------------------------------------------- DataSet
 
 DataSet::DataSet(QString componentName, QString tableName, Connection* connection)
-    : m_name(std::move(componentName)), m_tableName(std::move(tableName)),
+    : m_name(std::move(componentName)),
+      m_tableName(std::move(tableName)),
       m_connection(connection) {
-    if (m_connection) m_connection->m_dataSets.push_back(this);
+    if (m_connection)
+        m_connection->m_dataSets.push_back(this);
 }
 
 DataSet::~DataSet() {
-    if (m_master && m_masterLink) m_master->removeLink(m_masterLink.get());
-    for (DataSource* s : std::vector<DataSource*>(m_sources)) detachDataSource(s);
+    if (m_master && m_masterLink)
+        m_master->removeLink(m_masterLink.get());
+    for (DataSource* s : std::vector<DataSource*>(m_sources))
+        detachDataSource(s);
     if (m_connection) {
         auto& v = m_connection->m_dataSets;
         v.erase(std::remove(v.begin(), v.end(), this), v.end());
@@ -32,24 +36,28 @@ Field* DataSet::addField(const ColumnDef& def) {
 }
 
 void DataSet::declareFields(const TableDef& table) {
-    for (const ColumnDef& c : table.columns) addField(c);
+    for (const ColumnDef& c : table.columns)
+        addField(c);
 }
 
 Field* DataSet::findField(const QString& fieldName) const {
     // Commands name columns as declared: the exact spelling is found first,
     // without the cost of comparing letter case column by column.
     for (const auto& f : m_fields) {
-        if (f->fieldName() == fieldName) return f.get();
+        if (f->fieldName() == fieldName)
+            return f.get();
     }
     for (const auto& f : m_fields) {
-        if (f->fieldName().compare(fieldName, Qt::CaseInsensitive) == 0) return f.get();
+        if (f->fieldName().compare(fieldName, Qt::CaseInsensitive) == 0)
+            return f.get();
     }
     return nullptr;
 }
 
 Field* DataSet::fieldByName(const QString& fieldName) const {
     Field* f = findField(fieldName);
-    if (!f) fail(QStringLiteral("Field '%1' not found").arg(fieldName));
+    if (!f)
+        fail(QStringLiteral("Field '%1' not found").arg(fieldName));
     return f;
 }
 
@@ -67,21 +75,27 @@ void DataSet::dataEvent(DataEvent event, Field* field) {
     // Most tables have a single data source: it is called without copying
     // the list (nothing of the list is touched after the call).
     if (m_sources.size() <= 1) {
-        if (!m_sources.empty()) m_sources.front()->notify(event, field);
+        if (!m_sources.empty())
+            m_sources.front()->notify(event, field);
         return;
     }
     const std::vector<DataSource*> sources = m_sources;
-    for (DataSource* s : sources) s->notify(event, field);
+    for (DataSource* s : sources)
+        s->notify(event, field);
 }
 
-void DataSet::fail(const QString& text) const { throw dataSetError(m_name, text); }
+void DataSet::fail(const QString& text) const {
+    throw dataSetError(m_name, text);
+}
 
 void DataSet::checkActive() const {
-    if (m_state == dsInactive) fail(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    if (m_state == dsInactive)
+        fail(QStringLiteral("Cannot perform this operation on a closed dataset"));
 }
 
 void DataSet::setState(DataSetState state) {
-    if (m_state == state) return;
+    if (m_state == state)
+        return;
     m_state = state;
     m_modified = false;
     dataEvent(deUpdateState);
@@ -89,17 +103,21 @@ void DataSet::setState(DataSetState state) {
 
 QStringList DataSet::fieldNames() const {
     QStringList names;
-    for (const auto& f : m_fields) names << f->fieldName();
+    for (const auto& f : m_fields)
+        names << f->fieldName();
     return names;
 }
 
 Value DataSet::storedValue(const Row& row, int fieldIndex) const {
     const QVariant& v = row.stored.at(fieldIndex);
-    if (v.isNull()) return Value();
+    if (v.isNull())
+        return Value();
     switch (m_fields[fieldIndex]->kind()) {
-        case FieldKind::Counter: return Value::integer(v.toLongLong());
+        case FieldKind::Counter:
+            return Value::integer(v.toLongLong());
         case FieldKind::Text:
-        case FieldKind::Memo: return Value::text(v.toString());
+        case FieldKind::Memo:
+            return Value::text(v.toString());
         case FieldKind::DateTime: {
             const QString s = v.toString();
             const QDateTime dt = dateTimeFromStorage(s);
@@ -112,7 +130,8 @@ Value DataSet::storedValue(const Row& row, int fieldIndex) const {
 }
 
 QVariant DataSet::toStorage(const Field& field, const Value& value) const {
-    if (value.isNull()) return QVariant();
+    if (value.isNull())
+        return QVariant();
     switch (value.kind()) {
         case Value::Kind::Text: {
             // Qt binds a null QString as SQL NULL; the empty text is a value
@@ -120,47 +139,59 @@ QVariant DataSet::toStorage(const Field& field, const Value& value) const {
             const QString& s = *value.textIf();
             return s.isNull() ? QVariant(QStringLiteral("")) : QVariant(s);
         }
-        case Value::Kind::DateTime: return dateTimeToStorage(*value.dateTimeIf());
+        case Value::Kind::DateTime:
+            return dateTimeToStorage(*value.dateTimeIf());
         case Value::Kind::Integer:
             return field.kind() == FieldKind::Counter ? QVariant(qint64(value.toDouble()))
                                                       : QVariant(value.toText());
-        case Value::Kind::Null: break;
+        case Value::Kind::Null:
+            break;
     }
     return QVariant();
 }
 
 Value DataSet::currentValue(int fieldIndex) const {
-    if (m_current < 0 || m_current >= int(m_rows.size())) return Value();
-    if (isEditing()) return m_pending[fieldIndex];
+    if (m_current < 0 || m_current >= int(m_rows.size()))
+        return Value();
+    if (isEditing())
+        return m_pending[fieldIndex];
     return storedValue(m_rows[m_current], fieldIndex);
 }
 
 Value DataSet::valueAt(int row, int fieldIndex) const {
-    if (row < 0 || row >= int(m_rows.size())) return Value();
-    if (row == m_current && isEditing()) return m_pending[fieldIndex];
+    if (row < 0 || row >= int(m_rows.size()))
+        return Value();
+    if (row == m_current && isEditing())
+        return m_pending[fieldIndex];
     return storedValue(m_rows[row], fieldIndex);
 }
 
 void DataSet::setCurrentValue(int fieldIndex, const Value& value, bool raise) {
-    if (!isEditing()) fail(QStringLiteral("Dataset not in edit or insert mode"));
+    if (!isEditing())
+        fail(QStringLiteral("Dataset not in edit or insert mode"));
     Field& field = *m_fields[fieldIndex];
     Value v = value;
     if (!v.isNull()) {
         switch (field.kind()) {
             case FieldKind::Counter:
                 fail(QStringLiteral("Field '%1' cannot be modified").arg(field.fieldName()));
-            case FieldKind::Text: v = Value::text(cutToWidth(v.toText(), field.width())); break;
+            case FieldKind::Text:
+                v = Value::text(cutToWidth(v.toText(), field.width()));
+                break;
             case FieldKind::Memo:
-                if (v.kind() != Value::Kind::Text) v = Value::text(v.toText());
+                if (v.kind() != Value::Kind::Text)
+                    v = Value::text(v.toText());
                 break;
             case FieldKind::DateTime:
-                if (v.kind() == Value::Kind::Text) v = Value::date(dateFromText(v.toText()));
+                if (v.kind() == Value::Kind::Text)
+                    v = Value::date(dateFromText(v.toText()));
                 break;
         }
     }
     m_pending[fieldIndex] = v;
     m_modified = true;
-    if (raise) dataEvent(deFieldChange, &field);
+    if (raise)
+        dataEvent(deFieldChange, &field);
 }
 
 Value DataSet::fieldValue(const QString& fieldName) const {
@@ -184,7 +215,8 @@ void DataSet::readRows() {
     if (m_master) {
         // No rows while the master has none current or is inserting; a NULL
         // code matches no member.
-        if (!m_filter || m_filter->isNull()) return;
+        if (!m_filter || m_filter->isNull())
+            return;
         ReadRequest r = readRequest();
         r.filterColumn = m_detailField;
         r.filterValue = m_filter->toText();
@@ -199,8 +231,10 @@ void DataSet::readRows() {
 }
 
 void DataSet::open() {
-    if (active()) return;
-    if (!m_connection) fail(QStringLiteral("Missing Connection or ConnectionString"));
+    if (active())
+        return;
+    if (!m_connection)
+        fail(QStringLiteral("Missing Connection or ConnectionString"));
     Engine& engine = m_connection->engine();
     // Read the table's columns even when they are declared: a missing table
     // or column fails here, on opening, and not later at the first read
@@ -219,7 +253,8 @@ void DataSet::open() {
             return c.name.compare(f->fieldName(), Qt::CaseInsensitive) == 0;
         });
         if (!found) {
-            throw Error(QStringLiteral("La colonna \"%1\" non esiste nella tabella \"%2\" del database \"%3\"")
+            throw Error(QStringLiteral(
+                            "La colonna \"%1\" non esiste nella tabella \"%2\" del database \"%3\"")
                             .arg(f->fieldName(), m_tableName, engine.location()));
         }
     }
@@ -238,9 +273,11 @@ void DataSet::open() {
 }
 
 void DataSet::close() {
-    if (!active()) return;
+    if (!active())
+        return;
     // A pending row is abandoned, not stored.
-    if (m_state == dsInsert && m_current >= 0) m_rows.erase(m_rows.begin() + m_current);
+    if (m_state == dsInsert && m_current >= 0)
+        m_rows.erase(m_rows.begin() + m_current);
     m_pending.clear();
     m_rows.clear();
     m_current = -1;
@@ -255,7 +292,8 @@ void DataSet::checkBrowseMode() {
     if (isEditing()) {
         dataEvent(deUpdateRecord);
         if (m_modified) {
-            if (m_onBeforeImplicitPost) m_onBeforeImplicitPost(*this);
+            if (m_onBeforeImplicitPost)
+                m_onBeforeImplicitPost(*this);
             post();
         } else {
             cancel();
@@ -284,7 +322,8 @@ void DataSet::last() {
 void DataSet::next() {
     checkActive();
     checkBrowseMode();
-    if (m_eof) return;
+    if (m_eof)
+        return;
     m_bof = m_eof = false;
     if (m_current + 1 < int(m_rows.size())) {
         ++m_current;
@@ -297,7 +336,8 @@ void DataSet::next() {
 void DataSet::prior() {
     checkActive();
     checkBrowseMode();
-    if (m_bof) return;
+    if (m_bof)
+        return;
     m_bof = m_eof = false;
     if (m_current > 0) {
         --m_current;
@@ -314,8 +354,10 @@ void DataSet::moveTo(int row) {
     const int rowsBefore = int(m_rows.size());
     const int editedRow = m_current;
     checkBrowseMode();
-    if (int(m_rows.size()) < rowsBefore && row > editedRow) --row;
-    if (row < 0 || row >= int(m_rows.size()) || row == m_current) return;
+    if (int(m_rows.size()) < rowsBefore && row > editedRow)
+        --row;
+    if (row < 0 || row >= int(m_rows.size()) || row == m_current)
+        return;
     m_current = row;
     m_bof = m_eof = false;
     dataEvent(deDataSetScroll);
@@ -337,8 +379,7 @@ void DataSet::insert() {
         // The new row belongs to the master's current row.
         Field* detail = fieldByName(m_detailField);
         const DataSet* master = m_master->dataSet();
-        m_pending[detail->index()] =
-            master ? master->fieldValue(m_masterField) : Value();
+        m_pending[detail->index()] = master ? master->fieldValue(m_masterField) : Value();
     }
     dataEvent(deDataSetChange);
     m_modified = false;
@@ -346,14 +387,16 @@ void DataSet::insert() {
 
 void DataSet::edit() {
     checkActive();
-    if (isEditing()) return;
+    if (isEditing())
+        return;
     if (m_rows.empty()) {
         insert();
         return;
     }
     checkBrowseMode();
     m_pending.resize(m_fields.size());
-    for (int i = 0; i < int(m_fields.size()); ++i) m_pending[i] = storedValue(m_rows[m_current], i);
+    for (int i = 0; i < int(m_fields.size()); ++i)
+        m_pending[i] = storedValue(m_rows[m_current], i);
     setState(dsEdit);
     dataEvent(deRecordChange);
 }
@@ -368,7 +411,8 @@ void DataSet::storePending() {
         columns.reserve(int(m_fields.size()));
         values.reserve(int(m_fields.size()));
         for (const auto& f : m_fields) {
-            if (f->isReadOnly() || m_pending[f->index()].isNull()) continue;
+            if (f->isReadOnly() || m_pending[f->index()].isNull())
+                continue;
             columns << f->fieldName();
             values << toStorage(*f, m_pending[f->index()]);
         }
@@ -376,7 +420,8 @@ void DataSet::storePending() {
         if (master) {
             const std::optional<qint64> stored =
                 engine.insertWithParent(m_tableName, columns, values, *master);
-            if (!stored) failMissingMaster(*master);
+            if (!stored)
+                failMissingMaster(*master);
             id = *stored;
         } else {
             id = engine.insert(m_tableName, columns, values);
@@ -405,24 +450,28 @@ void DataSet::storePending() {
     QStringList changed;
     QVector<QVariant> values;
     for (const auto& f : m_fields) {
-        if (f->isReadOnly()) continue;
+        if (f->isReadOnly())
+            continue;
         if (m_pending[f->index()] != storedValue(row, f->index())) {
             changed << f->fieldName();
             values << toStorage(*f, m_pending[f->index()]);
         }
     }
-    if (changed.isEmpty()) return;
+    if (changed.isEmpty())
+        return;
     const QStringList names = fieldNames();
     const bool updated =
         master ? engine.updateWithParent(m_tableName, row.id, changed, values, names, row.stored,
                                          *master)
                : engine.update(m_tableName, row.id, changed, values, names, row.stored);
     if (!updated) {
-        if (master && !engine.exists(*master)) failMissingMaster(*master);
-        throw Error(QStringLiteral(
-            "%1: la riga è stata modificata o cancellata da un altro utente dopo essere stata "
-            "letta e non è stata salvata. Annullare le modifiche e aggiornare i dati")
-                        .arg(m_name));
+        if (master && !engine.exists(*master))
+            failMissingMaster(*master);
+        throw Error(
+            QStringLiteral(
+                "%1: la riga è stata modificata o cancellata da un altro utente dopo essere stata "
+                "letta e non è stata salvata. Annullare le modifiche e aggiornare i dati")
+                .arg(m_name));
     }
     StoredRow stored;
     if (engine.readRow(m_tableName, names, row.id, &stored)) {
@@ -431,7 +480,8 @@ void DataSet::storePending() {
 }
 
 void DataSet::post() {
-    if (!isEditing()) fail(QStringLiteral("Dataset not in edit or insert mode"));
+    if (!isEditing())
+        fail(QStringLiteral("Dataset not in edit or insert mode"));
     dataEvent(deUpdateRecord);
     dataEvent(deCheckBrowseMode);
     storePending();
@@ -451,7 +501,8 @@ void DataSet::abandonPending() {
 }
 
 void DataSet::cancel() {
-    if (!isEditing()) return;
+    if (!isEditing())
+        return;
     dataEvent(deCheckBrowseMode);
     abandonPending();
     setState(dsBrowse);
@@ -464,7 +515,8 @@ void DataSet::remove() {
         cancel();
         return;
     }
-    if (m_rows.empty()) fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    if (m_rows.empty())
+        fail(QStringLiteral("Cannot perform this operation on an empty dataset"));
     dataEvent(deCheckBrowseMode);
     m_connection->engine().remove(m_tableName, m_rows[m_current].id);
     m_pending.clear();

@@ -1,10 +1,10 @@
 // Reading a table's rows again: refresh, which ends a pending edit first,
 // and the in-place reload that follows what other desks stored without
 // ending anything.
-#include "data/cursor/DataSet.h"
-
 #include <QHash>
 #include <algorithm>
+
+#include "data/cursor/DataSet.h"
 
 namespace marvesa {
 
@@ -21,7 +21,8 @@ void DataSet::refresh() {
             break;
         }
     }
-    if (m_current < 0 && !m_rows.empty()) m_current = qBound(0, oldIndex, int(m_rows.size()) - 1);
+    if (m_current < 0 && !m_rows.empty())
+        m_current = qBound(0, oldIndex, int(m_rows.size()) - 1);
     if (m_rows.empty()) {
         m_bof = m_eof = true;
     } else if (oldIndex < 0) {
@@ -33,7 +34,8 @@ void DataSet::refresh() {
 }
 
 bool DataSet::reloadInPlace() {
-    if (m_state != dsBrowse) return false;
+    if (m_state != dsBrowse)
+        return false;
     std::deque<Row> before;
     before.swap(m_rows);
     try {
@@ -44,10 +46,10 @@ bool DataSet::reloadInPlace() {
     }
     const bool sameRows =
         before.size() == m_rows.size() &&
-        std::equal(before.begin(), before.end(), m_rows.begin(), [](const Row& a, const Row& b) {
-            return a.id == b.id && a.stored == b.stored;
-        });
-    if (sameRows) return false;
+        std::equal(before.begin(), before.end(), m_rows.begin(),
+                   [](const Row& a, const Row& b) { return a.id == b.id && a.stored == b.stored; });
+    if (sameRows)
+        return false;
 
     const int last = int(m_rows.size()) - 1;
     int current = -1;
@@ -63,7 +65,8 @@ bool DataSet::reloadInPlace() {
     } else {
         QHash<qint64, int> position;
         position.reserve(int(m_rows.size()));
-        for (int i = 0; i <= last; ++i) position.insert(m_rows[i].id, i);
+        for (int i = 0; i <= last; ++i)
+            position.insert(m_rows[i].id, i);
         // The current row, or the first row after it that still exists.
         for (int i = m_current; i < int(before.size()) && current < 0; ++i) {
             const auto it = position.constFind(before[i].id);
@@ -72,7 +75,8 @@ bool DataSet::reloadInPlace() {
                 kept = i == m_current;
             }
         }
-        if (current < 0) current = last;
+        if (current < 0)
+            current = last;
     }
     if (m_rows.empty()) {
         m_bof = m_eof = true;

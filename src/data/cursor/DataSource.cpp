@@ -8,10 +8,14 @@ namespace marvesa {
 
 QString stateName(DataSetState state) {
     switch (state) {
-        case dsInactive: return QStringLiteral("dsInactive");
-        case dsBrowse: return QStringLiteral("dsBrowse");
-        case dsEdit: return QStringLiteral("dsEdit");
-        case dsInsert: return QStringLiteral("dsInsert");
+        case dsInactive:
+            return QStringLiteral("dsInactive");
+        case dsBrowse:
+            return QStringLiteral("dsBrowse");
+        case dsEdit:
+            return QStringLiteral("dsEdit");
+        case dsInsert:
+            return QStringLiteral("dsInsert");
     }
     return QString();
 }
@@ -20,7 +24,8 @@ DataLink::~DataLink() = default;
 
 void DataLink::dataSourceDestroyed(DataSource*) {}
 
-DataSource::DataSource(QString name, DataSet* dataSet) : m_name(std::move(name)), m_dataSet(dataSet) {
+DataSource::DataSource(QString name, DataSet* dataSet)
+    : m_name(std::move(name)), m_dataSet(dataSet) {
     if (m_dataSet) {
         m_dataSet->attachDataSource(this);
         m_lastState = m_dataSet->state();
@@ -28,14 +33,17 @@ DataSource::DataSource(QString name, DataSet* dataSet) : m_name(std::move(name))
 }
 
 DataSource::~DataSource() {
-    if (m_dataSet) m_dataSet->detachDataSource(this);
+    if (m_dataSet)
+        m_dataSet->detachDataSource(this);
     const std::vector<DataLink*> links = m_links;
     m_links.clear();
-    for (DataLink* l : links) l->dataSourceDestroyed(this);
+    for (DataLink* l : links)
+        l->dataSourceDestroyed(this);
 }
 
 void DataSource::addLink(DataLink* link) {
-    if (std::find(m_links.begin(), m_links.end(), link) == m_links.end()) m_links.push_back(link);
+    if (std::find(m_links.begin(), m_links.end(), link) == m_links.end())
+        m_links.push_back(link);
 }
 
 void DataSource::removeLink(DataLink* link) {
@@ -46,16 +54,21 @@ void DataSource::notify(DataEvent event, Field* field) {
     const std::vector<DataLink*> links = m_links;
     if (event == deUpdateState) {
         const DataSetState now = state();
-        if (now == m_lastState) return;
+        if (now == m_lastState)
+            return;
         m_lastState = now;
-        for (DataLink* l : links) l->dataEvent(event, field);
-        if (m_onStateChange) m_onStateChange(this);
+        for (DataLink* l : links)
+            l->dataEvent(event, field);
+        if (m_onStateChange)
+            m_onStateChange(this);
         return;
     }
-    for (DataLink* l : links) l->dataEvent(event, field);
+    for (DataLink* l : links)
+        l->dataEvent(event, field);
 }
 
-
-DataSetState DataSource::state() const { return m_dataSet ? m_dataSet->state() : dsInactive; }
+DataSetState DataSource::state() const {
+    return m_dataSet ? m_dataSet->state() : dsInactive;
+}
 
 }  // namespace marvesa

@@ -7,8 +7,10 @@ namespace marvesa {
 EditMask::EditMask(const QString& mask) : m_source(mask) {
     const QStringList parts = mask.split(QLatin1Char(';'));
     QString tmpl = parts.value(0);
-    if (tmpl.startsWith(QLatin1Char('!'))) tmpl.remove(0, 1);
-    if (parts.size() > 2 && !parts.at(2).isEmpty()) m_placeholder = parts.at(2).at(0);
+    if (tmpl.startsWith(QLatin1Char('!')))
+        tmpl.remove(0, 1);
+    if (parts.size() > 2 && !parts.at(2).isEmpty())
+        m_placeholder = parts.at(2).at(0);
     for (QChar c : tmpl) {
         if (c == QLatin1Char('9')) {
             m_kinds << Optional;
@@ -49,28 +51,34 @@ void MaskedText::setText(const QString& text) {
 QString MaskedText::text() const {
     QString s;
     s.reserve(m_chars.size());
-    for (QChar c : m_chars) s += c.isNull() ? QLatin1Char(' ') : c;
+    for (QChar c : m_chars)
+        s += c.isNull() ? QLatin1Char(' ') : c;
     return s;
 }
 
 QString MaskedText::editText() const {
     QString s;
     s.reserve(m_chars.size());
-    for (QChar c : m_chars) s += c.isNull() ? m_mask.placeholder() : c;
+    for (QChar c : m_chars)
+        s += c.isNull() ? m_mask.placeholder() : c;
     return s;
 }
 
 bool MaskedText::isEmpty() const {
     for (int i = 0; i < m_chars.size(); ++i) {
-        if (!m_mask.isLiteral(i) && !m_chars[i].isNull()) return false;
+        if (!m_mask.isLiteral(i) && !m_chars[i].isNull())
+            return false;
     }
     return true;
 }
 
-void MaskedText::setCursor(int pos) { m_cursor = qBound(0, pos, int(m_chars.size())); }
+void MaskedText::setCursor(int pos) {
+    m_cursor = qBound(0, pos, int(m_chars.size()));
+}
 
 int MaskedText::nextEditable(int pos) const {
-    while (pos < m_chars.size() && m_mask.isLiteral(pos)) ++pos;
+    while (pos < m_chars.size() && m_mask.isLiteral(pos))
+        ++pos;
     return pos;
 }
 
@@ -78,7 +86,8 @@ bool MaskedText::type(QChar c) {
     const int n = m_chars.size();
     if (c.unicode() >= u'0' && c.unicode() <= u'9') {
         const int pos = nextEditable(m_cursor);
-        if (pos >= n) return false;
+        if (pos >= n)
+            return false;
         m_chars[pos] = c;
         m_cursor = nextEditable(pos + 1);
         return true;
@@ -105,15 +114,18 @@ bool MaskedText::type(QChar c) {
 
 void MaskedText::backspace() {
     int pos = qMin(m_cursor, int(m_chars.size())) - 1;
-    while (pos >= 0 && m_mask.isLiteral(pos)) --pos;
-    if (pos < 0) return;
+    while (pos >= 0 && m_mask.isLiteral(pos))
+        --pos;
+    if (pos < 0)
+        return;
     m_chars[pos] = QChar();
     m_cursor = pos;
 }
 
 void MaskedText::del() {
     const int pos = nextEditable(m_cursor);
-    if (pos >= m_chars.size()) return;
+    if (pos >= m_chars.size())
+        return;
     m_chars[pos] = QChar();
     m_cursor = pos;
 }
@@ -123,7 +135,8 @@ void MaskedText::clearRange(int from, int to) {
     from = qBound(0, from, n);
     to = qBound(0, to, n);
     for (int i = from; i < to; ++i) {
-        if (!m_mask.isLiteral(i)) m_chars[i] = QChar();
+        if (!m_mask.isLiteral(i))
+            m_chars[i] = QChar();
     }
     // A range reaching past the template leaves the cursor at its end, never
     // beyond: every later keystroke indexes the positions from the cursor.
@@ -132,7 +145,8 @@ void MaskedText::clearRange(int from, int to) {
 
 int MaskedText::firstMissingRequired() const {
     for (int i = 0; i < m_chars.size(); ++i) {
-        if (m_mask.isRequired(i) && m_chars[i].isNull()) return i;
+        if (m_mask.isRequired(i) && m_chars[i].isNull())
+            return i;
     }
     return -1;
 }

@@ -68,7 +68,8 @@ TdmMarvesa::~TdmMarvesa() {
     for (DataSet* t : {&TBL_ANAGRAFICA, &TBL_NUCLEO, &TBL_COMUNI, &TBL_NAZIONI, &TBL_EXPORT}) {
         t->close();
     }
-    if (cnQuaz.isConnected()) cnQuaz.disconnect();
+    if (cnQuaz.isConnected())
+        cnQuaz.disconnect();
 }
 
 QString TdmMarvesa::databasePath() {
@@ -88,7 +89,9 @@ QString TdmMarvesa::databaseLocation() {
     return connection.isEmpty() ? databasePath() : connection;
 }
 
-void TdmMarvesa::DataModuleCreate() { DataModuleCreate(databaseLocation()); }
+void TdmMarvesa::DataModuleCreate() {
+    DataModuleCreate(databaseLocation());
+}
 
 void TdmMarvesa::DataModuleCreate(const QString& path) {
     cnQuaz.setDatabasePath(path);
@@ -122,7 +125,8 @@ void setBlankDateText(Field& field, const QString& text) {
 
 DataSource* TdmMarvesa::dataSourceByName(const QString& name) {
     for (DataSource* ds : {&dsNUCLEO, &dsANAGRAFICA, &dsCOMUNI, &dsNAZIONI, &dsEXPORT}) {
-        if (ds->name() == name) return ds;
+        if (ds->name() == name)
+            return ds;
     }
     return nullptr;
 }

@@ -1,7 +1,7 @@
 #include "data/registry/FamilyCode.h"
 
-#include "data/registry/DataModule.h"
 #include "data/base/Random.h"
+#include "data/registry/DataModule.h"
 
 namespace marvesa {
 
@@ -10,7 +10,8 @@ QString drawFamilyCode(const std::function<bool(const QString& code)>& isTaken) 
         const std::uint32_t r = Random::next(29988279) + 987;
         const std::uint32_t n = Random::next(r) + 2;
         const QString code = QStringLiteral("QX") + QString::number(n);
-        if (!isTaken || !isTaken(code)) return code;
+        if (!isTaken || !isTaken(code))
+            return code;
     }
 }
 

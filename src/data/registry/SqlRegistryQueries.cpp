@@ -59,6 +59,8 @@ SearchResult SqlRegistryQueries::find(const QString& text, int limit) {
     return result;
 }
 
-bool SqlRegistryQueries::isOpen() const { return m_db && m_db->isConnected(); }
+bool SqlRegistryQueries::isOpen() const {
+    return m_db && m_db->isConnected();
+}
 
 }  // namespace marvesa

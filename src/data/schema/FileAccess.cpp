@@ -17,7 +17,9 @@ namespace marvesa::files {
 
 namespace {
 
-QString shown(const QString& path) { return QDir::toNativeSeparators(QDir(path).absolutePath()); }
+QString shown(const QString& path) {
+    return QDir::toNativeSeparators(QDir(path).absolutePath());
+}
 
 #ifdef Q_OS_UNIX
 
@@ -25,16 +27,21 @@ QString shown(const QString& path) { return QDir::toNativeSeparators(QDir(path).
 QString reason(int error) {
     switch (error) {
         case EPERM:
-        case EACCES: return QStringLiteral("permesso negato");
-        case ENOENT: return QStringLiteral("il percorso non esiste");
-        case EROFS: return QStringLiteral("il disco è in sola lettura");
-        default: return QStringLiteral("errore di sistema %1").arg(error);
+        case EACCES:
+            return QStringLiteral("permesso negato");
+        case ENOENT:
+            return QStringLiteral("il percorso non esiste");
+        case EROFS:
+            return QStringLiteral("il disco è in sola lettura");
+        default:
+            return QStringLiteral("errore di sistema %1").arg(error);
     }
 }
 
 gid_t groupId(const QString& group) {
     const struct group* g = ::getgrnam(QFile::encodeName(group).constData());
-    if (!g) throw Error(QStringLiteral("Il gruppo \"%1\" non esiste").arg(group));
+    if (!g)
+        throw Error(QStringLiteral("Il gruppo \"%1\" non esiste").arg(group));
     return g->gr_gid;
 }
 
@@ -65,8 +72,7 @@ void restrictToOwner(const QString& path) {
 }
 
 void restrictFolderToOwner(const QString& folder) {
-    setOwnerOnly(folder,
-                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    setOwnerOnly(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 void shareFolderWithGroup(const QString& folder, const QString& group) {

@@ -5,7 +5,6 @@
 #include <QVariant>
 #include <QVector>
 #include <functional>
-
 #include <optional>
 #include <vector>
 
@@ -109,8 +108,7 @@ public:
     // FROM parent WHERE column = ?)"), so that no other user can delete the
     // parent in between. Returns the new counter, or nothing when the parent
     // is gone and no row was stored.
-    virtual std::optional<qint64> insertWithParent(const QString& table,
-                                                   const QStringList& columns,
+    virtual std::optional<qint64> insertWithParent(const QString& table, const QStringList& columns,
                                                    const QVector<QVariant>& values,
                                                    const ParentRow& parent) = 0;
 

@@ -42,13 +42,15 @@ ServerAddress::ServerAddress(const QString& connection) {
     PQconninfoOption* options = PQconninfoParse(connection.trimmed().toUtf8().constData(), &error);
     if (!options) {
         const QString text = error ? oneLine(QString::fromUtf8(error)) : QString();
-        if (error) PQfreemem(error);
+        if (error)
+            PQfreemem(error);
         throw Error(QStringLiteral("La connessione al database indicata nelle impostazioni non è "
                                    "valida: %1")
                         .arg(text));
     }
     for (PQconninfoOption* o = options; o->keyword; ++o) {
-        if (!o->val) continue;
+        if (!o->val)
+            continue;
         const QString keyword = QString::fromUtf8(o->keyword);
         const QString value = QString::fromUtf8(o->val);
         m_values.insert(keyword, value);
@@ -63,17 +65,22 @@ QString ServerAddress::describe() const {
     const QString service = value(QStringLiteral("service"));
     QString dbname = value(QStringLiteral("dbname"));
     QString text;
-    if (!dbname.isEmpty()) text = QStringLiteral("database \"%1\"").arg(dbname);
+    if (!dbname.isEmpty())
+        text = QStringLiteral("database \"%1\"").arg(dbname);
     if (!host.isEmpty()) {
-        if (!text.isEmpty()) text += QLatin1Char(' ');
+        if (!text.isEmpty())
+            text += QLatin1Char(' ');
         text += QStringLiteral("sul server \"%1\"").arg(host);
-        if (!port.isEmpty()) text += QStringLiteral(" (porta %1)").arg(port);
+        if (!port.isEmpty())
+            text += QStringLiteral(" (porta %1)").arg(port);
     }
     if (!service.isEmpty()) {
-        if (!text.isEmpty()) text += QLatin1Char(' ');
+        if (!text.isEmpty())
+            text += QLatin1Char(' ');
         text += QStringLiteral("del servizio \"%1\"").arg(service);
     }
-    if (text.isEmpty()) text = QStringLiteral("database predefinito sul server locale");
+    if (text.isEmpty())
+        text = QStringLiteral("database predefinito sul server locale");
     return text;
 }
 
@@ -86,7 +93,8 @@ QString ServerAddress::shortForm() const {
         return QStringLiteral("servizio %1").arg(service);
     }
     QString s = host.isEmpty() ? QStringLiteral("localhost") : host;
-    if (!port.isEmpty()) s += QLatin1Char(':') + port;
+    if (!port.isEmpty())
+        s += QLatin1Char(':') + port;
     return s + QLatin1Char('/') + dbname;
 }
 
@@ -101,7 +109,8 @@ QString ServerAddress::connectionString(const QString& database) const {
         }
         parts << kv.first + QLatin1Char('=') + quotedValue(v);
     }
-    if (!named && !database.isNull()) parts << QStringLiteral("dbname=") + quotedValue(database);
+    if (!named && !database.isNull())
+        parts << QStringLiteral("dbname=") + quotedValue(database);
     return parts.join(QLatin1Char(' '));
 }
 
@@ -126,11 +135,13 @@ void ServerAddress::configure(QSqlDatabase& db) const {
                                            "\"%2\" contiene un punto e virgola")
                                 .arg(describe(), k));
             }
-            if (k == QLatin1String("connect_timeout")) timeout = true;
+            if (k == QLatin1String("connect_timeout"))
+                timeout = true;
             options << k + QLatin1Char('=') + quotedValue(kv.second);
         }
     }
-    if (!timeout) options << QStringLiteral("connect_timeout=") + QLatin1String(kConnectTimeoutSeconds);
+    if (!timeout)
+        options << QStringLiteral("connect_timeout=") + QLatin1String(kConnectTimeoutSeconds);
     db.setConnectOptions(options.join(QLatin1Char(';')));
 }
 

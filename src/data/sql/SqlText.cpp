@@ -28,8 +28,10 @@ QString oneLine(QString text) {
 
 QString engineText(const QSqlError& error) {
     QString text = error.databaseText();
-    if (text.isEmpty()) text = error.driverText();
-    if (text.isEmpty()) text = error.text();
+    if (text.isEmpty())
+        text = error.driverText();
+    if (text.isEmpty())
+        text = error.text();
     return oneLine(text);
 }
 

@@ -10,7 +10,8 @@
 
 namespace marvesa {
 
-BoundComboBox::BoundComboBox(const QString& dataSourceName, const QString& fieldName, QWidget* parent)
+BoundComboBox::BoundComboBox(const QString& dataSourceName, const QString& fieldName,
+                             QWidget* parent)
     : QComboBox(parent), BoundControl(dataSourceName, fieldName) {
     setEditable(false);
     setFocusPolicy(Qt::StrongFocus);
@@ -26,7 +27,9 @@ BoundComboBox::BoundComboBox(const QString& dataSourceName, const QString& field
     connect(model(), &QAbstractItemModel::dataChanged, this, forget);
 }
 
-QString BoundComboBox::text() const { return currentIndex() >= 0 ? itemText(currentIndex()) : QString(); }
+QString BoundComboBox::text() const {
+    return currentIndex() >= 0 ? itemText(currentIndex()) : QString();
+}
 
 void BoundComboBox::showIndex(int index) {
     QScopedValueRollback<bool> guard(m_showing, true);
@@ -34,7 +37,8 @@ void BoundComboBox::showIndex(int index) {
 }
 
 void BoundComboBox::onActivated(int index) {
-    if (m_showing) return;
+    if (m_showing)
+        return;
     if (!isEditing()) {
         showColumn();
         return;
@@ -51,8 +55,8 @@ bool isPrintable(const QKeyEvent* e) {
 }
 
 bool opensList(const QKeyEvent* e) {
-    return e->key() == Qt::Key_F4 ||
-           ((e->modifiers() & Qt::AltModifier) && (e->key() == Qt::Key_Down || e->key() == Qt::Key_Up));
+    return e->key() == Qt::Key_F4 || ((e->modifiers() & Qt::AltModifier) &&
+                                      (e->key() == Qt::Key_Down || e->key() == Qt::Key_Up));
 }
 
 bool movesSelection(const QKeyEvent* e) {
@@ -64,8 +68,10 @@ bool movesSelection(const QKeyEvent* e) {
         case Qt::Key_PageUp:
         case Qt::Key_PageDown:
         case Qt::Key_Home:
-        case Qt::Key_End: return true;
-        default: return false;
+        case Qt::Key_End:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -84,7 +90,8 @@ void BoundComboBox::keyPressEvent(QKeyEvent* event) {
     if (isPrintable(event)) {
         if (isEditing()) {
             typeAhead(event->text());
-            if (m_dropDownOnTyping && !view()->isVisible()) showPopup();
+            if (m_dropDownOnTyping && !view()->isVisible())
+                showPopup();
         }
         event->accept();
         return;
@@ -100,7 +107,8 @@ bool BoundComboBox::eventFilter(QObject* watched, QEvent* event) {
     if (watched == view() && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (isPrintable(key)) {
-            if (isEditing()) typeAhead(key->text());
+            if (isEditing())
+                typeAhead(key->text());
             return true;
         }
     }
@@ -129,7 +137,8 @@ QString BoundComboBox::searchFolded(const QString& text) {
     QString folded;
     folded.reserve(decomposed.size());
     for (QChar c : decomposed) {
-        if (c.category() != QChar::Mark_NonSpacing) folded += c;
+        if (c.category() != QChar::Mark_NonSpacing)
+            folded += c;
     }
     return folded.toCaseFolded();
 }
@@ -138,19 +147,22 @@ QString BoundComboBox::searchFolded(const QString& text) {
 // text; the first item that begins with it, ignoring case and accents, is
 // chosen. A character that matches nothing is refused.
 void BoundComboBox::typeAhead(const QString& typed) {
-    if (!m_sinceTyped.isValid() || m_sinceTyped.elapsed() > kSearchPauseMs) m_typed.clear();
+    if (!m_sinceTyped.isValid() || m_sinceTyped.elapsed() > kSearchPauseMs)
+        m_typed.clear();
     m_sinceTyped.start();
     if (m_searchTexts.size() != count()) {
         m_searchTexts.clear();
         m_searchTexts.reserve(count());
-        for (int i = 0; i < count(); ++i) m_searchTexts << searchFolded(itemText(i));
+        for (int i = 0; i < count(); ++i)
+            m_searchTexts << searchFolded(itemText(i));
     }
     const QString search = m_typed + typed;
     const QString folded = searchFolded(search);
     for (int i = 0; i < m_searchTexts.size(); ++i) {
         if (m_searchTexts.at(i).startsWith(folded)) {
             m_typed = search;
-            if (view()->isVisible()) view()->setCurrentIndex(model()->index(i, modelColumn()));
+            if (view()->isVisible())
+                view()->setCurrentIndex(model()->index(i, modelColumn()));
             if (i != currentIndex()) {
                 showIndex(i);
                 runGuarded([&] { itemChosen(i); });

@@ -12,14 +12,18 @@ BoundControl::BoundControl(QString dataSourceName, QString fieldName)
     : m_dataSourceName(std::move(dataSourceName)), m_fieldName(std::move(fieldName)) {}
 
 BoundControl::~BoundControl() {
-    if (m_source) m_source->removeLink(this);
+    if (m_source)
+        m_source->removeLink(this);
 }
 
 void BoundControl::setDataSource(DataSource* source) {
-    if (m_source == source) return;
-    if (m_source) m_source->removeLink(this);
+    if (m_source == source)
+        return;
+    if (m_source)
+        m_source->removeLink(this);
     m_source = source;
-    if (m_source) m_source->addLink(this);
+    if (m_source)
+        m_source->addLink(this);
     bindingChanged();
 }
 
@@ -28,7 +32,8 @@ void BoundControl::bindByName(const DataSourceResolver& resolve) {
 }
 
 void BoundControl::dataSourceDestroyed(DataSource* source) {
-    if (m_source != source) return;
+    if (m_source != source)
+        return;
     m_source = nullptr;
     // The control lets go of the table too (the grid's model keeps a pointer
     // to it): the window outlives the data module at the end of the program.
@@ -40,13 +45,18 @@ bool showsColumnAgainAfter(DataEvent event, const Field* changed, const Field* o
         case deDataSetChange:
         case deDataSetScroll:
         case deRecordChange:
-        case deUpdateState: return true;
-        case deFieldChange: return changed && changed == own;
-        default: return false;
+        case deUpdateState:
+            return true;
+        case deFieldChange:
+            return changed && changed == own;
+        default:
+            return false;
     }
 }
 
-DataSet* BoundControl::dataSet() const { return m_source ? m_source->dataSet() : nullptr; }
+DataSet* BoundControl::dataSet() const {
+    return m_source ? m_source->dataSet() : nullptr;
+}
 
 Field* BoundControl::field() const {
     DataSet* ds = dataSet();

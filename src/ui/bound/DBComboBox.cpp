@@ -6,8 +6,8 @@
 
 namespace marvesa {
 
-DBComboBox::DBComboBox(const QString& dataSourceName, const QString& fieldName, const QStringList& items,
-                       QWidget* parent)
+DBComboBox::DBComboBox(const QString& dataSourceName, const QString& fieldName,
+                       const QStringList& items, QWidget* parent)
     : BoundComboBox(dataSourceName, fieldName, parent), PendingChange(this) {
     addItems(items);
     showIndex(-1);
@@ -28,10 +28,13 @@ void DBComboBox::showColumn() {
     showIndex(match);
 }
 
-void DBComboBox::itemChosen(int) { m_changed = true; }
+void DBComboBox::itemChosen(int) {
+    m_changed = true;
+}
 
 void DBComboBox::writeChange() {
-    if (Field* f = field()) f->setText(text());
+    if (Field* f = field())
+        f->setText(text());
     m_changed = false;
 }
 
@@ -49,7 +52,8 @@ void DBComboBox::focusInEvent(QFocusEvent* event) {
 }
 
 void DBComboBox::focusOutEvent(QFocusEvent* event) {
-    if (leave(event) == Exit::Refused) return;
+    if (leave(event) == Exit::Refused)
+        return;
     BoundComboBox::focusOutEvent(event);
 }
 

@@ -16,7 +16,6 @@ public:
     DBComboBox(const QString& dataSourceName, const QString& fieldName, const QStringList& items,
                QWidget* parent = nullptr);
 
-
     void dataEvent(DataEvent event, Field* field) override;
 
 protected:

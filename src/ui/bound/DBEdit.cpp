@@ -28,14 +28,17 @@ QString toCapitals(const QString& s) {
             units = 2;
         }
         char32_t upper = QChar::toUpper(c);
-        if (QChar::requiresSurrogates(upper) != (units == 2)) upper = c;
+        if (QChar::requiresSurrogates(upper) != (units == 2))
+            upper = c;
         out += QString::fromUcs4(&upper, 1);
         i += units;
     }
     return out;
 }
 
-bool isPrintable(const QString& text) { return !text.isEmpty() && text.at(0).unicode() >= 0x20 && text.at(0) != QChar(0x7F); }
+bool isPrintable(const QString& text) {
+    return !text.isEmpty() && text.at(0).unicode() >= 0x20 && text.at(0) != QChar(0x7F);
+}
 
 // Keys that move the cursor or copy without changing the text.
 bool isNavigation(const QKeyEvent* e) {
@@ -43,8 +46,10 @@ bool isNavigation(const QKeyEvent* e) {
         case Qt::Key_Left:
         case Qt::Key_Right:
         case Qt::Key_Home:
-        case Qt::Key_End: return true;
-        default: break;
+        case Qt::Key_End:
+            return true;
+        default:
+            break;
     }
     return e->matches(QKeySequence::Copy) || e->matches(QKeySequence::SelectAll);
 }
@@ -60,20 +65,26 @@ DBEdit::DBEdit(const QString& dataSourceName, const QString& fieldName, QWidget*
     connect(this, &QLineEdit::textEdited, this, [this] { m_changed = true; });
 }
 
-QString DBEdit::text() const { return m_masked ? m_masked->text() : QLineEdit::text(); }
+QString DBEdit::text() const {
+    return m_masked ? m_masked->text() : QLineEdit::text();
+}
 
 void DBEdit::setText(const QString& text) {
-    if (text == this->text()) return;
+    if (text == this->text())
+        return;
     if (m_masked) {
         m_masked->setText(text);
         render(true);
     } else {
         QLineEdit::setText(text);
     }
-    if (isEditing()) m_changed = true;
+    if (isEditing())
+        m_changed = true;
 }
 
-void DBEdit::bindingChanged() { showColumn(); }
+void DBEdit::bindingChanged() {
+    showColumn();
+}
 
 void DBEdit::configureFor(const Field* f) {
     const QString mask = f ? f->editMask() : QString();
@@ -112,7 +123,8 @@ void DBEdit::render(bool placeCursor) {
         QLineEdit::setText(shown);
         placeCursor = true;
     }
-    if (placeCursor && hasFocusLogically()) setCursorPosition(m_masked->cursor());
+    if (placeCursor && hasFocusLogically())
+        setCursorPosition(m_masked->cursor());
 }
 
 void DBEdit::dataEvent(DataEvent event, Field* f) {
@@ -127,7 +139,8 @@ void DBEdit::dataEvent(DataEvent event, Field* f) {
 // required position holds a digit. Throws when the column refuses the text.
 void DBEdit::writeChange() {
     Field* f = field();
-    if (!f) return;
+    if (!f)
+        return;
     m_maskFailed = false;
     if (m_masked) {
         try {
@@ -160,16 +173,20 @@ void DBEdit::showWriteFailure() {
 
 void DBEdit::focusInEvent(QFocusEvent* event) {
     enter();
-    if (m_masked) render(false);
+    if (m_masked)
+        render(false);
     QLineEdit::focusInEvent(event);
 }
 
 void DBEdit::focusOutEvent(QFocusEvent* event) {
     const Exit exit = leave(event);
-    if (exit == Exit::Refused) return;
+    if (exit == Exit::Refused)
+        return;
     QLineEdit::focusOutEvent(event);
-    if (m_masked) render(false);
-    if (exit == Exit::Left) emit exited();
+    if (m_masked)
+        render(false);
+    if (exit == Exit::Left)
+        emit exited();
 }
 
 void DBEdit::keyPressEvent(QKeyEvent* event) {
@@ -186,8 +203,9 @@ void DBEdit::keyPressEvent(QKeyEvent* event) {
             return;
         }
         if (m_upperCase && !isReadOnly() && isPrintable(event->text())) {
-            QKeyEvent upper(event->type(), event->key(), event->modifiers(), toCapitals(event->text()),
-                            event->isAutoRepeat(), ushort(event->count()));
+            QKeyEvent upper(event->type(), event->key(), event->modifiers(),
+                            toCapitals(event->text()), event->isAutoRepeat(),
+                            ushort(event->count()));
             QLineEdit::keyPressEvent(&upper);
             event->setAccepted(upper.isAccepted());
             return;
@@ -203,16 +221,21 @@ void DBEdit::keyPressEvent(QKeyEvent* event) {
     }
     const bool editing = isEditing();
     if (event->matches(QKeySequence::Paste)) {
-        if (editing) pasteText();
+        if (editing)
+            pasteText();
     } else if (event->matches(QKeySequence::Cut)) {
-        if (editing) cutMasked();
+        if (editing)
+            cutMasked();
     } else if (event->key() == Qt::Key_Backspace) {
-        if (editing) deleteMasked(true);
+        if (editing)
+            deleteMasked(true);
     } else if (event->key() == Qt::Key_Delete) {
-        if (editing) deleteMasked(false);
+        if (editing)
+            deleteMasked(false);
     } else if (isPrintable(event->text()) &&
                !(event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier))) {
-        if (editing) typeMasked(event->text());
+        if (editing)
+            typeMasked(event->text());
     } else {
         event->ignore();
         return;
@@ -231,7 +254,8 @@ void DBEdit::editMasked(const std::function<void(MaskedText&)>& edit) {
     }
     edit(next);
     // Only a different text is a change; "/" merely moves the cursor.
-    if (next.text() != m_masked->text()) m_changed = true;
+    if (next.text() != m_masked->text())
+        m_changed = true;
     *m_masked = next;
     render(true);
     setCursorPosition(m_masked->cursor());
@@ -252,13 +276,14 @@ void DBEdit::typeMasked(const QString& typed) {
             return;
         }
     }
-    editMasked(
-        [&](MaskedText& m) {
-            for (QChar c : typed) {
-                if (!m.type(c)) refused = true;
-            }
-        });
-    if (refused) QApplication::beep();
+    editMasked([&](MaskedText& m) {
+        for (QChar c : typed) {
+            if (!m.type(c))
+                refused = true;
+        }
+    });
+    if (refused)
+        QApplication::beep();
 }
 
 void DBEdit::deleteMasked(bool backwards) {
@@ -270,7 +295,8 @@ void DBEdit::deleteMasked(bool backwards) {
 }
 
 void DBEdit::cutMasked() {
-    if (!hasSelectedText()) return;
+    if (!hasSelectedText())
+        return;
     QGuiApplication::clipboard()->setText(selectedText());
     editMasked([](MaskedText&) {});
 }
@@ -278,9 +304,11 @@ void DBEdit::cutMasked() {
 // Pastes the clipboard's text: in capitals for an upper-case edit, through
 // the mask for a masked one. The width limit cuts what does not fit.
 void DBEdit::pasteText() {
-    if (isReadOnly() || !isEditing()) return;
+    if (isReadOnly() || !isEditing())
+        return;
     QString s = QGuiApplication::clipboard()->text();
-    if (s.isEmpty()) return;
+    if (s.isEmpty())
+        return;
     if (m_masked) {
         typeMasked(s);
         return;
@@ -304,7 +332,8 @@ void DBEdit::contextMenuEvent(QContextMenuEvent* event) {
             disconnect(action, &QAction::triggered, this, nullptr);
             connect(action, &QAction::triggered, this, [this] { deleteMasked(false); });
             action->setEnabled(editable && hasSelectedText());
-        } else if (m_masked && (name == QLatin1String("edit-undo") || name == QLatin1String("edit-redo"))) {
+        } else if (m_masked &&
+                   (name == QLatin1String("edit-undo") || name == QLatin1String("edit-redo"))) {
             action->setEnabled(false);
         }
     }
@@ -314,7 +343,8 @@ void DBEdit::contextMenuEvent(QContextMenuEvent* event) {
 
 void DBEdit::inputMethodEvent(QInputMethodEvent* event) {
     if (m_masked) {
-        if (isEditing() && !event->commitString().isEmpty()) typeMasked(event->commitString());
+        if (isEditing() && !event->commitString().isEmpty())
+            typeMasked(event->commitString());
         event->accept();
         return;
     }

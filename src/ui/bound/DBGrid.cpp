@@ -14,7 +14,6 @@
 
 namespace marvesa {
 
-
 namespace {
 
 // Draws the cells: the row highlight only while the grid has the focus,
@@ -26,19 +25,21 @@ public:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
         option->state &= ~QStyle::State_HasFocus;
-        if (!m_grid->hasFocus()) option->state &= ~QStyle::State_Selected;
+        if (!m_grid->hasFocus())
+            option->state &= ~QStyle::State_Selected;
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
         QStyledItemDelegate::paint(painter, option, index);
         painter->save();
-        const QColor line =
-            QColor::fromRgb(QRgb(m_grid->style()->styleHint(QStyle::SH_Table_GridLineColor, &option, m_grid)));
+        const QColor line = QColor::fromRgb(
+            QRgb(m_grid->style()->styleHint(QStyle::SH_Table_GridLineColor, &option, m_grid)));
         painter->setPen(line);
         const QRect r = option.rect;
         painter->drawLine(r.topRight(), r.bottomRight());
-        if (m_grid->rowLines()) painter->drawLine(r.bottomLeft(), r.bottomRight());
+        if (m_grid->rowLines())
+            painter->drawLine(r.bottomLeft(), r.bottomRight());
         painter->restore();
     }
 
@@ -57,9 +58,11 @@ public:
 protected:
     void mousePressEvent(QMouseEvent* event) override {
         m_grid->setFocus(Qt::MouseFocusReason);
-        if (m_grid->focusRefused()) return;
+        if (m_grid->focusRefused())
+            return;
         const int row = logicalIndexAt(event->position().toPoint());
-        if (row >= 0) m_grid->indicatorPressed(row);
+        if (row >= 0)
+            m_grid->indicatorPressed(row);
     }
     void mouseMoveEvent(QMouseEvent*) override {}
     void mouseReleaseEvent(QMouseEvent*) override {}
@@ -76,7 +79,8 @@ const int kIndicatorWidth = 12;
 // --------------------------------------------------------------------- grid
 
 DBGrid::DBGrid(const QString& dataSourceName, std::vector<GridColumn> columns, QWidget* parent)
-    : QTableView(parent), BoundControl(dataSourceName, QString()),
+    : QTableView(parent),
+      BoundControl(dataSourceName, QString()),
       m_model(new DataSetTableModel(std::move(columns), this)) {
     setVerticalHeader(new IndicatorHeader(this));
     setModel(m_model);
@@ -106,7 +110,9 @@ DBGrid::DBGrid(const QString& dataSourceName, std::vector<GridColumn> columns, Q
     applyColumnWidths();
 }
 
-void DBGrid::setCellColor(const QColor& color) { m_model->setCellColor(color); }
+void DBGrid::setCellColor(const QColor& color) {
+    m_model->setCellColor(color);
+}
 
 void DBGrid::setTitleFont(const QFont& font, const QColor& color) {
     horizontalHeader()->setFont(font);
@@ -127,10 +133,12 @@ void DBGrid::applyColumnWidths() {
         if (width <= 0) {
             int chars = 10;
             if (DataSet* ds = dataSet()) {
-                if (const Field* f = ds->findField(columns[i].fieldName); f && f->width() > 0) chars = f->width();
+                if (const Field* f = ds->findField(columns[i].fieldName); f && f->width() > 0)
+                    chars = f->width();
             }
             width = qMax(chars * cells.horizontalAdvance(QLatin1Char('0')),
-                         titles.horizontalAdvance(columns[i].title)) + 4;
+                         titles.horizontalAdvance(columns[i].title)) +
+                    4;
         }
         setColumnWidth(i, width);
     }
@@ -152,7 +160,8 @@ void DBGrid::dataEvent(DataEvent event, Field*) {
             m_model->tableChanged();
             syncCurrentRow();
             break;
-        default: break;
+        default:
+            break;
     }
 }
 
@@ -166,15 +175,18 @@ void DBGrid::syncCurrentRow() {
     }
     m_currentColumn = qBound(0, m_currentColumn, m_model->columnCount() - 1);
     const QModelIndex index = m_model->index(row, m_currentColumn);
-    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     scrollTo(index);
 }
 
 void DBGrid::moveToRow(int row) {
     DataSet* ds = dataSet();
-    if (!ds || !ds->active()) return;
+    if (!ds || !ds->active())
+        return;
     row = qBound(0, row, ds->rowCount() - 1);
-    if (row != ds->currentRow()) runGuarded([&] { ds->moveTo(row); });
+    if (row != ds->currentRow())
+        runGuarded([&] { ds->moveTo(row); });
     syncCurrentRow();
 }
 
@@ -183,21 +195,31 @@ bool DBGrid::focusRefused() const {
     return f && f != this && f->window() == window();
 }
 
-void DBGrid::indicatorPressed(int row) { moveToRow(row); }
+void DBGrid::indicatorPressed(int row) {
+    moveToRow(row);
+}
 
 void DBGrid::mousePressEvent(QMouseEvent* event) {
     event->accept();
-    if (focusRefused()) return;
+    if (focusRefused())
+        return;
     const QModelIndex index = indexAt(event->position().toPoint());
-    if (!index.isValid()) return;
+    if (!index.isValid())
+        return;
     m_currentColumn = index.column();
     moveToRow(index.row());
 }
 
 // The selection follows the table only: dragging and releasing select nothing.
-void DBGrid::mouseMoveEvent(QMouseEvent* event) { event->accept(); }
-void DBGrid::mouseReleaseEvent(QMouseEvent* event) { event->accept(); }
-void DBGrid::mouseDoubleClickEvent(QMouseEvent* event) { mousePressEvent(event); }
+void DBGrid::mouseMoveEvent(QMouseEvent* event) {
+    event->accept();
+}
+void DBGrid::mouseReleaseEvent(QMouseEvent* event) {
+    event->accept();
+}
+void DBGrid::mouseDoubleClickEvent(QMouseEvent* event) {
+    mousePressEvent(event);
+}
 
 int DBGrid::pageRows() const {
     const int rowHeight = qMax(1, verticalHeader()->defaultSectionSize());
@@ -208,7 +230,8 @@ int DBGrid::pageRows() const {
 // next row, before the first to the previous row.
 void DBGrid::step(bool forward) {
     DataSet* ds = dataSet();
-    if (!ds || !ds->active() || ds->currentRow() < 0) return;
+    if (!ds || !ds->active() || ds->currentRow() < 0)
+        return;
     const int lastColumn = m_model->columnCount() - 1;
     if (forward) {
         if (m_currentColumn < lastColumn) {
@@ -238,8 +261,10 @@ bool DBGrid::focusNextPrevChild(bool next) {
 
 void DBGrid::deleteCurrentRow() {
     DataSet* ds = dataSet();
-    if (!ds || !ds->active() || ds->currentRow() < 0) return;
-    if (!Dialogs::confirmDelete(QStringLiteral("Delete record?"))) return;
+    if (!ds || !ds->active() || ds->currentRow() < 0)
+        return;
+    if (!Dialogs::confirmDelete(QStringLiteral("Delete record?")))
+        return;
     if (m_deleteHandler) {
         m_deleteHandler();
     } else {
@@ -254,10 +279,12 @@ void DBGrid::keyPressEvent(QKeyEvent* event) {
     event->accept();
     switch (event->key()) {
         case Qt::Key_Up:
-            if (usable) runGuarded([&] { ds->prior(); });
+            if (usable)
+                runGuarded([&] { ds->prior(); });
             break;
         case Qt::Key_Down:
-            if (usable) runGuarded([&] { ds->next(); });
+            if (usable)
+                runGuarded([&] { ds->next(); });
             break;
         case Qt::Key_PageUp:
             if (usable) {
@@ -280,16 +307,20 @@ void DBGrid::keyPressEvent(QKeyEvent* event) {
             }
             break;
         case Qt::Key_Home:
-            if (usable) runGuarded([&] { ds->first(); });
+            if (usable)
+                runGuarded([&] { ds->first(); });
             break;
         case Qt::Key_End:
-            if (usable) runGuarded([&] { ds->last(); });
+            if (usable)
+                runGuarded([&] { ds->last(); });
             break;
         case Qt::Key_Left:
-            if (m_currentColumn > 0) --m_currentColumn;
+            if (m_currentColumn > 0)
+                --m_currentColumn;
             break;
         case Qt::Key_Right:
-            if (m_currentColumn < m_model->columnCount() - 1) ++m_currentColumn;
+            if (m_currentColumn < m_model->columnCount() - 1)
+                ++m_currentColumn;
             break;
         case Qt::Key_Tab:
             step(true);
@@ -298,8 +329,10 @@ void DBGrid::keyPressEvent(QKeyEvent* event) {
             step(false);
             return;
         case Qt::Key_Delete:
-            if (mods == Qt::ControlModifier) runGuarded([&] { deleteCurrentRow(); });
-            else event->ignore();
+            if (mods == Qt::ControlModifier)
+                runGuarded([&] { deleteCurrentRow(); });
+            else
+                event->ignore();
             break;
         default:
             event->ignore();
@@ -318,11 +351,13 @@ void DBGrid::focusInEvent(QFocusEvent* event) {
 void DBGrid::focusOutEvent(QFocusEvent* event) {
     QTableView::focusOutEvent(event);
     viewport()->update();
-    if (!m_focused || focus::isRestoring() || !focus::leavesForControlOfWindow(this, event)) return;
+    if (!m_focused || focus::isRestoring() || !focus::leavesForControlOfWindow(this, event))
+        return;
     m_focused = false;
     // A new row into which nothing was typed is abandoned on leaving.
     DataSet* ds = dataSet();
-    if (ds && ds->state() == dsInsert && !ds->modified()) runGuarded([&] { ds->cancel(); });
+    if (ds && ds->state() == dsInsert && !ds->modified())
+        runGuarded([&] { ds->cancel(); });
 }
 
 }  // namespace marvesa

@@ -22,7 +22,8 @@ namespace marvesa {
 class DBGrid : public QTableView, public BoundControl {
     Q_OBJECT
 public:
-    DBGrid(const QString& dataSourceName, std::vector<GridColumn> columns, QWidget* parent = nullptr);
+    DBGrid(const QString& dataSourceName, std::vector<GridColumn> columns,
+           QWidget* parent = nullptr);
 
     DataSetTableModel* tableModel() const { return m_model; }
 
@@ -30,7 +31,10 @@ public:
     // the current row of the grid's table.
     void setDeleteHandler(std::function<void()> handler) { m_deleteHandler = std::move(handler); }
 
-    void setRowLines(bool on) { m_rowLines = on; viewport()->update(); }
+    void setRowLines(bool on) {
+        m_rowLines = on;
+        viewport()->update();
+    }
     bool rowLines() const { return m_rowLines; }
     void setCellColor(const QColor& color);
     void setTitleFont(const QFont& font, const QColor& color);

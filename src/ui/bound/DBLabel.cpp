@@ -15,7 +15,8 @@ public:
         : QAccessibleWidget(label, QAccessible::StaticText) {}
 
     QString text(QAccessible::Text t) const override {
-        if (t == QAccessible::Value) return static_cast<const DBLabel*>(widget())->caption();
+        if (t == QAccessible::Value)
+            return static_cast<const DBLabel*>(widget())->caption();
         return QAccessibleWidget::text(t);
     }
 };
@@ -23,7 +24,8 @@ public:
 QAccessibleInterface* dbLabelAccessibleFactory(const QString& className, QObject* object) {
     if (className == QLatin1String(DBLabel::staticMetaObject.className()) && object &&
         object->isWidgetType()) {
-        if (auto* label = qobject_cast<DBLabel*>(object)) return new DBLabelAccessible(label);
+        if (auto* label = qobject_cast<DBLabel*>(object))
+            return new DBLabelAccessible(label);
     }
     return nullptr;
 }
@@ -42,11 +44,14 @@ DBLabel::DBLabel(const QString& dataSourceName, const QString& fieldName, QWidge
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
 
-void DBLabel::setCaption(const QString& caption) { display(caption); }
+void DBLabel::setCaption(const QString& caption) {
+    display(caption);
+}
 
 // Shows a text and tells assistive technology that the value changed.
 void DBLabel::display(const QString& text) {
-    if (text == this->text()) return;
+    if (text == this->text())
+        return;
     setText(text);
     QAccessibleValueChangeEvent event(this, text);
     QAccessible::updateAccessibility(&event);
@@ -57,22 +62,29 @@ void DBLabel::showColumn() {
     display(columnText());
 }
 
-void DBLabel::bindingChanged() { showColumn(); }
+void DBLabel::bindingChanged() {
+    showColumn();
+}
 
 void DBLabel::dataEvent(DataEvent event, Field* f) {
     switch (event) {
         case deDataSetChange:
         case deDataSetScroll:
-        case deRecordChange: showColumn(); break;
+        case deRecordChange:
+            showColumn();
+            break;
         case deFieldChange:
-            if (f && f == field()) showColumn();
+            if (f && f == field())
+                showColumn();
             break;
         case deUpdateState:
             // Entering or leaving an editing state keeps a command's caption;
             // opening and closing the table do not.
-            if (isActive() != m_wasActive) showColumn();
+            if (isActive() != m_wasActive)
+                showColumn();
             break;
-        default: break;
+        default:
+            break;
     }
 }
 

@@ -14,15 +14,19 @@ public:
 
     DataSource* source() const { return m_source; }
     void setSource(DataSource* source) {
-        if (m_source) m_source->removeLink(this);
+        if (m_source)
+            m_source->removeLink(this);
         m_source = source;
-        if (m_source) m_source->addLink(this);
+        if (m_source)
+            m_source->addLink(this);
     }
     void dataEvent(DataEvent event, Field*) override {
-        if (event == deUpdateState || event == deDataSetChange) m_owner->fillList();
+        if (event == deUpdateState || event == deDataSetChange)
+            m_owner->fillList();
     }
     void dataSourceDestroyed(DataSource* source) override {
-        if (m_source == source) m_source = nullptr;
+        if (m_source == source)
+            m_source = nullptr;
     }
 
 private:
@@ -34,16 +38,19 @@ DBLookupComboBox::DBLookupComboBox(const QString& dataSourceName, const QString&
                                    const QString& listSourceName, const QString& keyFieldName,
                                    QWidget* parent)
     : BoundComboBox(dataSourceName, fieldName, parent),
-      m_listSourceName(listSourceName), m_keyFieldName(keyFieldName),
+      m_listSourceName(listSourceName),
+      m_keyFieldName(keyFieldName),
       m_listLink(std::make_unique<ListLink>(this)) {
     // Thousands of municipalities: rows of one height keep the list quick.
-    if (auto* list = qobject_cast<QListView*>(view())) list->setUniformItemSizes(true);
+    if (auto* list = qobject_cast<QListView*>(view()))
+        list->setUniformItemSizes(true);
 }
 
 DBLookupComboBox::~DBLookupComboBox() = default;
 
 void DBLookupComboBox::setListSource(DataSource* source) {
-    if (m_listLink->source() == source) return;
+    if (m_listLink->source() == source)
+        return;
     m_listLink->setSource(source);
     fillList();
 }
@@ -64,7 +71,8 @@ void DBLookupComboBox::fillList() {
             keys.reserve(rows);
             for (int row = 0; row < rows; ++row) {
                 const QString text = Field::displayTextOf(list->valueAt(row, key->index()));
-                if (!m_keyIndex.contains(text)) m_keyIndex.insert(text, keys.size());
+                if (!m_keyIndex.contains(text))
+                    m_keyIndex.insert(text, keys.size());
                 keys << text;
             }
         }
@@ -85,7 +93,8 @@ void DBLookupComboBox::showColumn() {
 
 void DBLookupComboBox::itemChosen(int index) {
     Field* f = field();
-    if (!f || index < 0) return;
+    if (!f || index < 0)
+        return;
     try {
         f->setText(itemText(index));
     } catch (...) {
@@ -99,11 +108,15 @@ void DBLookupComboBox::dataEvent(DataEvent event, Field* f) {
         case deDataSetChange:
         case deDataSetScroll:
         case deRecordChange:
-        case deUpdateState: showColumn(); break;
-        case deFieldChange:
-            if (f && f == field()) showColumn();
+        case deUpdateState:
+            showColumn();
             break;
-        default: break;
+        case deFieldChange:
+            if (f && f == field())
+                showColumn();
+            break;
+        default:
+            break;
     }
 }
 

@@ -14,7 +14,8 @@ class DBLookupComboBox : public BoundComboBox {
     Q_OBJECT
 public:
     DBLookupComboBox(const QString& dataSourceName, const QString& fieldName,
-                     const QString& listSourceName, const QString& keyFieldName, QWidget* parent = nullptr);
+                     const QString& listSourceName, const QString& keyFieldName,
+                     QWidget* parent = nullptr);
     ~DBLookupComboBox() override;
 
     const QString& listSourceName() const { return m_listSourceName; }

@@ -17,7 +17,8 @@ DBMemo::DBMemo(const QString& dataSourceName, const QString& fieldName, QWidget*
     setTabChangesFocus(true);
     setAcceptDrops(false);
     connect(this, &QPlainTextEdit::textChanged, this, [this] {
-        if (!m_showing) m_changed = true;
+        if (!m_showing)
+            m_changed = true;
     });
     showColumn();
 }
@@ -37,7 +38,8 @@ void DBMemo::showColumn() {
 }
 
 void DBMemo::writeChange() {
-    if (Field* f = field()) f->setText(toPlainText());
+    if (Field* f = field())
+        f->setText(toPlainText());
     m_changed = false;
 }
 
@@ -64,7 +66,8 @@ void DBMemo::focusInEvent(QFocusEvent* event) {
 }
 
 void DBMemo::focusOutEvent(QFocusEvent* event) {
-    if (leave(event) == Exit::Refused) return;
+    if (leave(event) == Exit::Refused)
+        return;
     QPlainTextEdit::focusOutEvent(event);
 }
 

@@ -15,11 +15,8 @@ struct ButtonLook {
 };
 
 const ButtonLook kLooks[DBNavigator::ButtonCount] = {
-    {"First", "Primo"},
-    {"Prior", "Precedente"},
-    {"Next", "Successivo"},
-    {"Last", "Ultimo"},
-    {"Refresh", "Aggiorna"},
+    {"First", "Primo"}, {"Prior", "Precedente"}, {"Next", "Successivo"},
+    {"Last", "Ultimo"}, {"Refresh", "Aggiorna"},
 };
 
 }  // namespace
@@ -56,14 +53,25 @@ void DBNavigator::resizeEvent(QResizeEvent* event) {
 
 void DBNavigator::click(Button which) {
     DataSet* ds = dataSet();
-    if (!ds || !m_buttons[which]->isEnabled()) return;
+    if (!ds || !m_buttons[which]->isEnabled())
+        return;
     runGuarded([&] {
         switch (which) {
-            case First: ds->first(); break;
-            case Prior: ds->prior(); break;
-            case Next: ds->next(); break;
-            case Last: ds->last(); break;
-            case Refresh: ds->refresh(); break;
+            case First:
+                ds->first();
+                break;
+            case Prior:
+                ds->prior();
+                break;
+            case Next:
+                ds->next();
+                break;
+            case Last:
+                ds->last();
+                break;
+            case Refresh:
+                ds->refresh();
+                break;
         }
     });
 }
@@ -78,6 +86,8 @@ void DBNavigator::updateButtons() {
     m_buttons[Refresh]->setEnabled(active);
 }
 
-void DBNavigator::dataEvent(DataEvent, Field*) { updateButtons(); }
+void DBNavigator::dataEvent(DataEvent, Field*) {
+    updateButtons();
+}
 
 }  // namespace marvesa

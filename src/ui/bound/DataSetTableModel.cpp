@@ -20,13 +20,15 @@ void DataSetTableModel::tableChanged() {
         endResetModel();
         return;
     }
-    if (rows == 0) return;
+    if (rows == 0)
+        return;
     emit dataChanged(index(0, 0), index(rows - 1, columnCount() - 1));
     emit headerDataChanged(Qt::Vertical, 0, rows - 1);
 }
 
 int DataSetTableModel::rowCount(const QModelIndex& parent) const {
-    if (parent.isValid() || !m_dataSet || !m_dataSet->active()) return 0;
+    if (parent.isValid() || !m_dataSet || !m_dataSet->active())
+        return 0;
     return m_dataSet->rowCount();
 }
 
@@ -35,35 +37,46 @@ int DataSetTableModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant DataSetTableModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || !m_dataSet) return QVariant();
+    if (!index.isValid() || !m_dataSet)
+        return QVariant();
     switch (role) {
         case Qt::DisplayRole: {
             const Field* f = m_dataSet->findField(m_columns[index.column()].fieldName);
-            if (!f) return QString();
+            if (!f)
+                return QString();
             return Field::displayTextOf(m_dataSet->valueAt(index.row(), f->index()));
         }
         case Qt::ForegroundRole:
             return m_cellColor.isValid() ? QVariant(m_cellColor) : QVariant();
-        default: return QVariant();
+        default:
+            return QVariant();
     }
 }
 
 QString DataSetTableModel::indicatorMark(DataSetState state) {
     switch (state) {
-        case dsEdit: return QStringLiteral("I");
-        case dsInsert: return QStringLiteral("*");
-        case dsBrowse: return QString(QChar(0x25B6));  // ▶
-        case dsInactive: break;
+        case dsEdit:
+            return QStringLiteral("I");
+        case dsInsert:
+            return QStringLiteral("*");
+        case dsBrowse:
+            return QString(QChar(0x25B6));  // ▶
+        case dsInactive:
+            break;
     }
     return QString();
 }
 
 QVariant DataSetTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation == Qt::Horizontal) {
-        if (section < 0 || section >= columnCount()) return QVariant();
-        if (role == Qt::DisplayRole) return m_columns[section].title;
-        if (role == Qt::ForegroundRole && m_titleColor.isValid()) return m_titleColor;
-        if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
+        if (section < 0 || section >= columnCount())
+            return QVariant();
+        if (role == Qt::DisplayRole)
+            return m_columns[section].title;
+        if (role == Qt::ForegroundRole && m_titleColor.isValid())
+            return m_titleColor;
+        if (role == Qt::TextAlignmentRole)
+            return int(Qt::AlignLeft | Qt::AlignVCenter);
         return QVariant();
     }
     if (role == Qt::DisplayRole) {
@@ -72,7 +85,8 @@ QVariant DataSetTableModel::headerData(int section, Qt::Orientation orientation,
         }
         return QString();
     }
-    if (role == Qt::TextAlignmentRole) return int(Qt::AlignCenter);
+    if (role == Qt::TextAlignmentRole)
+        return int(Qt::AlignCenter);
     return QVariant();
 }
 

@@ -10,11 +10,13 @@
 namespace marvesa {
 
 void PendingChange::showWriteFailure() {
-    if (m_focused) focus::restoreTo(m_self);
+    if (m_focused)
+        focus::restoreTo(m_self);
 }
 
 void PendingChange::writeForRecordUpdate() {
-    if (!m_changed) return;
+    if (!m_changed)
+        return;
     try {
         writeChange();
     } catch (...) {
@@ -62,7 +64,9 @@ void restoreTo(QWidget* control) {
     control->setFocus(Qt::OtherFocusReason);
 }
 
-bool isRestoring() { return g_restoring > 0; }
+bool isRestoring() {
+    return g_restoring > 0;
+}
 
 }  // namespace focus
 

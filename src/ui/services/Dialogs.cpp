@@ -31,22 +31,32 @@ Dialogs& Dialogs::instance() {
     return g_dialogs ? *g_dialogs : messageBoxes;
 }
 
-void Dialogs::setInstance(Dialogs* dialogs) { g_dialogs = dialogs; }
+void Dialogs::setInstance(Dialogs* dialogs) {
+    g_dialogs = dialogs;
+}
 
-bool Dialogs::isShowing() { return g_showing > 0; }
+bool Dialogs::isShowing() {
+    return g_showing > 0;
+}
 
 void Dialogs::inform(const QString& text) {
     show({kWindowTitle, text, DialogIcon::Information, {DialogButton::Ok}, false});
 }
 
 bool Dialogs::confirm(const QString& text) {
-    return show({kWindowTitle, text, DialogIcon::Question,
-                 {DialogButton::Yes, DialogButton::No}, false}) == DialogButton::Yes;
+    return show({kWindowTitle,
+                 text,
+                 DialogIcon::Question,
+                 {DialogButton::Yes, DialogButton::No},
+                 false}) == DialogButton::Yes;
 }
 
 bool Dialogs::confirmDelete(const QString& text) {
-    return show({applicationTitle(), text, DialogIcon::Question,
-                 {DialogButton::Ok, DialogButton::Cancel}, false}) == DialogButton::Ok;
+    return show({applicationTitle(),
+                 text,
+                 DialogIcon::Question,
+                 {DialogButton::Ok, DialogButton::Cancel},
+                 false}) == DialogButton::Ok;
 }
 
 void Dialogs::notice(const QString& text) {
@@ -60,10 +70,12 @@ void Dialogs::error(const QString& text) {
 QString applicationTitleFromPath(const QString& programPath) {
     QString name = QFileInfo(programPath).fileName();
     const int dot = name.indexOf(QLatin1Char('.'));
-    if (dot >= 0) name.truncate(dot);
+    if (dot >= 0)
+        name.truncate(dot);
     // The rest is lower-cased; the first letter is a capital, so the program
     // file "marvesa" of a Unix system reads "Marvesa" as "Marvesa.exe" does.
-    if (!name.isEmpty()) name = name.left(1).toUpper() + name.mid(1).toLower();
+    if (!name.isEmpty())
+        name = name.left(1).toUpper() + name.mid(1).toLower();
     return name;
 }
 
@@ -81,23 +93,40 @@ DialogButton MessageBoxDialogs::ask(const DialogRequest& request) {
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     box.setText(text);
     switch (request.icon) {
-        case DialogIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-        case DialogIcon::Information: box.setIcon(QMessageBox::Information); break;
-        case DialogIcon::Question: box.setIcon(QMessageBox::Question); break;
-        case DialogIcon::Error: box.setIcon(QMessageBox::Critical); break;
+        case DialogIcon::None:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+        case DialogIcon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case DialogIcon::Question:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case DialogIcon::Error:
+            box.setIcon(QMessageBox::Critical);
+            break;
     }
     QList<QPair<QAbstractButton*, DialogButton>> buttons;
     for (DialogButton b : request.buttons) {
         QMessageBox::StandardButton sb = QMessageBox::Ok;
         switch (b) {
-            case DialogButton::Ok: sb = QMessageBox::Ok; break;
-            case DialogButton::Cancel: sb = QMessageBox::Cancel; break;
-            case DialogButton::Yes: sb = QMessageBox::Yes; break;
-            case DialogButton::No: sb = QMessageBox::No; break;
+            case DialogButton::Ok:
+                sb = QMessageBox::Ok;
+                break;
+            case DialogButton::Cancel:
+                sb = QMessageBox::Cancel;
+                break;
+            case DialogButton::Yes:
+                sb = QMessageBox::Yes;
+                break;
+            case DialogButton::No:
+                sb = QMessageBox::No;
+                break;
         }
         buttons.append({box.addButton(sb), b});
     }
-    if (!buttons.isEmpty()) box.setDefaultButton(static_cast<QPushButton*>(buttons.first().first));
+    if (!buttons.isEmpty())
+        box.setDefaultButton(static_cast<QPushButton*>(buttons.first().first));
     if (request.centeredOnScreen) {
         box.adjustSize();
         if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -106,11 +135,13 @@ DialogButton MessageBoxDialogs::ask(const DialogRequest& request) {
     }
     box.exec();
     for (const auto& pair : buttons) {
-        if (box.clickedButton() == pair.first) return pair.second;
+        if (box.clickedButton() == pair.first)
+            return pair.second;
     }
     // Closed with Escape or the close box: the box's cancelling answer.
     for (DialogButton b : request.buttons) {
-        if (b == DialogButton::Cancel || b == DialogButton::No) return b;
+        if (b == DialogButton::Cancel || b == DialogButton::No)
+            return b;
     }
     return request.buttons.isEmpty() ? DialogButton::Ok : request.buttons.first();
 }

@@ -36,8 +36,8 @@ public:
     static bool isShowing();
 
     // The window's system boxes, titled "Gestione Emergenza Marvesa".
-    static void inform(const QString& text);        // information icon, OK
-    static bool confirm(const QString& text);       // question icon, Yes/No; true on Yes
+    static void inform(const QString& text);   // information icon, OK
+    static bool confirm(const QString& text);  // question icon, Yes/No; true on Yes
     // The grid's confirmation before deleting a row: question icon, OK and
     // Cancel; true on OK.
     static bool confirmDelete(const QString& text);

@@ -4,12 +4,20 @@
 
 namespace marvesa {
 
-WaitCursor::WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+WaitCursor::WaitCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
 
-WaitCursor::~WaitCursor() { QApplication::restoreOverrideCursor(); }
+WaitCursor::~WaitCursor() {
+    QApplication::restoreOverrideCursor();
+}
 
-void BusyCursor::busyWaitStarted() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+void BusyCursor::busyWaitStarted() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
 
-void BusyCursor::busyWaitEnded() { QApplication::restoreOverrideCursor(); }
+void BusyCursor::busyWaitEnded() {
+    QApplication::restoreOverrideCursor();
+}
 
 }  // namespace marvesa

@@ -8,7 +8,8 @@
 
 namespace marvesa {
 
-CommandButton::CommandButton(const QString& caption, QWidget* parent) : QPushButton(caption, parent) {
+CommandButton::CommandButton(const QString& caption, QWidget* parent)
+    : QPushButton(caption, parent) {
     setAutoDefault(false);
     setFocusPolicy(Qt::StrongFocus);
 }
@@ -39,8 +40,9 @@ void CommandButton::paintEvent(QPaintEvent* event) {
     option.text.clear();
     painter.drawControl(QStyle::CE_PushButton, option);
     const QRect contents = style()->subElementRect(QStyle::SE_PushButtonContents, &option, this);
-    style()->drawItemText(&painter, contents, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic,
-                          option.palette, isEnabled(), caption, QPalette::ButtonText);
+    style()->drawItemText(&painter, contents,
+                          Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, option.palette,
+                          isEnabled(), caption, QPalette::ButtonText);
 }
 
 }  // namespace marvesa

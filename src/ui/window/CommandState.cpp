@@ -3,8 +3,9 @@
 namespace marvesa {
 
 const std::array<const char*, CommandButtonCount> kCommandButtonNames = {
-    "btnNewNucleo", "btnEditNucleo", "btnAnnNucleo",   "btnSaveNucleo", "btnEliminaNucleo", "btnNewAnag",
-    "btnEditAnag",  "btnAnagAnnulla", "btnSaveAnag",   "btnDelAnag",    "btnExport",        "btnExit",
+    "btnNewNucleo",     "btnEditNucleo", "btnAnnNucleo", "btnSaveNucleo",
+    "btnEliminaNucleo", "btnNewAnag",    "btnEditAnag",  "btnAnagAnnulla",
+    "btnSaveAnag",      "btnDelAnag",    "btnExport",    "btnExit",
 };
 
 namespace {
@@ -12,7 +13,8 @@ namespace {
 constexpr bool E = true;
 constexpr bool D = false;
 
-//                                        NewN EditN AnnN SaveN ElimN NewA EditA AnnA SaveA DelA Exp Exit
+//                                        NewN EditN AnnN SaveN ElimN NewA EditA AnnA SaveA DelA Exp
+//                                        Exit
 constexpr CommandButtonStates kFamilyEditing{D, D, E, E, D, D, D, D, D, D, D, D};
 constexpr CommandButtonStates kMemberEditing{D, D, D, D, D, D, D, E, E, D, D, D};
 constexpr CommandButtonStates kBrowsing{E, E, D, D, E, E, E, D, D, E, E, E};
@@ -22,9 +24,12 @@ constexpr CommandButtonStates kBrowsing{E, E, D, D, E, E, E, D, D, E, E, E};
 std::optional<CommandButtonStates> commandStatesFor(CommandPanel panel, DataSetState state) {
     switch (state) {
         case dsEdit:
-        case dsInsert: return panel == CommandPanel::FamilyUnit ? kFamilyEditing : kMemberEditing;
-        case dsBrowse: return kBrowsing;
-        case dsInactive: break;
+        case dsInsert:
+            return panel == CommandPanel::FamilyUnit ? kFamilyEditing : kMemberEditing;
+        case dsBrowse:
+            return kBrowsing;
+        case dsInactive:
+            break;
     }
     return std::nullopt;
 }

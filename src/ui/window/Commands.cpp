@@ -5,17 +5,17 @@
 #include <QPair>
 #include <QVector>
 
-#include "data/registry/DataModule.h"
 #include "data/base/Error.h"
-#include "data/registry/FamilyCode.h"
 #include "data/base/TextRules.h"
+#include "data/registry/DataModule.h"
+#include "data/registry/FamilyCode.h"
 #include "export/FileOpener.h"
 #include "export/SpreadsheetOutput.h"
 #include "export/XltxWorkbookWriter.h"
 #include "ui/services/Dialogs.h"
-#include "ui/window/MainWindow.h"
 #include "ui/services/Progress.h"
 #include "ui/services/WaitCursor.h"
+#include "ui/window/MainWindow.h"
 
 namespace marvesa {
 
@@ -36,7 +36,8 @@ using RequiredField = QPair<QString, QString>;
 QString missingFieldsMessage(const QVector<RequiredField>& fields) {
     QString list;
     for (const RequiredField& f : fields) {
-        if (isBlankText(f.second)) list += f.first + kTwoReturns;
+        if (isBlankText(f.second))
+            list += f.first + kTwoReturns;
     }
     return list.isEmpty() ? QString() : kRequiredFields + kTwoReturns + list;
 }
@@ -44,13 +45,15 @@ QString missingFieldsMessage(const QVector<RequiredField>& fields) {
 // Reports the missing required fields; true when there were any.
 bool refuseMissingFields(const QVector<RequiredField>& fields) {
     const QString message = missingFieldsMessage(fields);
-    if (message.isEmpty()) return false;
+    if (message.isEmpty())
+        return false;
     Dialogs::inform(message);
     return true;
 }
 
 TdmMarvesa& dataModule(const TfrmMain& window) {
-    if (!window.dm()) throw Error(QStringLiteral("Il modulo dati non è disponibile"));
+    if (!window.dm())
+        throw Error(QStringLiteral("Il modulo dati non è disponibile"));
     return *window.dm();
 }
 
@@ -58,7 +61,9 @@ ExportServices g_exportServices;
 
 }  // namespace
 
-void setExportServices(ExportServices services) { g_exportServices = std::move(services); }
+void setExportServices(ExportServices services) {
+    g_exportServices = std::move(services);
+}
 
 void deleteFamilyUnitWithMembers(TdmMarvesa& dm) {
     const Value code = dm.TBL_NUCLEO.fieldValue(QStringLiteral("CODICE_NUCLEO"));
@@ -92,7 +97,9 @@ void TfrmMain::btnEditNucleoClick() {
     edtDescNucleo->setFocus();
 }
 
-void TfrmMain::btnAnnNucleoClick() { dataModule(*this).TBL_NUCLEO.cancel(); }
+void TfrmMain::btnAnnNucleoClick() {
+    dataModule(*this).TBL_NUCLEO.cancel();
+}
 
 bool TfrmMain::prepareNucleoForStoring() {
     TdmMarvesa& dm = dataModule(*this);
@@ -109,7 +116,8 @@ bool TfrmMain::prepareNucleoForStoring() {
 }
 
 void TfrmMain::btnSaveNucleoClick() {
-    if (!prepareNucleoForStoring()) return;
+    if (!prepareNucleoForStoring())
+        return;
     TdmMarvesa& dm = dataModule(*this);
     // Another desk may have stored the drawn code since it was drawn: the
     // database refuses a code it already holds, and a new family unit then
@@ -132,7 +140,8 @@ void TfrmMain::btnSaveNucleoClick() {
 }
 
 void TfrmMain::TBL_NUCLEOBeforeImplicitPost() {
-    if (!prepareNucleoForStoring()) throw Abort();
+    if (!prepareNucleoForStoring())
+        throw Abort();
 }
 
 void TfrmMain::btnEliminaNucleoClick() {
@@ -167,7 +176,9 @@ void TfrmMain::btnEditAnagClick() {
     dbeCognome->setFocus();
 }
 
-void TfrmMain::btnAnagAnnullaClick() { dataModule(*this).TBL_ANAGRAFICA.cancel(); }
+void TfrmMain::btnAnagAnnullaClick() {
+    dataModule(*this).TBL_ANAGRAFICA.cancel();
+}
 
 bool TfrmMain::prepareAnagForStoring() {
     TdmMarvesa& dm = dataModule(*this);
@@ -193,18 +204,22 @@ bool TfrmMain::prepareAnagForStoring() {
 }
 
 void TfrmMain::btnSaveAnagClick() {
-    if (!prepareAnagForStoring()) return;
+    if (!prepareAnagForStoring())
+        return;
     dataModule(*this).TBL_ANAGRAFICA.post();
 }
 
 void TfrmMain::TBL_ANAGRAFICABeforeImplicitPost() {
-    if (!prepareAnagForStoring()) throw Abort();
+    if (!prepareAnagForStoring())
+        throw Abort();
 }
 
 void TfrmMain::btnDelAnagClick() {
     // Only a surname above "!" in code-unit order: not blank, not "!" itself.
-    if (!(dbeCognome->text() > QStringLiteral("!"))) return;
-    if (!Dialogs::confirm(QStringLiteral("Procedere con la Cancellazione"))) return;
+    if (!(dbeCognome->text() > QStringLiteral("!")))
+        return;
+    if (!Dialogs::confirm(QStringLiteral("Procedere con la Cancellazione")))
+        return;
     dataModule(*this).TBL_ANAGRAFICA.remove();
 }
 

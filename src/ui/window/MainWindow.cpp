@@ -1,19 +1,17 @@
 #include "ui/window/MainWindow.h"
 
-#include "ui/window/Commands.h"
-
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QThread>
 
-#include "data/registry/DataModule.h"
 #include "data/base/TextRules.h"
-#include "ui/window/Commands.h"
+#include "data/registry/DataModule.h"
 #include "ui/services/Dialogs.h"
 #include "ui/services/ErrorReport.h"
 #include "ui/services/WaitCursor.h"
+#include "ui/window/Commands.h"
 #include "ui/window/OfficeCommands.h"
 #include "ui/window/Shape.h"
 #include "ui/window/WindowLayout.h"
@@ -38,7 +36,8 @@ void setTextColor(QWidget* w, const QColor& color) {
 void applyLook(QWidget* w, layout::Look look) {
     using layout::Look;
     switch (look) {
-        case Look::Default: break;
+        case Look::Default:
+            break;
         case Look::Bold8Green:
             w->setFont(layout::windowFont(layout::kPixels8pt, true));
             setTextColor(w, layout::colors::kGreen);
@@ -47,13 +46,16 @@ void applyLook(QWidget* w, layout::Look look) {
             w->setFont(layout::windowFont(layout::kPixels10pt, true));
             setTextColor(w, layout::colors::kGreen);
             break;
-        case Look::Bold8WindowText: w->setFont(layout::windowFont(layout::kPixels8pt, true)); break;
+        case Look::Bold8WindowText:
+            w->setFont(layout::windowFont(layout::kPixels8pt, true));
+            break;
     }
 }
 
 const layout::LookupEntry& lookupFor(const QString& name) {
     for (const layout::LookupEntry& l : layout::lookups()) {
-        if (name == QLatin1String(l.control)) return l;
+        if (name == QLatin1String(l.control))
+            return l;
     }
     Q_UNREACHABLE();
 }
@@ -64,15 +66,17 @@ QWidget* createControl(const layout::ControlEntry& entry, QWidget* parent) {
     const QString source = QString::fromLatin1(entry.dataSource ? entry.dataSource : "");
     const QString text = QString::fromUtf8(entry.text ? entry.text : "");
     switch (entry.kind) {
-        case ControlKind::DataLabel: return new DBLabel(source, text, parent);
+        case ControlKind::DataLabel:
+            return new DBLabel(source, text, parent);
         case ControlKind::Edit: {
             auto* edit = new DBEdit(source, text, parent);
             edit->setUpperCase(entry.upperCase);
             return edit;
         }
         case ControlKind::DropDown: {
-            const QStringList& items = name == QLatin1String("dbeSesso") ? layout::sexItems()
-                                                                          : layout::relationshipItems();
+            const QStringList& items = name == QLatin1String("dbeSesso")
+                                           ? layout::sexItems()
+                                           : layout::relationshipItems();
             return new DBComboBox(source, text, items, parent);
         }
         case ControlKind::LookupDropDown: {
@@ -80,14 +84,17 @@ QWidget* createControl(const layout::ControlEntry& entry, QWidget* parent) {
             return new DBLookupComboBox(source, text, QString::fromLatin1(l.listSource),
                                         QString::fromLatin1(l.keyColumn), parent);
         }
-        case ControlKind::Memo: return new DBMemo(source, text, parent);
+        case ControlKind::Memo:
+            return new DBMemo(source, text, parent);
         case ControlKind::Grid:
             return new DBGrid(source,
                               name == QLatin1String("DBGrid2") ? layout::familyGridColumns()
                                                                : layout::memberGridColumns(),
                               parent);
-        case ControlKind::Navigator: return new DBNavigator(source, parent);
-        case ControlKind::Button: return new CommandButton(text, parent);
+        case ControlKind::Navigator:
+            return new DBNavigator(source, parent);
+        case ControlKind::Button:
+            return new CommandButton(text, parent);
     }
     Q_UNREACHABLE();
 }
@@ -104,13 +111,15 @@ T* child(const QWidget* window, const char* name) {
 void trimOnExit(DBEdit* edit) {
     const QString read = edit->text();
     const QString trimmed = trimControlText(read);
-    if (trimmed != read) edit->setText(trimmed);
+    if (trimmed != read)
+        edit->setText(trimmed);
 }
 
 }  // namespace
 
 TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
-    if (!frmMain) frmMain = this;
+    if (!frmMain)
+        frmMain = this;
     layout::ensureTypeface();
 
     setObjectName(QStringLiteral("frmMain"));
@@ -136,7 +145,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
 }
 
 TfrmMain::~TfrmMain() {
-    if (frmMain == this) frmMain = nullptr;
+    if (frmMain == this)
+        frmMain = nullptr;
 }
 
 void TfrmMain::buildShapesAndLabels() {
@@ -176,7 +186,8 @@ void TfrmMain::buildControls() {
         w->setObjectName(QString::fromLatin1(entry.name));
         w->setGeometry(entry.rect);
         applyLook(w, entry.look);
-        w->setAccessibleName(QString::fromUtf8(entry.accessibleName ? entry.accessibleName : entry.text));
+        w->setAccessibleName(
+            QString::fromUtf8(entry.accessibleName ? entry.accessibleName : entry.text));
     }
 
     edtCodiceNucleo = child<DBLabel>(this, "edtCodiceNucleo");
@@ -235,19 +246,26 @@ void TfrmMain::buildControls() {
 void TfrmMain::setTabOrderChain() {
     const QStringList& order = layout::tabOrder();
     for (int i = 0; i + 1 < order.size(); ++i) {
-        QWidget::setTabOrder(findChild<QWidget*>(order.at(i)), findChild<QWidget*>(order.at(i + 1)));
+        QWidget::setTabOrder(findChild<QWidget*>(order.at(i)),
+                             findChild<QWidget*>(order.at(i + 1)));
     }
 }
 
 void TfrmMain::connectHandlers() {
     using Handler = void (TfrmMain::*)();
     const std::pair<CommandButton*, Handler> clicks[] = {
-        {btnNewNucleo, &TfrmMain::btnNewNucleoClick},     {btnEditNucleo, &TfrmMain::btnEditNucleoClick},
-        {btnAnnNucleo, &TfrmMain::btnAnnNucleoClick},     {btnSaveNucleo, &TfrmMain::btnSaveNucleoClick},
-        {btnEliminaNucleo, &TfrmMain::btnEliminaNucleoClick}, {btnNewAnag, &TfrmMain::btnNewAnagClick},
-        {btnEditAnag, &TfrmMain::btnEditAnagClick},       {btnAnagAnnulla, &TfrmMain::btnAnagAnnullaClick},
-        {btnSaveAnag, &TfrmMain::btnSaveAnagClick},       {btnDelAnag, &TfrmMain::btnDelAnagClick},
-        {btnExport, &TfrmMain::btnExportClick},           {btnExit, &TfrmMain::btnExitClick},
+        {btnNewNucleo, &TfrmMain::btnNewNucleoClick},
+        {btnEditNucleo, &TfrmMain::btnEditNucleoClick},
+        {btnAnnNucleo, &TfrmMain::btnAnnNucleoClick},
+        {btnSaveNucleo, &TfrmMain::btnSaveNucleoClick},
+        {btnEliminaNucleo, &TfrmMain::btnEliminaNucleoClick},
+        {btnNewAnag, &TfrmMain::btnNewAnagClick},
+        {btnEditAnag, &TfrmMain::btnEditAnagClick},
+        {btnAnagAnnulla, &TfrmMain::btnAnagAnnullaClick},
+        {btnSaveAnag, &TfrmMain::btnSaveAnagClick},
+        {btnDelAnag, &TfrmMain::btnDelAnagClick},
+        {btnExport, &TfrmMain::btnExportClick},
+        {btnExit, &TfrmMain::btnExitClick},
     };
     for (const auto& [button, handler] : clicks) {
         connect(button, &QPushButton::clicked, this,
@@ -255,9 +273,9 @@ void TfrmMain::connectHandlers() {
     }
 
     const std::pair<DBEdit*, Handler> exits[] = {
-        {dbeCognome, &TfrmMain::dbeCognomeExit},     {dbeNome, &TfrmMain::dbeNomeExit},
-        {dbeFrontiera, &TfrmMain::dbeFrontieraExit}, {dbeIndirizzo, &TfrmMain::dbeIndirizzoExit},
-        {dbeOspite, &TfrmMain::dbeOspiteExit},       {dbeTelefono, &TfrmMain::dbeTelefonoExit},
+        {dbeCognome, &TfrmMain::dbeCognomeExit},       {dbeNome, &TfrmMain::dbeNomeExit},
+        {dbeFrontiera, &TfrmMain::dbeFrontieraExit},   {dbeIndirizzo, &TfrmMain::dbeIndirizzoExit},
+        {dbeOspite, &TfrmMain::dbeOspiteExit},         {dbeTelefono, &TfrmMain::dbeTelefonoExit},
         {edtDescNucleo, &TfrmMain::edtDescNucleoExit},
     };
     for (const auto& [edit, handler] : exits) {
@@ -268,9 +286,12 @@ void TfrmMain::connectHandlers() {
 void TfrmMain::bindTo(TdmMarvesa& dm) {
     m_dm = &dm;
     dm.cnQuaz.setBusyObserver(&g_busyCursor);
-    const DataSourceResolver resolve = [&dm](const QString& name) { return dm.dataSourceByName(name); };
+    const DataSourceResolver resolve = [&dm](const QString& name) {
+        return dm.dataSourceByName(name);
+    };
     for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (auto* bound = dynamic_cast<BoundControl*>(w)) bound->bindByName(resolve);
+        if (auto* bound = dynamic_cast<BoundControl*>(w))
+            bound->bindByName(resolve);
     }
     // Ctrl+Delete in the family-unit list takes the family unit's members
     // with it, as "Elimina" does: a member without its family unit could
@@ -278,10 +299,12 @@ void TfrmMain::bindTo(TdmMarvesa& dm) {
     DBGrid2->setDeleteHandler([&dm] { deleteFamilyUnitWithMembers(dm); });
     const QPointer<TfrmMain> window(this);
     dm.dsNUCLEO.setOnStateChange([window](DataSource* sender) {
-        if (window) window->dsNUCLEOStateChange(sender);
+        if (window)
+            window->dsNUCLEOStateChange(sender);
     });
     dm.dsANAGRAFICA.setOnStateChange([window](DataSource* sender) {
-        if (window) window->dsANAGRAFICAStateChange(sender);
+        if (window)
+            window->dsANAGRAFICAStateChange(sender);
     });
     // What other desks stored shows only between the operator's actions:
     // never while a command or handler runs (an export's transaction, a
@@ -292,23 +315,27 @@ void TfrmMain::bindTo(TdmMarvesa& dm) {
                !QApplication::activeModalWidget() && !QApplication::activePopupWidget();
     });
     dm.TBL_NUCLEO.setOnBeforeImplicitPost([window](DataSet&) {
-        if (window) window->TBL_NUCLEOBeforeImplicitPost();
+        if (window)
+            window->TBL_NUCLEOBeforeImplicitPost();
     });
     dm.TBL_ANAGRAFICA.setOnBeforeImplicitPost([window](DataSet&) {
-        if (window) window->TBL_ANAGRAFICABeforeImplicitPost();
+        if (window)
+            window->TBL_ANAGRAFICABeforeImplicitPost();
     });
 }
 
 std::array<CommandButton*, CommandButtonCount> TfrmMain::commandButtons() const {
-    return {btnNewNucleo, btnEditNucleo, btnAnnNucleo, btnSaveNucleo, btnEliminaNucleo, btnNewAnag,
-            btnEditAnag,  btnAnagAnnulla, btnSaveAnag, btnDelAnag,    btnExport,        btnExit};
+    return {btnNewNucleo, btnEditNucleo,  btnAnnNucleo, btnSaveNucleo, btnEliminaNucleo, btnNewAnag,
+            btnEditAnag,  btnAnagAnnulla, btnSaveAnag,  btnDelAnag,    btnExport,        btnExit};
 }
 
 void TfrmMain::applyCommandStates(DataSetState state, CommandPanel panel) {
     const std::optional<CommandButtonStates> states = commandStatesFor(panel, state);
-    if (!states) return;
+    if (!states)
+        return;
     const auto buttons = commandButtons();
-    for (int i = 0; i < CommandButtonCount; ++i) buttons[i]->setEnabled((*states)[i]);
+    for (int i = 0; i < CommandButtonCount; ++i)
+        buttons[i]->setEnabled((*states)[i]);
 }
 
 void TfrmMain::dsNUCLEOStateChange(DataSource* sender) {
@@ -320,10 +347,15 @@ void TfrmMain::dsANAGRAFICAStateChange(DataSource* sender) {
 }
 
 void TfrmMain::FormCloseQuery(QObject*, bool& CanClose) {
-    if (!m_dm) return;
-    const auto editing = [](const DataSource& ds) { return ds.state() == dsEdit || ds.state() == dsInsert; };
-    if (editing(m_dm->dsNUCLEO)) CanClose = false;
-    if (editing(m_dm->dsANAGRAFICA)) CanClose = false;
+    if (!m_dm)
+        return;
+    const auto editing = [](const DataSource& ds) {
+        return ds.state() == dsEdit || ds.state() == dsInsert;
+    };
+    if (editing(m_dm->dsNUCLEO))
+        CanClose = false;
+    if (editing(m_dm->dsANAGRAFICA))
+        CanClose = false;
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
@@ -332,27 +364,44 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     // The window stays: a granted request only ends the event loop, and the
     // program then releases the data module and the window in its own order.
     event->ignore();
-    if (canClose) postQuitRequest();
+    if (canClose)
+        postQuitRequest();
 }
 
 void TfrmMain::postQuitRequest() {
     emit quitRequested();
     // exit() rather than quit(): quit() would first ask every window to
     // close, and this window answers a close request by quitting.
-    if (QThread::currentThread()->loopLevel() > 0) QCoreApplication::exit(0);
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(0);
 }
 
 void TfrmMain::btnExitClick() {
-    if (m_dm) m_dm->closeDataStore();
+    if (m_dm)
+        m_dm->closeDataStore();
     postQuitRequest();
 }
 
-void TfrmMain::dbeCognomeExit() { trimOnExit(dbeCognome); }
-void TfrmMain::dbeNomeExit() { trimOnExit(dbeNome); }
-void TfrmMain::dbeFrontieraExit() { trimOnExit(dbeFrontiera); }
-void TfrmMain::dbeIndirizzoExit() { trimOnExit(dbeIndirizzo); }
-void TfrmMain::dbeOspiteExit() { trimOnExit(dbeOspite); }
-void TfrmMain::dbeTelefonoExit() { trimOnExit(dbeTelefono); }
-void TfrmMain::edtDescNucleoExit() { trimOnExit(edtDescNucleo); }
+void TfrmMain::dbeCognomeExit() {
+    trimOnExit(dbeCognome);
+}
+void TfrmMain::dbeNomeExit() {
+    trimOnExit(dbeNome);
+}
+void TfrmMain::dbeFrontieraExit() {
+    trimOnExit(dbeFrontiera);
+}
+void TfrmMain::dbeIndirizzoExit() {
+    trimOnExit(dbeIndirizzo);
+}
+void TfrmMain::dbeOspiteExit() {
+    trimOnExit(dbeOspite);
+}
+void TfrmMain::dbeTelefonoExit() {
+    trimOnExit(dbeTelefono);
+}
+void TfrmMain::edtDescNucleoExit() {
+    trimOnExit(edtDescNucleo);
+}
 
 }  // namespace marvesa

@@ -3,8 +3,6 @@
 #include <QWidget>
 #include <array>
 
-#include "ui/window/CommandButton.h"
-#include "ui/window/CommandState.h"
 #include "ui/bound/DBComboBox.h"
 #include "ui/bound/DBEdit.h"
 #include "ui/bound/DBGrid.h"
@@ -12,6 +10,8 @@
 #include "ui/bound/DBLookupComboBox.h"
 #include "ui/bound/DBMemo.h"
 #include "ui/bound/DBNavigator.h"
+#include "ui/window/CommandButton.h"
+#include "ui/window/CommandState.h"
 
 namespace marvesa {
 

@@ -4,16 +4,16 @@
 #include <QPushButton>
 #include <QShortcut>
 
-#include "data/registry/DataModule.h"
 #include "data/base/Error.h"
+#include "data/registry/DataModule.h"
 #include "data/registry/Navigation.h"
 #include "data/registry/RegistryQueries.h"
+#include "ui/office/SearchDialog.h"
+#include "ui/office/SummaryDialog.h"
 #include "ui/services/Dialogs.h"
 #include "ui/services/ErrorReport.h"
 #include "ui/services/WaitCursor.h"
 #include "ui/window/MainWindow.h"
-#include "ui/office/SearchDialog.h"
-#include "ui/office/SummaryDialog.h"
 #include "ui/window/WindowLayout.h"
 
 namespace marvesa {

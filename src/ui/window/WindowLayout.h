@@ -61,7 +61,7 @@ struct LabelEntry {
 enum class ControlKind { DataLabel, Edit, DropDown, LookupDropDown, Memo, Grid, Navigator, Button };
 
 enum class Look {
-    Default,          // the window's font: 8 pt regular, window text
+    Default,  // the window's font: 8 pt regular, window text
     Bold8Green,
     Bold10Green,
     Bold8WindowText,
