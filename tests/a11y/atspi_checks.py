@@ -54,6 +54,7 @@ class WindowChecks:
         self.s = session
         self.passed = 0
         self.failed = 0
+        self._controls = {}  # the window's controls live as long as it does
 
     # ------------------------------------------------------------- reporting
 
@@ -80,18 +81,24 @@ class WindowChecks:
         def named(node):
             return (has_state(node, pyatspi.STATE_SHOWING)
                     and (node.name == caption or caption in labels_of(node)))
+        if root is None and (role, caption) in self._controls:
+            return self._controls[(role, caption)]
         node = self.s.find(root or self.s.window, role, predicate=named)
         if node is None:
             raise SessionError("no %s %r in the window" % (role, caption))
+        if root is None:
+            self._controls[(role, caption)] = node
         return node
 
     def code_labels(self):
         """The two family-code labels: the family unit's, then the member's."""
-        found = self.s.find_all(self.s.window, "label",
-                                predicate=lambda n: "Codice Nucleo" in labels_of(n))
-        if len(found) != 2:
-            raise SessionError("%d family-code labels in the tree, expected 2" % len(found))
-        return found
+        if "code labels" not in self._controls:
+            found = self.s.find_all(self.s.window, "label",
+                                    predicate=lambda n: "Codice Nucleo" in labels_of(n))
+            if len(found) != 2:
+                raise SessionError("%d family-code labels in the tree, expected 2" % len(found))
+            self._controls["code labels"] = found
+        return self._controls["code labels"]
 
     def value(self, role, caption):
         node = self.control(role, caption)
@@ -135,7 +142,7 @@ class WindowChecks:
             self.equal(text, code, what + ": the code in the Text interface")
         self.equal(name, "Codice Nucleo" + (" " + text if text else ""),
                    what + ": the code in the name")
-        return text
+        return text or ""
 
     def mark(self):
         return len(self.s.events)
