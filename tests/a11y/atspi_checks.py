@@ -197,6 +197,7 @@ class WindowChecks:
         self.lists_and_navigators()
         self.new_member()
         self.search_dialog()
+        self.summary_dialog()
 
     def browse_state(self):
         self.wait_states(BROWSING, "browse: the twelve buttons by name and state")
@@ -400,3 +401,32 @@ class WindowChecks:
         self.s.keys("Escape")
         self.s.wait(lambda: self.s.top_level("dialog", "Cerca") is None, "Esc closes 'Cerca'")
         self.check(True, "Cerca: Esc closes it")
+
+    def summary_dialog(self):
+        self.s.focus_newest_window()  # back to the window once "Cerca" closed
+        self.s.keys("ctrl+r")
+        dialog = self.s.wait(lambda: next((w for w in self.s.children(self.s.app)
+                                           if w is not None and w.getRoleName() == "dialog"
+                                           and w.name.startswith("Riepilogo al")
+                                           and has_state(w, pyatspi.STATE_SHOWING)), None),
+                             "'Riepilogo' opens")
+        self.s.focus_newest_window()
+        chart = self.s.find(dialog, "chart")
+        self.check(chart is not None and chart.name == "Grafico delle persone ospitate per comune",
+                   "Riepilogo: the chart by name and role")
+        self.equal(chart.description if chart else None, "Abano Terme: 2",
+                   "Riepilogo: the chart's numbers as text")
+        for name in ("Ospitati ora e ospitalità terminate", "Persone ospitate per comune"):
+            self.check(self.s.find(dialog, "table", name) is not None,
+                       "Riepilogo: the table %r by name" % name)
+        # From the list of hostings that end soon, Tab reaches the chart.
+        since = self.mark()
+        self.s.keys("Tab")
+        self.wait_focus(since, "chart", "Grafico delle persone ospitate per comune",
+                        "Riepilogo: Tab reaches the chart")
+        self.s.keys("Escape")
+        self.s.wait(lambda: not any(w is not None and w.getRoleName() == "dialog"
+                                    and has_state(w, pyatspi.STATE_SHOWING)
+                                    for w in self.s.children(self.s.app)),
+                    "Esc closes 'Riepilogo'")
+        self.check(True, "Riepilogo: Esc closes it")
