@@ -216,10 +216,8 @@ class WindowChecks:
     def tab_walk(self):
         """From start-up, Tab walks the enabled tab stops in order, each
         announced with a name, and comes back to the first."""
-        enabled = BUTTONS_ENABLED_AT_START = set(
-            name for name, flag in zip(BUTTONS, BROWSING) if flag == "E")
+        enabled = set(name for name, flag in zip(BUTTONS, BROWSING) if flag == "E")
         stops = [(r, c) for r, c in TAB_ORDER if r != "push button" or c in enabled]
-        del BUTTONS_ENABLED_AT_START
         focus = self.s.find(self.s.window, predicate=lambda n: has_state(n, pyatspi.STATE_FOCUSED)
                             and n.getRoleName() != "table cell")
         self.check(focus is not None and focus.name == "Denominazione Nucleo",

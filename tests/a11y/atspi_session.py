@@ -11,6 +11,7 @@ SessionError when it runs out; nothing is skipped.
 """
 
 import os
+import select
 import signal
 import sqlite3
 import subprocess
@@ -132,7 +133,6 @@ class AtspiSession:
             remaining = end - time.monotonic()
             if remaining <= 0 or self.xvfb.poll() is not None:
                 raise SessionError("Xvfb did not start")
-            import select
             ready, _, _ = select.select([read_fd], [], [], remaining)
             if ready:
                 chunk = os.read(read_fd, 16)
@@ -315,7 +315,7 @@ def labels_of(node):
     return names
 
 
-def start_process_group_guard(seconds):
+def start_time_limit(seconds):
     """Ends the whole run, whatever it is doing, after `seconds`."""
     def expire(signum, frame):
         raise SessionError("the test took more than %d seconds" % seconds)

@@ -51,7 +51,7 @@ def inner(args):
     import atspi_session as a
     from atspi_checks import WindowChecks
 
-    a.start_process_group_guard(LIMIT_SECONDS)
+    a.start_time_limit(LIMIT_SECONDS)
     session = a.AtspiSession(args.marvesa, args.initdb)
     checks = WindowChecks(session)
     started = time.monotonic()
