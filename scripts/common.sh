@@ -9,9 +9,12 @@ BUILD_PACKAGES=(
     libxlsxwriter-dev libzip-dev
     fonts-wine
 )
-TEST_PACKAGES=(python3 python3-openpyxl xvfb xauth qt6-translations-l10n postgresql util-linux)
+TEST_PACKAGES=(python3 python3-openpyxl xvfb xauth qt6-translations-l10n postgresql util-linux
+               at-spi2-core dbus-daemon python3-pyatspi xdotool)
 # qt6-translations-l10n: Qt's own Italian texts (the standard buttons).
 # postgresql, util-linux (runuser): the test suite's own database server.
+# at-spi2-core, dbus-daemon, python3-pyatspi, xdotool: the accessibility test
+# (tests/a11y/tst_atspi.py) reads the real window as a screen reader does.
 RUN_PACKAGES=(xdg-utils qt6-translations-l10n)
 # The layout check of the C++ files (check-format.sh): Debian 12's
 # clang-format is version 14; git lists the files.

@@ -1,7 +1,6 @@
 // The main window as a whole: its layout, the command-state controller, the
 // family grid and the navigators, the tab order and the close request.
 
-#include <QAccessible>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QToolButton>
@@ -167,31 +166,6 @@ private slots:
         // The last family unit has no members: that table stands at both ends.
         QTest::mouseClick(w.DBNavigator2->button(DBNavigator::Last), Qt::LeftButton);
         QCOMPARE(navigatorStates(w.DBNavigator1), QStringLiteral("DDDDE"));
-    }
-
-    // A screen reader reads the two family-code labels by name and by the
-    // code they show, also after the code changed. (Their announcement of a
-    // change cannot be observed here: the offscreen platform has no
-    // accessibility bridge, so Qt delivers no accessibility events.)
-    void familyCodeLabelsAreReadable() {
-        WindowFixture f;
-        TfrmMain& w = f.w();
-        const auto read = [](QWidget* label, QAccessible::Text text) {
-            QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(label);
-            return iface ? iface->text(text) : QStringLiteral("<none>");
-        };
-        for (DBLabel* label : {w.edtCodiceNucleo, w.dbeNucleoAnag}) {
-            QCOMPARE(read(label, QAccessible::Name), QStringLiteral("Codice Nucleo"));
-            QCOMPARE(read(label, QAccessible::Value), QStringLiteral("QX100"));
-        }
-        clickGridRow(w.DBGrid2, 1);
-        QCOMPARE(read(w.edtCodiceNucleo, QAccessible::Value), QStringLiteral("QX200"));
-        QCOMPARE(read(w.dbeNucleoAnag, QAccessible::Value), QStringLiteral("QX200"));
-        // The code "Crea Nucleo" draws is read too.
-        QTest::mouseClick(w.btnNewNucleo, Qt::LeftButton);
-        QVERIFY(w.edtCodiceNucleo->caption().startsWith(QLatin1String("QX")));
-        QVERIFY(w.edtCodiceNucleo->caption() != QLatin1String("QX200"));
-        QCOMPARE(read(w.edtCodiceNucleo, QAccessible::Value), w.edtCodiceNucleo->caption());
     }
 };
 

@@ -108,6 +108,16 @@ DBGrid::DBGrid(const QString& dataSourceName, std::vector<GridColumn> columns, Q
     indicator->setFixedWidth(kIndicatorWidth);
     indicator->setMinimumSectionSize(1);
     applyColumnWidths();
+
+    // Where the focus came from, to give it back when the list is left;
+    // from the other list, where that one came from (never back and forth
+    // between the two lists).
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+        if (now != this || !old || old == this || old->window() != window())
+            return;
+        auto* list = qobject_cast<DBGrid*>(old);
+        m_cameFrom = list ? list->m_cameFrom : QPointer<QWidget>(old);
+    });
 }
 
 void DBGrid::setCellColor(const QColor& color) {
@@ -251,6 +261,15 @@ void DBGrid::step(bool forward) {
     syncCurrentRow();
 }
 
+void DBGrid::leaveList() {
+    QWidget* back = m_cameFrom;
+    if (back && back->isEnabled() && back->isVisible() && back->focusPolicy() != Qt::NoFocus) {
+        back->setFocus(Qt::TabFocusReason);
+    } else {
+        QWidget::focusNextPrevChild(true);
+    }
+}
+
 bool DBGrid::focusNextPrevChild(bool next) {
     if (hasFocus()) {
         step(next);
@@ -323,10 +342,19 @@ void DBGrid::keyPressEvent(QKeyEvent* event) {
                 ++m_currentColumn;
             break;
         case Qt::Key_Tab:
-            step(true);
-            return;
         case Qt::Key_Backtab:
-            step(false);
+            if (mods & Qt::ControlModifier) {
+                leaveList();
+            } else {
+                step(event->key() == Qt::Key_Tab);
+            }
+            return;
+        case Qt::Key_Escape:
+            if (mods == Qt::NoModifier) {
+                leaveList();
+                return;
+            }
+            event->ignore();
             return;
         case Qt::Key_Delete:
             if (mods == Qt::ControlModifier)

@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QColor>
 #include <QFont>
+#include <QPointer>
 #include <QTableView>
 #include <functional>
 #include <vector>
@@ -19,6 +20,12 @@ namespace marvesa {
 // the grid. Tab and Shift+Tab step from cell to cell. Ctrl+Delete deletes the
 // current row after the confirmation "Delete record?". Leaving the grid
 // abandons a new row in which nothing was changed.
+//
+// The grid is no tab stop. Reached from the keyboard (a shortcut of the
+// window), it is left with Esc, Ctrl+Tab or Ctrl+Maiusc+Tab, which give the
+// focus back to the control it came from. For assistive technology the
+// current row is the selected row with its current cell focused, and the
+// indicator says in words what it marks.
 class DBGrid : public QTableView, public BoundControl {
     Q_OBJECT
 public:
@@ -63,6 +70,7 @@ protected:
 private:
     void syncCurrentRow();
     void moveToRow(int row);
+    void leaveList();
     void step(bool forward);
     void deleteCurrentRow();
     int pageRows() const;
@@ -72,6 +80,7 @@ private:
     int m_currentColumn = 0;
     bool m_rowLines = false;
     bool m_focused = false;
+    QPointer<QWidget> m_cameFrom;
 };
 
 }  // namespace marvesa

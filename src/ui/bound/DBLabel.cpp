@@ -1,44 +1,14 @@
 #include "ui/bound/DBLabel.h"
 
 #include <QAccessible>
-#include <QAccessibleWidget>
+
+#include "ui/bound/DBLabelAccessible.h"
 
 namespace marvesa {
 
-namespace {
-
-// What assistive technology reads of a data-bound label: its name (the
-// caption above it, "Codice Nucleo") and, as its value, the text it shows.
-class DBLabelAccessible : public QAccessibleWidget {
-public:
-    explicit DBLabelAccessible(DBLabel* label)
-        : QAccessibleWidget(label, QAccessible::StaticText) {}
-
-    QString text(QAccessible::Text t) const override {
-        if (t == QAccessible::Value)
-            return static_cast<const DBLabel*>(widget())->caption();
-        return QAccessibleWidget::text(t);
-    }
-};
-
-QAccessibleInterface* dbLabelAccessibleFactory(const QString& className, QObject* object) {
-    if (className == QLatin1String(DBLabel::staticMetaObject.className()) && object &&
-        object->isWidgetType()) {
-        if (auto* label = qobject_cast<DBLabel*>(object))
-            return new DBLabelAccessible(label);
-    }
-    return nullptr;
-}
-
-}  // namespace
-
 DBLabel::DBLabel(const QString& dataSourceName, const QString& fieldName, QWidget* parent)
     : QLabel(parent), BoundControl(dataSourceName, fieldName) {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(dbLabelAccessibleFactory);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled);
+    DBLabelAccessible::installFactory();
     setFocusPolicy(Qt::NoFocus);
     setTextFormat(Qt::PlainText);
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -48,13 +18,20 @@ void DBLabel::setCaption(const QString& caption) {
     display(caption);
 }
 
-// Shows a text and tells assistive technology that the value changed.
+// Shows a text and tells assistive technology: its name carries the text
+// (a screen reader following the label speaks the new name), and its text
+// was replaced.
 void DBLabel::display(const QString& text) {
-    if (text == this->text())
+    const QString old = this->text();
+    if (text == old)
         return;
     setText(text);
-    QAccessibleValueChangeEvent event(this, text);
-    QAccessible::updateAccessibility(&event);
+    if (!QAccessible::isActive())
+        return;
+    QAccessibleEvent nameChanged(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&nameChanged);
+    QAccessibleTextUpdateEvent textChanged(this, 0, old, text);
+    QAccessible::updateAccessibility(&textChanged);
 }
 
 void DBLabel::showColumn() {

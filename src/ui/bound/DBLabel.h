@@ -14,8 +14,9 @@ namespace marvesa {
 // deDataSetScroll, deRecordChange), the label's own column changes, or the
 // table opens or closes; changes of other columns leave it alone.
 //
-// Assistive technology reads the label's accessible name and, as its value,
-// the text it shows; a change of that text is announced.
+// Assistive technology reads the label by its accessible name followed by
+// the text it shows, and the text alone (DBLabelAccessible); a change of
+// that text is announced.
 class DBLabel : public QLabel, public BoundControl {
     Q_OBJECT
 public:

@@ -67,6 +67,20 @@ QString DataSetTableModel::indicatorMark(DataSetState state) {
     return QString();
 }
 
+QString DataSetTableModel::indicatorWords(DataSetState state) {
+    switch (state) {
+        case dsEdit:
+            return QStringLiteral("riga in modifica");
+        case dsInsert:
+            return QStringLiteral("riga nuova");
+        case dsBrowse:
+            return QStringLiteral("riga corrente");
+        case dsInactive:
+            break;
+    }
+    return QString();
+}
+
 QVariant DataSetTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation == Qt::Horizontal) {
         if (section < 0 || section >= columnCount())
@@ -79,9 +93,10 @@ QVariant DataSetTableModel::headerData(int section, Qt::Orientation orientation,
             return int(Qt::AlignLeft | Qt::AlignVCenter);
         return QVariant();
     }
-    if (role == Qt::DisplayRole) {
+    if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) {
         if (m_dataSet && m_dataSet->active() && section == m_dataSet->currentRow()) {
-            return indicatorMark(m_dataSet->state());
+            return role == Qt::DisplayRole ? indicatorMark(m_dataSet->state())
+                                           : indicatorWords(m_dataSet->state());
         }
         return QString();
     }

@@ -21,7 +21,8 @@ struct GridColumn {
 // Shows the rows of a table cursor as they stand, without copying them: the
 // current row with its pending values, every cell as its column's display
 // text. The row header marks the current row: "▶" while browsing, "I" while
-// it is edited, "*" while it is a new row.
+// it is edited, "*" while it is a new row; assistive technology reads the
+// mark in words ("riga corrente", "riga in modifica", "riga nuova").
 class DataSetTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -45,6 +46,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     static QString indicatorMark(DataSetState state);
+    static QString indicatorWords(DataSetState state);
 
 private:
     std::vector<GridColumn> m_columns;

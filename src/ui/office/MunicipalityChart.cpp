@@ -1,5 +1,6 @@
 #include "ui/office/MunicipalityChart.h"
 
+#include <QAccessibleWidget>
 #include <QPainter>
 #include <algorithm>
 
@@ -7,8 +8,27 @@
 
 namespace marvesa {
 
+namespace {
+
+// Read as a chart, not as an unnamed pane.
+QAccessibleInterface* chartAccessibleFactory(const QString& className, QObject* object) {
+    if (className != QLatin1String(MunicipalityChart::staticMetaObject.className()))
+        return nullptr;
+    if (auto* chart = qobject_cast<MunicipalityChart*>(object)) {
+        return new QAccessibleWidget(chart, QAccessible::Chart);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 MunicipalityChart::MunicipalityChart(std::vector<NamedCount> bars, QWidget* parent)
     : QWidget(parent), m_bars(std::move(bars)) {
+    static const bool accessibleInstalled = [] {
+        QAccessible::installFactory(chartAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(accessibleInstalled);
     setObjectName(QStringLiteral("grfComuni"));
     setAccessibleName(QStringLiteral("Grafico delle persone ospitate per comune"));
     QStringList description;
@@ -16,6 +36,19 @@ MunicipalityChart::MunicipalityChart(std::vector<NamedCount> bars, QWidget* pare
         description << QStringLiteral("%1: %2").arg(b.name).arg(b.count);
     setAccessibleDescription(description.join(QStringLiteral("; ")));
     setMinimumHeight(120);
+    // A tab stop, so that a screen reader reaches the chart and reads its
+    // numbers (the description) as it does those of the tables.
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void MunicipalityChart::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void MunicipalityChart::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 QSize MunicipalityChart::sizeHint() const {
@@ -25,6 +58,12 @@ QSize MunicipalityChart::sizeHint() const {
 void MunicipalityChart::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Base));
+    if (hasFocus()) {
+        painter.save();
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
+        painter.drawRect(rect().adjusted(1, 1, -1, -1));
+        painter.restore();
+    }
     if (m_bars.empty()) {
         painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("Nessuna persona ospitata"));
         return;

@@ -1,5 +1,6 @@
 #include "ui/window/MainWindow.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
@@ -12,6 +13,7 @@
 #include "ui/services/ErrorReport.h"
 #include "ui/services/WaitCursor.h"
 #include "ui/window/Commands.h"
+#include "ui/window/KeyboardAccess.h"
 #include "ui/window/OfficeCommands.h"
 #include "ui/window/Shape.h"
 #include "ui/window/WindowLayout.h"
@@ -23,6 +25,25 @@ TfrmMain* frmMain = nullptr;
 namespace {
 
 BusyCursor g_busyCursor;
+
+// Assistive technology sees the main window as the program's window (a
+// frame), and as a plain container while it sits inside the scroll area of
+// a small screen.
+class MainWindowAccessible : public QAccessibleWidget {
+public:
+    explicit MainWindowAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::Window) {}
+    QAccessible::Role role() const override {
+        return widget()->isWindow() ? QAccessible::Window : QAccessible::Client;
+    }
+};
+
+QAccessibleInterface* mainWindowAccessibleFactory(const QString& className, QObject* object) {
+    if (className != QLatin1String(TfrmMain::staticMetaObject.className()))
+        return nullptr;
+    if (auto* w = qobject_cast<TfrmMain*>(object))
+        return new MainWindowAccessible(w);
+    return nullptr;
+}
 
 void setTextColor(QWidget* w, const QColor& color) {
     QPalette p = w->palette();
@@ -120,6 +141,11 @@ void trimOnExit(DBEdit* edit) {
 TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     if (!frmMain)
         frmMain = this;
+    static const bool accessibleInstalled = [] {
+        QAccessible::installFactory(mainWindowAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(accessibleInstalled);
     layout::ensureTypeface();
 
     setObjectName(QStringLiteral("frmMain"));
@@ -135,10 +161,13 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
 
     buildShapesAndLabels();
     buildControls();
+    connectCaptions();
     setTabOrderChain();
     connectHandlers();
     // "Cerca", "Riepilogo" and the keyboard shortcuts of the commands.
     new OfficeCommands(*this);
+    // The keys of the lists and the navigators.
+    new KeyboardAccess(*this);
 
     // The first tab stop has the focus when the window first becomes active.
     edtDescNucleo->setFocus(Qt::OtherFocusReason);
@@ -241,6 +270,17 @@ void TfrmMain::buildControls() {
     DBGrid1->setRowLines(true);
     DBGrid2->applyColumnWidths();
     DBGrid1->applyColumnWidths();
+}
+
+// Each caption labels the control beside it: a screen reader reads the
+// caption with the control (the labelled-by relation). The captions carry no
+// mnemonic, so nothing changes on screen.
+void TfrmMain::connectCaptions() {
+    for (const layout::LabelEntry& l : layout::labels()) {
+        if (!l.captionFor)
+            continue;
+        child<QLabel>(this, l.name)->setBuddy(child<QWidget>(this, l.captionFor));
+    }
 }
 
 void TfrmMain::setTabOrderChain() {

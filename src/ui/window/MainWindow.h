@@ -132,6 +132,7 @@ protected:
 private:
     void buildShapesAndLabels();
     void buildControls();
+    void connectCaptions();
     void setTabOrderChain();
     void connectHandlers();
     void applyCommandStates(DataSetState state, CommandPanel panel);

@@ -56,6 +56,9 @@ struct LabelEntry {
     const char* caption;
     QRect rect;
     LabelLook look;
+    // The control this caption names (null for the headers): assistive
+    // technology reads the caption as that control's label.
+    const char* captionFor;
 };
 
 enum class ControlKind { DataLabel, Edit, DropDown, LookupDropDown, Memo, Grid, Navigator, Button };
@@ -75,7 +78,9 @@ struct ControlEntry {
     QRect rect;
     Look look;
     bool upperCase;
-    const char* accessibleName;  // null: the button's caption
+    // What a screen reader calls the control; null: the button's caption.
+    // The buttons that two panels share a caption with say their panel.
+    const char* accessibleName;
 };
 
 const std::vector<ShapeEntry>& shapes();
