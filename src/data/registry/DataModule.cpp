@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QSettings>
 
+#include "data/schema/SchemaUpgrade.h"
+
 namespace marvesa {
 
 namespace {
@@ -96,6 +98,10 @@ void TdmMarvesa::DataModuleCreate() {
 void TdmMarvesa::DataModuleCreate(const QString& path) {
     cnQuaz.setDatabasePath(path);
     cnQuaz.connect();
+    // A database made by an earlier version takes this version's shape
+    // before anything reads it.
+    if (auto* engine = dynamic_cast<QtSqlEngine*>(&cnQuaz.engine()))
+        schema::upgradeDatabase(*engine);
     TBL_NUCLEO.open();
     TBL_ANAGRAFICA.open();
     TBL_COMUNI.open();

@@ -15,7 +15,7 @@
 
 namespace marvesa::schema {
 
-CreatedDatabase createDatabase(const QString& path, const QString& group) {
+CreatedDatabase createDatabase(const QString& path, const QString& group, int version) {
     const QFileInfo target(path);
     const QString shown = QDir::toNativeSeparators(target.absoluteFilePath());
     if (target.exists()) {
@@ -61,7 +61,7 @@ CreatedDatabase createDatabase(const QString& path, const QString& group) {
             };
             run(QStringLiteral("PRAGMA journal_mode=DELETE"));
             run(QStringLiteral("BEGIN"));
-            for (const QString& sql : sqliteCreateStatements())
+            for (const QString& sql : sqliteCreateStatements(version))
                 run(sql);
             auto load = [&](const TableDef& t, const QStringList& names) {
                 const QSqlError e = loadReferenceList(db, t, names);

@@ -15,7 +15,10 @@ struct CreatedDatabase {
 // temporary name beside it and moved into place only when complete, and never
 // over a file that appeared meanwhile. The file holds personal data: only
 // its owner may read and write it (0600), or, with a `group`, the owner and
-// that group (0660). Throws marvesa::Error on failure.
-CreatedDatabase createDatabase(const QString& path, const QString& group = QString());
+// that group (0660). The database is of the version this program works with,
+// or of `version` when one is given (tests of the upgrade). Throws
+// marvesa::Error on failure.
+CreatedDatabase createDatabase(const QString& path, const QString& group = QString(),
+                               int version = -1);
 
 }  // namespace marvesa::schema

@@ -21,18 +21,24 @@ QString columnType(const SchemaDialect& dialect, const TableDef& table, const Co
     return QString();
 }
 
-QString createTable(const SchemaDialect& dialect, const TableDef& table) {
+QString columnSql(const SchemaDialect& dialect, const TableDef& table, const ColumnDef& c) {
+    QString sql = quoteIdentifier(c.name) + QLatin1Char(' ') + columnType(dialect, table, c);
+    switch (c.byDefault) {
+        case ColumnDefault::Null:
+            break;
+        case ColumnDefault::InsertionTime:
+            sql += QStringLiteral(" DEFAULT ") + dialect.insertionTime;
+            break;
+    }
+    return sql;
+}
+
+// The table with the columns it has at `version`.
+QString createTable(const SchemaDialect& dialect, const TableDef& table, int version) {
     QStringList columns;
     for (const ColumnDef& c : table.columns) {
-        QString sql = quoteIdentifier(c.name) + QLatin1Char(' ') + columnType(dialect, table, c);
-        switch (c.byDefault) {
-            case ColumnDefault::Null:
-                break;
-            case ColumnDefault::InsertionTime:
-                sql += QStringLiteral(" DEFAULT ") + dialect.insertionTime;
-                break;
-        }
-        columns << sql;
+        if (c.since <= version)
+            columns << columnSql(dialect, table, c);
     }
     return QStringLiteral("CREATE TABLE ") + quoteIdentifier(table.name) +
            QStringLiteral(" (\n  ") + columns.join(QStringLiteral(",\n  ")) + QStringLiteral("\n)");
@@ -57,14 +63,51 @@ QString createIndex(const SchemaDialect& dialect, const TableDef& table, const I
 
 }  // namespace
 
-QStringList createStatements(const SchemaDialect& dialect) {
-    const std::vector<const TableDef*> tables = allTables();
+QStringList createStatements(const SchemaDialect& dialect, int version,
+                             const std::vector<const TableDef*>& tables) {
     QStringList statements;
-    for (const TableDef* t : tables)
-        statements << createTable(dialect, *t);
     for (const TableDef* t : tables) {
-        for (const IndexDef& i : t->indexes)
-            statements << createIndex(dialect, *t, i);
+        if (t->since > version)
+            continue;
+        statements << createTable(dialect, *t, version);
+        if (dialect.afterTable)
+            statements << dialect.afterTable(*t);
+    }
+    for (const TableDef* t : tables) {
+        if (t->since > version)
+            continue;
+        for (const IndexDef& i : t->indexes) {
+            if (i.since <= version)
+                statements << createIndex(dialect, *t, i);
+        }
+    }
+    return statements;
+}
+
+QStringList addedStatements(const SchemaDialect& dialect, int version,
+                            const std::vector<const TableDef*>& tables) {
+    QStringList statements;
+    for (const TableDef* t : tables) {
+        if (t->since == version) {
+            statements << createTable(dialect, *t, version);
+            if (dialect.afterTable)
+                statements << dialect.afterTable(*t);
+        } else if (t->since < version) {
+            for (const ColumnDef& c : t->columns) {
+                if (c.since == version) {
+                    statements << QStringLiteral("ALTER TABLE ") + quoteIdentifier(t->name) +
+                                      QStringLiteral(" ADD COLUMN ") + columnSql(dialect, *t, c);
+                }
+            }
+        }
+    }
+    for (const TableDef* t : tables) {
+        if (t->since > version)
+            continue;
+        for (const IndexDef& i : t->indexes) {
+            if (i.since == version)
+                statements << createIndex(dialect, *t, i);
+        }
     }
     return statements;
 }

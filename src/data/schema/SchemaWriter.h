@@ -2,6 +2,11 @@
 
 #include <QString>
 #include <QStringList>
+#include <climits>
+#include <functional>
+#include <vector>
+
+#include "data/schema/TableDefinitions.h"
 
 namespace marvesa::schema {
 
@@ -17,10 +22,21 @@ struct SchemaDialect {
     // What follows an index key kept in the order of the characters' codes;
     // empty where that is the engine's own order.
     QString characterCodeOrder;
+    // Statements that follow the making of a table (a server announces the
+    // changes of some tables to the other desks); may be empty.
+    std::function<QStringList(const TableDef& table)> afterTable;
 };
 
-// The statements that make every table of allTables() and then their
+// The statements that make the tables a database of version `version` has
+// (every declared one, by default), each with its columns, and then their
 // indexes, in the order they are to run.
-QStringList createStatements(const SchemaDialect& dialect);
+QStringList createStatements(const SchemaDialect& dialect, int version = INT_MAX,
+                             const std::vector<const TableDef*>& tables = allTables());
+
+// The statements that bring a database of version `version` - 1 the tables,
+// columns and indexes declared `since` version `version`: a new table whole,
+// a new column of an older table added to it, then the new indexes.
+QStringList addedStatements(const SchemaDialect& dialect, int version,
+                            const std::vector<const TableDef*>& tables = allTables());
 
 }  // namespace marvesa::schema

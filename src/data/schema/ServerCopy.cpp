@@ -10,7 +10,9 @@
 #include <memory>
 
 #include "data/base/Error.h"
+#include "data/schema/SchemaUpgrade.h"
 #include "data/schema/ServerSession.h"
+#include "data/sql/EngineFactory.h"
 #include "data/sql/SqlText.h"
 
 namespace marvesa::schema {
@@ -142,6 +144,13 @@ private:
 }  // namespace
 
 ServerDatabase copyToServer(const QString& file, const QString& connection) {
+    // The file first takes the shape of this program's databases, as the
+    // program itself would give it on opening it: the server's tables are
+    // made in that shape, and every column of the file has its place there.
+    {
+        const std::unique_ptr<QtSqlEngine> engine = openEngine(file);
+        upgradeDatabase(*engine);
+    }
     FileSource source(file);
     ServerSession session(connection);
     session.requireNoTables();

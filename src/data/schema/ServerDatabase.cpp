@@ -7,12 +7,12 @@
 
 namespace marvesa::schema {
 
-ServerDatabase createServerDatabase(const QString& connection) {
+ServerDatabase createServerDatabase(const QString& connection, int version) {
     const QStringList comuniList = municipalities();
     const QStringList nazioniList = countries();
     ServerSession session(connection);
     session.requireNoTables();
-    session.createTables();
+    session.createTables(version);
     auto load = [&](const TableDef& t, const QStringList& names) {
         const QSqlError e = loadReferenceList(session.db(), t, names);
         if (e.isValid())

@@ -14,8 +14,9 @@ struct ServerDatabase {
 
 // Creates the tables and loads the reference lists in the empty database
 // `connection` (a libpq connection string or URI), in one transaction.
-// Refuses, changing nothing, when any of the tables exists. Throws
-// marvesa::Error on failure.
-ServerDatabase createServerDatabase(const QString& connection);
+// Refuses, changing nothing, when any of the tables exists. The database is
+// of the version this program works with, or of `version` when one is given
+// (tests of the upgrade). Throws marvesa::Error on failure.
+ServerDatabase createServerDatabase(const QString& connection, int version = -1);
 
 }  // namespace marvesa::schema

@@ -99,8 +99,8 @@ void ServerSession::requireNoTables() {
     }
 }
 
-void ServerSession::createTables() {
-    for (const QString& sql : serverCreateStatements())
+void ServerSession::createTables(int version) {
+    for (const QString& sql : serverCreateStatements(version))
         run(sql);
 }
 

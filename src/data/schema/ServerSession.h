@@ -30,8 +30,9 @@ public:
 
     // Refuses a database that already has any of the tables.
     void requireNoTables();
-    // The tables, their indexes and the announcement of changes.
-    void createTables();
+    // The tables, their indexes and the announcement of changes, of a
+    // database of `version` (-1: the version this program works with).
+    void createTables(int version = -1);
     // What "Cerca" searches with, made once the tables are filled.
     void createSearchObjects();
     void commit();

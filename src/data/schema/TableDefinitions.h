@@ -25,6 +25,9 @@ struct ColumnDef {
     FieldKind kind;
     int width = 0;  // for Text only
     ColumnDefault byDefault = ColumnDefault::Null;
+    // The version of the database that first has it (schema/SchemaUpgrade):
+    // 0 for what every database has had from the start.
+    int since = 0;
 };
 
 struct IndexDef {
@@ -37,6 +40,7 @@ struct IndexDef {
     // Keys in the order of their characters' codes, the order the file
     // database always gives text, whatever collation a server is set to.
     bool characterCodeOrder = false;
+    int since = 0;  // as ColumnDef::since
 };
 
 struct TableDef {
@@ -49,6 +53,7 @@ struct TableDef {
     bool staging = false;
     // Every committed change is announced to the other desks on a server.
     bool announcesChanges = false;
+    int since = 0;  // as ColumnDef::since
 };
 
 namespace schema {
@@ -59,7 +64,8 @@ const TableDef& exportTable();  // TBL_EXPORT
 const TableDef& comuni();       // TBL_SYS_COMUNI
 const TableDef& nazioni();      // TBL_SYS_NAZIONE
 
-// All five, in the order they are created.
+// Every table the program declares, in the order they are created: the
+// five it started with, then those later versions added.
 std::vector<const TableDef*> allTables();
 
 }  // namespace schema

@@ -1,0 +1,167 @@
+#include "data/schema/SchemaUpgrade.h"
+
+#include "data/base/Error.h"
+#include "data/schema/SchemaWriter.h"
+#include "data/schema/ServerSchema.h"
+#include "data/schema/SqliteSchema.h"
+#include "data/sql/WriteTransaction.h"
+
+namespace marvesa::schema {
+
+namespace {
+
+const SchemaDialect& schemaDialect(SqlDialect dialect) {
+    return dialect == SqlDialect::PostgreSQL ? serverDialect() : sqliteDialect();
+}
+
+bool hasVersionTable(QtSqlEngine& engine) {
+    // Asked of the catalogue: a query of a missing table would end a
+    // server's transaction.
+    const QString sql =
+        engine.dialect() == SqlDialect::PostgreSQL
+            ? QStringLiteral("SELECT CASE WHEN to_regclass(?) IS NULL THEN 0 ELSE 1 END")
+            : QStringLiteral(
+                  "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?");
+    const QString name = engine.dialect() == SqlDialect::PostgreSQL
+                             ? quoteIdentifier(QLatin1String(kVersionTable))
+                             : QString::fromLatin1(kVersionTable);
+    bool found = false;
+    engine.select(
+        sql, {name},
+        [&](const QVector<QVariant>& row) {
+            found = row.value(0).toInt() > 0;
+            return false;
+        },
+        QStringLiteral("Impossibile leggere la versione del database"));
+    return found;
+}
+
+QString versionTableStatement() {
+    return QStringLiteral("CREATE TABLE ") + quoteIdentifier(QLatin1String(kVersionTable)) +
+           QStringLiteral(" (\"VERSIONE\" INTEGER NOT NULL)");
+}
+
+// Whether this connection's role may change the tables: the owner of
+// TBL_NUCLEO, or a member of the role that owns it.
+bool ownsTables(QtSqlEngine& engine) {
+    bool owns = false;
+    engine.select(
+        QStringLiteral("SELECT pg_has_role(current_user, c.relowner, 'USAGE') FROM pg_class c "
+                       "WHERE c.oid = to_regclass(?)"),
+        {quoteIdentifier(QStringLiteral("TBL_NUCLEO"))},
+        [&](const QVector<QVariant>& row) {
+            owns = row.value(0).toBool();
+            return false;
+        },
+        QStringLiteral("Impossibile leggere la versione del database"));
+    return owns;
+}
+
+}  // namespace
+
+const std::vector<UpgradeStep>& upgradeSteps() {
+    // Each version after the first adds its step here, in order; the tables,
+    // columns and indexes it brings are declared in TableDefinitions with
+    // their `since`.
+    static const std::vector<UpgradeStep> steps;
+    return steps;
+}
+
+int currentVersion(const std::vector<UpgradeStep>& steps) {
+    return steps.empty() ? 0 : steps.back().version;
+}
+
+QStringList newDatabaseStatements(SqlDialect dialect, int version) {
+    QStringList statements;
+    if (version <= 0)
+        return statements;
+    for (const UpgradeStep& step : upgradeSteps()) {
+        if (step.version <= version && step.statements)
+            statements << step.statements(dialect);
+    }
+    statements << versionTableStatement()
+               << QStringLiteral("INSERT INTO %1 (\"VERSIONE\") VALUES (%2)")
+                      .arg(quoteIdentifier(QLatin1String(kVersionTable)))
+                      .arg(version);
+    return statements;
+}
+
+int storedVersion(QtSqlEngine& engine) {
+    if (!hasVersionTable(engine))
+        return 0;
+    int version = 0;
+    engine.select(
+        QStringLiteral("SELECT max(\"VERSIONE\") FROM ") +
+            quoteIdentifier(QLatin1String(kVersionTable)),
+        {},
+        [&](const QVector<QVariant>& row) {
+            version = row.value(0).toInt();
+            return false;
+        },
+        QStringLiteral("Impossibile leggere la versione del database"));
+    return version;
+}
+
+int upgradeDatabase(QtSqlEngine& engine, const std::vector<UpgradeStep>& steps) {
+    const int target = currentVersion(steps);
+    const auto tooNew = [&](int found) {
+        return Error(QStringLiteral("Il database \"%1\" è stato aggiornato da una versione più "
+                                    "recente di Marvesa (versione del database %2, questo "
+                                    "programma conosce fino alla %3): usare il programma più "
+                                    "recente su questa postazione")
+                         .arg(engine.location())
+                         .arg(found)
+                         .arg(target));
+    };
+    int found = storedVersion(engine);
+    if (found == target)
+        return found;
+    if (found > target)
+        throw tooNew(found);
+    if (engine.dialect() == SqlDialect::PostgreSQL && !ownsTables(engine)) {
+        // A desk's role may read and store rows, not change the tables.
+        throw Error(QStringLiteral("Il database \"%1\" è della versione %2 e questo programma ha "
+                                   "bisogno della %3, ma questa postazione non può aggiornarlo: "
+                                   "chi ne è il proprietario può farlo con \"marvesa-initdb "
+                                   "--aggiorna CONNESSIONE\"")
+                        .arg(engine.location())
+                        .arg(found)
+                        .arg(target));
+    }
+    {
+        // The lock of the family-unit table: no other desk stores anything
+        // while the database changes shape, and a second desk upgrading at
+        // the same moment waits here, then finds the work done.
+        WriteTransaction transaction(engine, QStringLiteral("TBL_NUCLEO"));
+        found = storedVersion(engine);
+        if (found > target)
+            throw tooNew(found);
+        if (found == target)
+            return found;
+        const QString what = QStringLiteral("Impossibile aggiornare il database");
+        const QString table = quoteIdentifier(QLatin1String(kVersionTable));
+        if (!hasVersionTable(engine))
+            engine.execDirect(versionTableStatement(), what);
+        for (const UpgradeStep& step : steps) {
+            if (step.version <= found)
+                continue;
+            for (const QString& sql :
+                 addedStatements(schemaDialect(engine.dialect()), step.version))
+                engine.execDirect(sql, what);
+            if (step.statements) {
+                for (const QString& sql : step.statements(engine.dialect()))
+                    engine.execDirect(sql, what);
+            }
+            if (step.migrate)
+                step.migrate(engine);
+        }
+        engine.exec(QStringLiteral("DELETE FROM ") + table, {}, what);
+        engine.exec(
+            QStringLiteral("INSERT INTO ") + table + QStringLiteral(" (\"VERSIONE\") VALUES (?)"),
+            {target}, what);
+        transaction.commit();
+    }
+    return found;
+}
+
+}  // namespace marvesa::schema
