@@ -90,7 +90,16 @@ private:
 };
 
 int columnCount(QtSqlEngine& engine, const QString& table) {
-    return int(engine.columns(table).size());
+    int count = 0;
+    engine.select(engine.dialect() == SqlDialect::SQLite
+                      ? QStringLiteral("SELECT count(*) FROM pragma_table_info(?)")
+                      : QStringLiteral("SELECT count(*) FROM information_schema.columns WHERE "
+                                       "table_schema = current_schema() AND table_name = ?"),
+                  {table}, [&](const QVector<QVariant>& row) {
+                      count = row.value(0).toInt();
+                      return false;
+                  });
+    return count;
 }
 
 }  // namespace
