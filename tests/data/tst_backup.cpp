@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <QCryptographicHash>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QSettings>
 #include <QSqlDatabase>
@@ -245,11 +244,10 @@ private slots:
         engine.exec(u"INSERT INTO TBL_NUCLEO (CODICE_NUCLEO, DENOMINAZIONE) VALUES (?, ?)"_s,
                     {u"QX777"_s, u"NON ANCORA SALVATO"_s});
         const int committedBeforeSecond = other.committed();
-        QElapsedTimer copying;
-        copying.start();
+        // The copy ends while the transaction is still open: it never waits
+        // for a writer (a copy that did would fail with the busy message).
         const QString held = QDir(folder).filePath(u"held.mdb"_s);
         schema::backupDatabase(path, held);
-        QVERIFY2(copying.elapsed() < 5000, "the copy waited for the open transaction");
         engine.commit();
         QTRY_VERIFY(other.committed() > committedBeforeSecond + 5);
         other.stop();
