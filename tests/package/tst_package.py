@@ -264,6 +264,31 @@ def check_launcher(c, launcher, home):
             found.append(a.text_of(label) or label.name)
         return found
 
+    def wait_window(what):
+        # The launcher makes the registry, then the program starts in its
+        # place: on a loaded machine this takes a while. On a timeout, say
+        # what was there, to tell a slow start from a lost one.
+        try:
+            return s.wait(lambda: (s.top_levels("frame", WINDOW) or [None])[0], what,
+                          timeout=90.0)
+        except a.SessionError as e:
+            pid = s.app_process.pid
+            try:
+                with open("/proc/%d/cmdline" % pid, "rb") as f:
+                    running = f.read().replace(b"\0", b" ").decode(errors="replace")
+            except OSError:
+                running = "<gone>"
+            seen = []
+            for app in s.apps():
+                try:
+                    seen.append("%s: %s" % (app.name, [(w.getRoleName(), w.name)
+                                                       for w in s.children(app)]))
+                except Exception as problem:
+                    seen.append("<unreadable: %s>" % problem)
+            raise a.SessionError("%s; process %d runs %r, registry %s, in the tree: %s"
+                                 % (e, pid, running,
+                                    "made" if os.path.exists(registry) else "not made", seen))
+
     registry = os.path.join(home, ".local/share/Marvesa/dB/dbQuaz.mdb")
     s = LauncherSession()
     try:
@@ -279,8 +304,7 @@ def check_launcher(c, launcher, home):
         yes = s.find(alert, "push button", predicate=lambda n: n.name in ("Sì", "&Sì", "Yes"))
         c.check(yes is not None, "the question offers \"Sì\"")
         press(yes)
-        window = s.wait(lambda: (s.top_levels("frame", WINDOW) or [None])[0],
-                        "the window after the answer")
+        window = wait_window("the window after the answer")
         c.check(window is not None, "the window opens")
         c.equal(mode(registry), "600", "the registry is the user's alone")
         for folder in (".local", ".local/share", ".local/share/Marvesa", ".local/share/Marvesa/dB"):
@@ -310,8 +334,7 @@ def check_launcher(c, launcher, home):
 
         # Second start: no question, the same file.
         s.start_launcher("second.log")
-        window = s.wait(lambda: (s.top_levels("frame", WINDOW) or [None])[0],
-                        "the window on the second start")
+        window = wait_window("the window on the second start")
         c.equal(s.top_levels("alert") + s.top_levels("dialog"), [],
                 "the second start asks nothing")
         pid = s.app_process.pid
