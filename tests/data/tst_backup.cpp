@@ -216,6 +216,11 @@ private slots:
     void copyWhileOthersWork() {
         QTemporaryDir dir;
         const QString path = registry(dir, 3000);
+        // Larger than the few megabytes a copy writes between two flushes:
+        // ten megabytes of another table.
+        Sql(path).exec(
+            u"CREATE TABLE ZAVORRA AS WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL "
+            "SELECT i + 1 FROM n WHERE i < 10) SELECT i, zeroblob(1000000) AS X FROM n"_s);
         QVERIFY(QFile::setPermissions(
             path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
         const QString folder = schema::backupFolder(path);
@@ -257,6 +262,7 @@ private slots:
         Sql copy(held);
         QCOMPARE(copy.count(u"TBL_NUCLEO"_s, u"CODICE_NUCLEO = 'QX777'"_s), 0);
         QCOMPARE(copy.count(u"TBL_ANAGRAFICA"_s, u"COGNOME = 'ROSSI'"_s), 3000);
+        QCOMPARE(copy.one(u"SELECT sum(length(X)) FROM ZAVORRA"_s).toLongLong(), 10'000'000);
         const auto [heldCount, heldNoGap] = otherDeskRows(held);
         QVERIFY(heldCount >= committedBeforeSecond && heldNoGap);
         QCOMPARE(Sql(path).count(u"TBL_NUCLEO"_s, u"CODICE_NUCLEO = 'QX777'"_s), 1);

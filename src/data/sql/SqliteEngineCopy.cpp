@@ -12,6 +12,7 @@
 
 #include "data/base/Error.h"
 #include "data/sql/SqliteEngine.h"
+#include "data/sql/SqlitePacedVfs.h"
 
 namespace marvesa {
 
@@ -95,8 +96,10 @@ void SqliteEngine::copyOnline(const QString& destination) {
         fail(QStringLiteral("il collegamento al database non è disponibile"));
 
     sqlite3* target = nullptr;
-    int rc =
-        sqlite3_open_v2(destination.toUtf8().constData(), &target, SQLITE_OPEN_READWRITE, nullptr);
+    // Through the layer that sends the copy to the disk as it is written
+    // (another desk's "Salva" never waits behind the whole of it).
+    int rc = sqlite3_open_v2(destination.toUtf8().constData(), &target, SQLITE_OPEN_READWRITE,
+                             pacedWriteVfsName());
     struct Close {
         sqlite3*& db;
         ~Close() { sqlite3_close(db); }
