@@ -6,15 +6,19 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libpq-dev libgl-dev
-    libxlsxwriter-dev libzip-dev
+    libxlsxwriter-dev libzip-dev libsqlite3-dev
     fonts-wine
 )
 TEST_PACKAGES=(python3 python3-openpyxl xvfb xauth qt6-translations-l10n postgresql util-linux
-               at-spi2-core dbus-daemon python3-pyatspi xdotool)
+               at-spi2-core dbus-daemon python3-pyatspi xdotool
+               librsvg2-bin lintian desktop-file-utils appstream man-db)
 # qt6-translations-l10n: Qt's own Italian texts (the standard buttons).
-# postgresql, util-linux (runuser): the test suite's own database server.
+# postgresql, util-linux (runuser): the test suite's own database server;
+# util-linux (unshare) also gives tst_backup a small disk of its own.
 # at-spi2-core, dbus-daemon, python3-pyatspi, xdotool: the accessibility test
 # (tests/a11y/tst_atspi.py) reads the real window as a screen reader does.
+# librsvg2-bin, lintian, desktop-file-utils, appstream, man-db: the Debian
+# package, its icon sizes and its checks (tests/package/tst_package.py).
 RUN_PACKAGES=(xdg-utils qt6-translations-l10n)
 # The layout check of the C++ files (check-format.sh): Debian 12's
 # clang-format is version 14; git lists the files.

@@ -2,12 +2,19 @@
 // new, empty database with its tables and the reference lists of
 // municipalities and countries, in a file or on a PostgreSQL server; moves an
 // office's file database to the server; brings a database made by an earlier
-// version up to date.
+// version up to date; makes and puts back copies of a database file.
 //
 //   marvesa-initdb [--gruppo GRUPPO] PATH
 //   marvesa-initdb CONNECTION
 //   marvesa-initdb --copy-from FILE CONNECTION
 //   marvesa-initdb --aggiorna PATH|CONNECTION
+//   marvesa-initdb --backup PATH DEST
+//   marvesa-initdb --restore BACKUP PATH
+//
+// --backup makes a checked copy of a database file (into the new file DEST,
+// or into the folder DEST named after the database and the moment), for the
+// office's own schedule; --restore puts such a copy back in place of the
+// database, which must not be in use, keeping the file it replaces.
 //
 // The database file holds personal data: it is made readable and writable by
 // its owner alone (0600), and a folder the tool has to make for it is the
@@ -23,6 +30,7 @@
 // failure, 2 on wrong usage.
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QTextStream>
@@ -31,8 +39,9 @@
 #include <vector>
 
 #include "data/base/Error.h"
-#include "data/schema/FileAccess.h"
+#include "data/schema/FileBackup.h"
 #include "data/schema/FileDatabase.h"
+#include "data/schema/FileRestore.h"
 #include "data/schema/SchemaUpgrade.h"
 #include "data/schema/ServerCopy.h"
 #include "data/schema/ServerDatabase.h"
@@ -80,18 +89,8 @@ int create(const QStringList& args, const QString& group) {
         printRows(made);
         return 0;
     }
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!QFileInfo::exists(folder)) {
-        if (!QDir().mkpath(folder)) {
-            throw Error(QStringLiteral("Impossibile creare la cartella \"%1\"")
-                            .arg(QDir::toNativeSeparators(folder)));
-        }
-        marvesa::files::restrictFolderToOwner(folder);
-    }
-    // An existing file is refused below, before anything is changed.
-    if (!group.isEmpty() && !QFileInfo::exists(path))
-        marvesa::files::shareFolderWithGroup(folder, group);
-    const marvesa::schema::CreatedDatabase made = marvesa::schema::createDatabase(path, group);
+    const marvesa::schema::CreatedDatabase made =
+        marvesa::schema::createDatabaseAndFolder(path, group);
     out() << "Creato il database \"" << made.path << "\": tabelle TBL_NUCLEO, TBL_ANAGRAFICA, "
           << "TBL_EXPORT, TBL_SYS_COMUNI (" << made.municipalities << " comuni), "
           << "TBL_SYS_NAZIONE (" << made.countries << " nazioni)";
@@ -123,6 +122,46 @@ int upgrade(const QStringList& args) {
     return 0;
 }
 
+QString requireFile(const QString& path) {
+    if (marvesa::ServerAddress::isServerConnection(path)) {
+        throw UsageError{QStringLiteral("\"%1\" è un database sul server: le sue copie di "
+                                        "sicurezza si fanno con pg_dump e pg_restore")
+                             .arg(path)};
+    }
+    return path;
+}
+
+int backup(const QStringList& args) {
+    const QString database = requireFile(args.at(0));
+    QString destination = args.at(1);
+    // Into a folder: a copy named after the database and the moment.
+    if (QFileInfo(destination).isDir()) {
+        destination =
+            QDir(destination)
+                .filePath(marvesa::schema::backupFileName(database, QDateTime::currentDateTime()));
+    }
+    marvesa::schema::backupDatabase(database, destination);
+    out() << "Copia di sicurezza del database \""
+          << QDir::toNativeSeparators(QFileInfo(database).absoluteFilePath()) << "\" salvata in \""
+          << QDir::toNativeSeparators(QFileInfo(destination).absoluteFilePath())
+          << "\" (controllo di integrità superato).\n";
+    return 0;
+}
+
+int restore(const QStringList& args) {
+    const QString database = requireFile(args.at(1));
+    const marvesa::schema::RestoredDatabase restored =
+        marvesa::schema::restoreDatabase(args.at(0), database, QDateTime::currentDateTime());
+    out() << "Ripristinato il database \"" << restored.database << "\" dalla copia \""
+          << QDir::toNativeSeparators(QFileInfo(args.at(0)).absoluteFilePath())
+          << "\": " << restored.families << " nuclei familiari, " << restored.members
+          << " familiari.\n";
+    if (!restored.replacedAs.isEmpty()) {
+        out() << "Il database sostituito è conservato come \"" << restored.replacedAs << "\".\n";
+    }
+    return 0;
+}
+
 // A command named by its first argument, with the number of arguments that
 // follow it.
 struct Command {
@@ -135,6 +174,8 @@ const std::vector<Command>& commands() {
     static const std::vector<Command> list{
         {{QStringLiteral("--copy-from"), QStringLiteral("--copia-da")}, 2, copyFrom},
         {{QStringLiteral("--aggiorna"), QStringLiteral("--upgrade")}, 1, upgrade},
+        {{QStringLiteral("--backup"), QStringLiteral("--copia-sicurezza")}, 2, backup},
+        {{QStringLiteral("--restore"), QStringLiteral("--ripristina")}, 2, restore},
     };
     return list;
 }
@@ -144,6 +185,8 @@ const char* const kUsage =
     "     marvesa-initdb CONNESSIONE\n"
     "     marvesa-initdb --copy-from FILE CONNESSIONE\n"
     "     marvesa-initdb --aggiorna PERCORSO|CONNESSIONE\n"
+    "     marvesa-initdb --backup PERCORSO DESTINAZIONE\n"
+    "     marvesa-initdb --restore COPIA PERCORSO\n"
     "Crea un nuovo database di Marvesa nel file PERCORSO (mai sovrascritto),\n"
     "leggibile e scrivibile solo dal proprietario. Con --gruppo il file e la sua\n"
     "cartella sono condivisi con il gruppo GRUPPO (permessi 0660 e 2770).\n"
@@ -151,7 +194,12 @@ const char* const kUsage =
     "(\"service=marvesa\", \"postgresql://server/marvesa\"); con --copy-from vi\n"
     "copia tutte le righe del database FILE.\n"
     "Con --aggiorna porta alla versione di questo programma un database creato\n"
-    "da una versione precedente (sul server, come proprietario delle tabelle).\n";
+    "da una versione precedente (sul server, come proprietario delle tabelle).\n"
+    "Con --backup (o --copia-sicurezza) fa una copia di sicurezza controllata del\n"
+    "database PERCORSO nel nuovo file DESTINAZIONE, o in una cartella DESTINAZIONE\n"
+    "con il nome del database, la data e l'ora; con --restore (o --ripristina)\n"
+    "rimette la COPIA al posto del database PERCORSO, che non deve essere in uso,\n"
+    "conservando il database sostituito come PERCORSO.before-restore-DATA-ORA.\n";
 
 int run(QStringList args) {
     if (!args.isEmpty()) {

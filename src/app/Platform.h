@@ -1,9 +1,19 @@
 #pragma once
 
+#include <QString>
+
 namespace marvesa::platform {
 
 // Prepares the user-interface thread for the platform's component objects
 // (a single-threaded apartment on Windows). Nothing to do elsewhere.
 void initializeComponentRuntime();
+
+// Starts `program`, without arguments, in `workingFolder` (the current one
+// when empty) in place of this process: on POSIX systems the process
+// becomes the program (exec), keeping its id and its environment; elsewhere
+// the program is started on its own and this process is to end. Returns an
+// empty text when the program started (never, on POSIX systems), else the
+// reason it did not, in Italian.
+QString runInPlace(const QString& program, const QString& workingFolder);
 
 }  // namespace marvesa::platform

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QSessionManager>
 
+#include "app/ClosingBackup.h"
 #include "app/Platform.h"
 #include "data/base/Random.h"
 #include "data/registry/DataModule.h"
@@ -29,26 +30,40 @@ void Program::start(const QString& databasePath) {
     m_dataModule = std::make_unique<TdmMarvesa>();
     m_window->bindTo(*m_dataModule);
     runGuarded([&] { m_dataModule->DataModuleCreate(databasePath); });
+    m_databaseOpened = m_dataModule->cnQuaz.isConnected();
 
     // On a screen too small for the window, inside a scroll area.
     m_frame = showMainWindow(*m_window);
 }
 
 int runProgram(const QString& databasePath) {
-    Program program;
-    program.start(databasePath);
+    bool opened = false;
+    {
+        Program program;
+        program.start(databasePath);
+        // A copy that failed when the program last closed.
+        ClosingBackup::tellPendingFailure();
 #ifndef QT_NO_SESSIONMANAGER
-    // Before a log-off the session manager asks whether the program agrees
-    // to end: not while a row is being edited.
-    QObject::connect(qApp, &QGuiApplication::commitDataRequest, qApp,
-                     [&program](QSessionManager& manager) {
-                         bool canClose = true;
-                         program.window()->FormCloseQuery(program.window(), canClose);
-                         if (!canClose && manager.allowsInteraction())
-                             manager.cancel();
-                     });
+        // Before a log-off the session manager asks whether the program agrees
+        // to end: not while a row is being edited.
+        const QMetaObject::Connection logOff = QObject::connect(
+            qApp, &QGuiApplication::commitDataRequest, qApp, [&program](QSessionManager& manager) {
+                bool canClose = true;
+                program.window()->FormCloseQuery(program.window(), canClose);
+                if (!canClose && manager.allowsInteraction())
+                    manager.cancel();
+            });
 #endif
-    QApplication::exec();
+        QApplication::exec();
+#ifndef QT_NO_SESSIONMANAGER
+        QObject::disconnect(logOff);
+#endif
+        opened = program.databaseOpened();
+    }
+    // The window has gone: the day's copy of the database file does not
+    // keep the clerk waiting.
+    if (opened)
+        ClosingBackup::run(databasePath);
     return 0;
 }
 

@@ -25,16 +25,20 @@ public:
 
     TfrmMain* window() const { return m_window.get(); }
     TdmMarvesa* dataModule() const { return m_dataModule.get(); }
+    // Whether start() connected to the database.
+    bool databaseOpened() const { return m_databaseOpened; }
 
 private:
     std::unique_ptr<TfrmMain> m_window;
     std::unique_ptr<TdmMarvesa> m_dataModule;
     // The scroll area around the window on a small screen; released last.
     std::unique_ptr<QWidget> m_frame;
+    bool m_databaseOpened = false;
 };
 
-// The whole run: start-up, the event loop, the exit sequence. Returns the
-// exit status, 0.
+// The whole run: start-up (then the news of a copy of the database that
+// failed at the last close), the event loop, the exit sequence, then the
+// day's copy of a database file (ClosingBackup.h). Returns the exit status, 0.
 int runProgram(const QString& databasePath);
 
 }  // namespace marvesa

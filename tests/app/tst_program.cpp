@@ -7,7 +7,9 @@
 #include <QtTest>
 #include <stdexcept>
 
+#include "app/ClosingBackup.h"
 #include "app/Program.h"
+#include "data/schema/FileBackup.h"
 #include "support/DataTestSupport.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestApplication.h"
@@ -174,6 +176,70 @@ private slots:
         }
         QCOMPARE(dialogs.shown.size(), 2);
         QVERIFY(runs[0] != runs[1]);
+    }
+
+    // Closing makes the day's copy of a database file beside it, once a
+    // day, after the window has gone. A copy that fails changes nothing in
+    // the database and is told at the next start, once, after the window
+    // shows. A server database gets no copy.
+    void copyOfTheDatabaseWhenClosing() {
+        QTemporaryDir dir;
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.filePath(u"user"_s));
+        QVERIFY(QDir().mkpath(dir.filePath(u"dB"_s)));
+        const QString path = newDatabase(dir, u"dB/dbQuaz.mdb"_s);
+        ScriptedDialogs dialogs;
+        bool windowShownAtBox = false;
+        dialogs.onAsk = [&](const DialogRequest&) {
+            windowShownAtBox = frmMain && frmMain->isVisible();
+        };
+        const auto run = [&] {
+            QTimer::singleShot(0, [] { frmMain->close(); });
+            QCOMPARE(runProgram(path), 0);
+        };
+        run();
+        QVERIFY(dialogs.shown.isEmpty());
+        QCOMPARE(schema::backupCopies(path).size(), std::size_t(1));
+        QCOMPARE(schema::lastBackup(path)->date(), QDate::currentDate());
+        run();
+        QCOMPARE(schema::backupCopies(path).size(), std::size_t(1));
+
+        // The backup folder cannot be made: a file has its name.
+        const QString folder = schema::backupFolder(path);
+        QVERIFY(QDir(folder).removeRecursively());
+        {
+            QFile blocker(folder);
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
+        run();
+        QVERIFY(dialogs.shown.isEmpty());
+        QVERIFY(QFile::remove(folder));
+        const int municipalities = Sql(path).count(u"TBL_SYS_COMUNI"_s);
+        QVERIFY(municipalities > 7000);
+
+        run();
+        QCOMPARE(dialogs.shown.size(), 1);
+        QVERIFY(windowShownAtBox);
+        const DialogRequest& box = dialogs.shown.first();
+        QCOMPARE(box.icon, DialogIcon::Error);
+        QVERIFY2(box.text.startsWith(u"La copia di sicurezza del database non è stata fatta alla "
+                                     "chiusura del programma del "_s +
+                                     QDate::currentDate().toString(u"dd/MM/yyyy"_s)),
+                 qPrintable(box.text));
+        const QString reason =
+            u"Impossibile fare la copia di sicurezza: \"%1\" non è una "
+            "cartella.\n\nI dati del database non sono stati toccati."_s.arg(
+                QDir::toNativeSeparators(folder));
+        QVERIFY2(box.text.contains(reason), qPrintable(box.text));
+        // That run closed with a copy made; told once only.
+        QCOMPARE(schema::backupCopies(path).size(), std::size_t(1));
+        run();
+        QCOMPARE(dialogs.shown.size(), 1);
+        QCOMPARE(Sql(path).count(u"TBL_SYS_COMUNI"_s), municipalities);
+
+        ClosingBackup::run(u"host=/nessuna-cartella dbname=registro"_s);
+        run();
+        QCOMPARE(dialogs.shown.size(), 1);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString());
     }
 };
 

@@ -8,6 +8,7 @@
 #include <QTableWidget>
 #include <QtTest>
 
+#include "data/schema/FileBackup.h"
 #include "support/DataTestSupport.h"
 #include "support/TestApplication.h"
 #include "support/WindowFixture.h"
@@ -245,11 +246,36 @@ private slots:
         QCOMPARE(dialog->chart()->bars().size(), size_t(2));
         QCOMPARE(dialog->chart()->bars()[0].name, QStringLiteral("Abano Terme"));
 
+        // The copies of the database: when the last copy of a file was made;
+        // that a server's are the office's to keep.
+        const auto copiesLine = [&] {
+            const QLabel* line =
+                office->summaryDialog()->findChild<QLabel*>(QStringLiteral("lblCopie"));
+            return line ? line->text() : QStringLiteral("<none>");
+        };
+        if (onServer()) {
+            QCOMPARE(copiesLine(),
+                     QStringLiteral("Il database è su un server: le sue copie di sicurezza sono a "
+                                    "cura dell'ufficio (pg_dump sul server)."));
+        } else {
+            QCOMPARE(copiesLine(),
+                     QStringLiteral("Nessuna copia di sicurezza del database finora: la prima si "
+                                    "fa alla chiusura del programma."));
+            schema::makeDailyBackup(f.path, QDateTime(QDate(2025, 6, 24), QTime(18, 5)), {});
+            QTest::keyClick(dialog, Qt::Key_Escape);
+            QTRY_VERIFY(!office->summaryDialog());
+            press(Qt::Key_R);
+            dialog = office->summaryDialog();
+            QVERIFY(dialog && dialog->isVisible());
+            QCOMPARE(copiesLine(), QStringLiteral("Ultima copia di sicurezza del database: "
+                                                  "24/06/2025 alle 18:05."));
+        }
+
         QPushButton* copy = dialog->findChild<QPushButton*>(QStringLiteral("btnCopia"));
         QVERIFY(copy);
         QGuiApplication::clipboard()->clear();
         QTest::mouseClick(copy, Qt::LeftButton);
-        QCOMPARE(QGuiApplication::clipboard()->text(), s.toTabSeparatedText());
+        QCOMPARE(QGuiApplication::clipboard()->text(), dialog->summary().toTabSeparatedText());
 
         QCOMPARE(f.column(f.nucleo(), "CODICE_NUCLEO"), QStringLiteral("QX100"));
         QTest::keyClick(dialog->endingList(), Qt::Key_Return);

@@ -1,8 +1,8 @@
 #include "data/registry/DataModule.h"
 
 #include <QDir>
-#include <QSettings>
 
+#include "data/base/OfficeSettings.h"
 #include "data/schema/SchemaUpgrade.h"
 
 namespace marvesa {
@@ -79,16 +79,11 @@ QString TdmMarvesa::databasePath() {
 }
 
 QString TdmMarvesa::databaseLocation() {
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Marvesa"),
-                             QStringLiteral("Marvesa"));
-    // A value with a comma in it (several hosts) is read as a list unless
-    // it is quoted; it is the same connection either way.
-    const QVariant value = settings.value(QStringLiteral("connection"));
-    const QString connection = (value.metaType().id() == QMetaType::QStringList
-                                    ? value.toStringList().join(QLatin1Char(','))
-                                    : value.toString())
-                                   .trimmed();
-    return connection.isEmpty() ? databasePath() : connection;
+    // A file named by "database=" is reached through the working folder the
+    // launcher gives the program; it only keeps a server of the computer's
+    // settings from being opened instead.
+    const DatabaseSetting setting = databaseSetting();
+    return setting.kind == DatabaseSetting::Kind::Connection ? setting.value : databasePath();
 }
 
 void TdmMarvesa::DataModuleCreate() {

@@ -22,8 +22,9 @@ public:
 
     // The database the program opens: the connection named by the setting
     // "connection" of the "Marvesa" settings (INI; the user's own file over
-    // the one for the whole computer), a PostgreSQL server given as a libpq
-    // connection string or URI; without it, databasePath().
+    // the one for the whole computer, see OfficeSettings.h), a PostgreSQL
+    // server given as a libpq connection string or URI; without it, or when
+    // a file named by "database=" comes first, databasePath().
     static QString databaseLocation();
 
     // Opens the data store: sets the database path (a file, or a server

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include "data/base/Error.h"
 
@@ -94,6 +95,59 @@ void shareFileWithGroup(const QString& path, const QString& group) {
     throw Error(QStringLiteral("La condivisione con il gruppo \"%1\" non è disponibile su questo "
                                "sistema: usare i permessi delle cartelle del sistema")
                     .arg(group));
+#endif
+}
+
+void makeFolders(const QString& folder) {
+    const QString absolute = QDir::cleanPath(QDir(folder).absolutePath());
+    QStringList missing;
+    for (QString f = absolute; !QFileInfo::exists(f); f = QFileInfo(f).absolutePath()) {
+        missing.prepend(f);
+        if (QFileInfo(f).absolutePath() == f)
+            break;
+    }
+    for (const QString& f : missing) {
+        if (!QDir().mkdir(f) && !QFileInfo(f).isDir()) {
+            throw Error(QStringLiteral("Impossibile creare la cartella \"%1\"").arg(shown(f)));
+        }
+        restrictFolderToOwner(f);
+    }
+    if (!QFileInfo(absolute).isDir())
+        throw Error(QStringLiteral("\"%1\" non è una cartella").arg(shown(absolute)));
+}
+
+void copyAccess(const QString& from, const QString& to) {
+#ifdef Q_OS_UNIX
+    struct stat source {};
+    if (::stat(QFile::encodeName(from).constData(), &source) != 0) {
+        throw Error(QStringLiteral("Impossibile leggere i permessi di \"%1\": %2")
+                        .arg(shown(from), reason(errno)));
+    }
+    const QByteArray target = QFile::encodeName(to);
+    struct stat made {};
+    if (::stat(target.constData(), &made) != 0) {
+        throw Error(QStringLiteral("Impossibile leggere i permessi di \"%1\": %2")
+                        .arg(shown(to), reason(errno)));
+    }
+    // A folder passes on its group to the files made in it (setgid).
+    mode_t mode = source.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO);
+    if (S_ISDIR(made.st_mode))
+        mode |= source.st_mode & S_ISGID;
+    if (made.st_uid != source.st_uid || made.st_gid != source.st_gid) {
+        // The owner too where this account may (the administrator's copies
+        // of an office's database), else the group alone.
+        if (::chown(target.constData(), source.st_uid, source.st_gid) != 0 &&
+            ::chown(target.constData(), uid_t(-1), source.st_gid) != 0) {
+            mode &= S_IRWXU;
+        }
+    }
+    if (::chmod(target.constData(), mode) != 0) {
+        throw Error(QStringLiteral("Impossibile impostare i permessi di \"%1\": %2")
+                        .arg(shown(to), reason(errno)));
+    }
+#else
+    Q_UNUSED(from);
+    Q_UNUSED(to);
 #endif
 }
 

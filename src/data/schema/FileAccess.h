@@ -23,4 +23,14 @@ void shareFolderWithGroup(const QString& folder, const QString& group);
 // database's -wal and -shm files take the same access when they are made.
 void shareFileWithGroup(const QString& path, const QString& group);
 
+// Makes `folder` and every folder above it that is missing, each new one
+// its owner's alone (0700); folders that exist keep their access.
+void makeFolders(const QString& folder);
+
+// Gives `to` the access of `from`: its owner and group where this account
+// may give them, and its permission bits. When the owner or the group cannot
+// be given, `to` keeps only the owner's permissions, so that nobody reads it
+// who could not read `from`. Nothing to do where files carry no such modes.
+void copyAccess(const QString& from, const QString& to);
+
 }  // namespace marvesa::files

@@ -97,4 +97,19 @@ CreatedDatabase createDatabase(const QString& path, const QString& group, int ve
     return {shown, int(comuniList.size()), int(nazioniList.size())};
 }
 
+CreatedDatabase createDatabaseAndFolder(const QString& path, const QString& group) {
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QFileInfo::exists(folder)) {
+        if (!QDir().mkpath(folder)) {
+            throw Error(QStringLiteral("Impossibile creare la cartella \"%1\"")
+                            .arg(QDir::toNativeSeparators(folder)));
+        }
+        files::restrictFolderToOwner(folder);
+    }
+    // An existing file is refused below, before anything is changed.
+    if (!group.isEmpty() && !QFileInfo::exists(path))
+        files::shareFolderWithGroup(folder, group);
+    return createDatabase(path, group);
+}
+
 }  // namespace marvesa::schema

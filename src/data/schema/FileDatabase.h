@@ -21,4 +21,10 @@ struct CreatedDatabase {
 CreatedDatabase createDatabase(const QString& path, const QString& group = QString(),
                                int version = -1);
 
+// createDatabase(), making first the database's folder when it is missing
+// (with the folders above it): the owner's alone (0700) or, with a `group`,
+// given to that group (2770). Never touches an existing file. Throws
+// marvesa::Error.
+CreatedDatabase createDatabaseAndFolder(const QString& path, const QString& group = QString());
+
 }  // namespace marvesa::schema

@@ -177,6 +177,7 @@ void SqliteEngine::disconnect() {
 void SqliteEngine::forgetSession() {
     m_knownTables.clear();
     m_textColumns.clear();
+    m_copyMethod.reset();
 }
 
 // ------------------------------------------------------------------

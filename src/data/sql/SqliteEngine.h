@@ -39,6 +39,21 @@ public:
     void watchChanges(std::function<void(const QStringList& tables)> changed) override;
     SqlDialect dialect() const override { return SqlDialect::SQLite; }
 
+    // A consistent copy of the whole database as it stands when the copy
+    // starts, written into `destination`: an empty file made beforehand with
+    // the access the copy is to have. Other connections, in this process or
+    // another, go on reading and writing meanwhile: the copy reads one
+    // snapshot of the database, which never stops a writer. Throws
+    // marvesa::Error naming the destination; the database is only read.
+    void copyTo(const QString& destination);
+
+    // How copyTo() copies on this connection: SQLite's online backup through
+    // the driver's own connection handle where the driver runs the SQLite
+    // library this program is linked with (as where both use the system's
+    // SQLite), else "VACUUM INTO" (a compacted copy, equally consistent).
+    enum class CopyMethod { OnlineBackup, VacuumInto };
+    CopyMethod copyMethod();
+
     // How often the database is asked whether another connection committed.
     static constexpr int kChangePollMs = 250;
 
@@ -75,6 +90,9 @@ private:
     const QSet<QString>& textColumns(const QString& table);
     qint64 dataVersion();
     void pollChanges();
+    // copyTo() by each method.
+    void copyOnline(const QString& destination);
+    void copyByVacuum(const QString& destination);
 
     QString m_path;
     QHash<QString, bool> m_knownTables;
@@ -85,6 +103,8 @@ private:
     // The data_version last seen; taken when the connection is made, so that
     // whatever others commit after it is announced.
     qint64 m_dataVersion = -1;
+    // Learnt on the first copyTo() of a connection.
+    std::optional<CopyMethod> m_copyMethod;
 };
 
 }  // namespace marvesa

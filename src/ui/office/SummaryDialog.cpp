@@ -44,7 +44,7 @@ QTableWidget* readOnlyTable(QWidget* parent, const QStringList& titles) {
 
 }  // namespace
 
-SummaryDialog::SummaryDialog(OfficeSummary summary, QWidget* parent)
+SummaryDialog::SummaryDialog(OfficeSummary summary, QWidget* parent, const QString& backups)
     : QDialog(parent), m_summary(std::move(summary)) {
     setObjectName(QStringLiteral("dlgRiepilogo"));
     setWindowTitle(QStringLiteral("Riepilogo al %1")
@@ -130,7 +130,11 @@ SummaryDialog::SummaryDialog(OfficeSummary summary, QWidget* parent)
     layout->addWidget(
         countTable(QStringLiteral("tblEta"), QStringLiteral("Fascia d'età"), m_summary.byAgeBand),
         3, 3);
-    layout->addWidget(buttons, 4, 0, 1, 4);
+    auto* backupLine = new QLabel(backups, this);
+    backupLine->setObjectName(QStringLiteral("lblCopie"));
+    backupLine->setWordWrap(true);
+    layout->addWidget(backupLine, 4, 0, 1, 2);
+    layout->addWidget(buttons, 4, 2, 1, 2);
     layout->setRowStretch(2, 1);
     layout->setRowStretch(3, 1);
     layout->setColumnStretch(0, 3);

@@ -18,7 +18,10 @@ namespace marvesa {
 class SummaryDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit SummaryDialog(OfficeSummary summary, QWidget* parent = nullptr);
+    // `backups`: the line on the copies of the database (the last one made,
+    // or who keeps them), shown under the tables.
+    explicit SummaryDialog(OfficeSummary summary, QWidget* parent = nullptr,
+                           const QString& backups = QString());
 
     const OfficeSummary& summary() const { return m_summary; }
     QTableWidget* endingList() const { return m_ending; }

@@ -8,6 +8,8 @@
 #include "data/registry/DataModule.h"
 #include "data/registry/Navigation.h"
 #include "data/registry/RegistryQueries.h"
+#include "data/schema/FileBackup.h"
+#include "data/sql/QtSqlEngine.h"
 #include "ui/office/SearchDialog.h"
 #include "ui/office/SummaryDialog.h"
 #include "ui/services/Dialogs.h"
@@ -32,6 +34,27 @@ void addShortcutToToolTip(QWidget* button, const QString& keys) {
 
 bool isEditing(const DataSource& ds) {
     return ds.state() == dsEdit || ds.state() == dsInsert;
+}
+
+// What "Riepilogo" says of the copies of the database: when the last copy of
+// a file was made; that a server's copies are the office's to keep.
+QString backupNote(Engine& engine) {
+    auto* sql = dynamic_cast<QtSqlEngine*>(&engine);
+    if (!sql)
+        return QString();
+    if (sql->dialect() != SqlDialect::SQLite) {
+        return QStringLiteral(
+            "Il database è su un server: le sue copie di sicurezza sono a cura "
+            "dell'ufficio (pg_dump sul server).");
+    }
+    const std::optional<QDateTime> last = schema::lastBackup(sql->location());
+    if (!last) {
+        return QStringLiteral(
+            "Nessuna copia di sicurezza del database finora: la prima si fa "
+            "alla chiusura del programma.");
+    }
+    return QStringLiteral("Ultima copia di sicurezza del database: %1.")
+        .arg(schema::shownBackupTime(*last));
 }
 
 }  // namespace
@@ -174,7 +197,8 @@ void OfficeCommands::openSummary() {
         const WaitCursor wait;
         summary = queries()->summary(m_clock());
     }
-    auto* dialog = new SummaryDialog(std::move(summary), m_window.window());
+    auto* dialog =
+        new SummaryDialog(std::move(summary), m_window.window(), backupNote(dm->cnQuaz.engine()));
     connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
     m_summaryDialog = dialog;
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
