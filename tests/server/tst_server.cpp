@@ -171,6 +171,8 @@ private slots:
                     return u"timestamp without time zone"_s;
                 case FieldKind::Memo:
                     return u"text"_s;
+                case FieldKind::Integer:
+                    return u"bigint"_s;
             }
             return QString();
         };
