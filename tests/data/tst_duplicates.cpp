@@ -24,10 +24,6 @@ QDate day(const char* ddmmyyyy) {
     return QDate::fromString(QString::fromLatin1(ddmmyyyy), QStringLiteral("dd/MM/yyyy"));
 }
 
-PersonFacts person(const QString& surname, const QString& name, const char* birth) {
-    return {NameKey::of(surname, name), birth ? day(birth) : QDate()};
-}
-
 void addFamily(Sql& sql, const QString& code, const QString& description) {
     sql.exec(QStringLiteral("INSERT INTO TBL_NUCLEO (CODICE_NUCLEO, DENOMINAZIONE, "
                             "NOME_OSPITANTE, COMUNE) VALUES (?, ?, ?, ?)"),
@@ -250,7 +246,7 @@ private slots:
                  QStringLiteral("ROSI MARIO 12/05/1980: probabile"));
         QCOMPARE(found(*engine, QStringLiteral("ROSSI"), QStringLiteral("MARIO"), day("12/05/1980"))
                      .size(),
-                 4);
+                 qsizetype(4));
 
         // Declared different: never shown again, declared once.
         const qint64 rosi =

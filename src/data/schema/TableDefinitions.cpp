@@ -175,6 +175,8 @@ FieldKind fieldKindFromDeclaredType(const QString& declaredType, int* width) {
     if (t.contains(QLatin1String("DATE")) || t.contains(QLatin1String("TIME"))) {
         return FieldKind::DateTime;
     }
+    if (t.startsWith(QLatin1String("BIGINT")))
+        return FieldKind::Integer;
     if (t.startsWith(QLatin1String("INT")))
         return FieldKind::Counter;
     static const QRegularExpression widthRe(QStringLiteral("\\((\\d+)\\)"));

@@ -9,7 +9,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollArea>
+#include <QSet>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>

@@ -268,8 +268,8 @@ void OfficeCommands::openDuplicates() {
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
         if (!dialog->chosen())
             return;
-        const auto [family, member] = *dialog->chosen();
-        runGuarded([&] { goTo(family, member); });
+        const std::pair<qint64, qint64> chosen = *dialog->chosen();
+        runGuarded([&] { goTo(chosen.first, chosen.second); });
     });
     dialog->open();
 }
