@@ -15,6 +15,7 @@
 
 #include "data/registry/DuplicateCheck.h"
 #include "support/ScriptedProgress.h"
+#include "support/Sql.h"
 #include "support/TestApplication.h"
 #include "support/WindowFixture.h"
 #include "ui/office/DuplicateDialog.h"

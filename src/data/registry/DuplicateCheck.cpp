@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <algorithm>
+#include <tuple>
 
 #include "data/base/Value.h"
 #include "data/sql/Engine.h"
@@ -266,7 +267,14 @@ std::vector<DuplicatePair> likelyPairs(Engine& engine) {
                 return;
             if (different.contains(ordered(people[i].memberId, people[size_t(j)].memberId)))
                 return;
-            pairs.push_back({people[i], people[size_t(j)], r});
+            // Each pair reads in the list's order: the name first in the
+            // alphabet on the left.
+            const RegisteredPerson& a = people[i];
+            const RegisteredPerson& b = people[size_t(j)];
+            if (std::tie(b.surname, b.name, b.memberId) < std::tie(a.surname, a.name, a.memberId))
+                pairs.push_back({b, a, r});
+            else
+                pairs.push_back({a, b, r});
         });
     }
     std::sort(pairs.begin(), pairs.end(), [](const DuplicatePair& a, const DuplicatePair& b) {

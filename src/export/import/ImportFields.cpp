@@ -76,59 +76,6 @@ const std::vector<HeaderWords>& headerWords() {
         {F::FamilyCode,
          {QStringLiteral("CODICENUCLEO"), QStringLiteral("CODNUCLEO"), QStringLiteral("IDNUCLEO"),
           QStringLiteral("CODICEFAMIGLIA")}},
-        {F::BirthCountry, "NAZIONE_NASCITA", "Nazione Nascita", false, true, false, true},
-        {F::Citizenship, "CITTADINANZA", "Cittadinanza", false, true, false, true},
-        {F::Relationship, "GRADO_PARENTELA", "Grado Parentela", false, true, false, true},
-        {F::EntryDate, "DATA_INGRESSO", "Data Ingresso", false, true, false, true},
-        {F::Border, "FRONTIERA", "Frontiera", false, true, true, true},
-        {F::Note, "NOTE", "Note", false, false, false, false},
-    };
-    return fields;
-}
-
-const ImportFieldInfo& importField(ImportField field) {
-    return importFields().at(size_t(field));
-}
-
-bool ColumnMapping::isEmpty() const {
-    for (int c : columns) {
-        if (c >= 0)
-            return false;
-    }
-    return true;
-}
-
-namespace {
-
-QString normalHeader(const QString& h) {
-    return h.simplified().toLower();
-}
-
-// The export's columns, in its order.
-const ImportField kExportColumns[16] = {
-    ImportField::Description,  ImportField::Surname,      ImportField::Name,
-    ImportField::Sex,          ImportField::BirthDate,    ImportField::BirthCountry,
-    ImportField::Citizenship,  ImportField::Relationship, ImportField::Municipality,
-    ImportField::Address,      ImportField::Host,         ImportField::Telephone,
-    ImportField::EndOfHosting, ImportField::EntryDate,    ImportField::Border,
-    ImportField::Note,
-};
-
-// Words that name a field in the headers of other offices' files, compared
-// as foldForMatching() reads them; the first field whose word a header holds
-// takes it (so the longer names come before the words they contain:
-// "Nazione di nascita" before "nascita", "Cittadinanza" before "città").
-struct HeaderWords {
-    ImportField field;
-    QStringList words;
-};
-
-const std::vector<HeaderWords>& headerWords() {
-    using F = ImportField;
-    static const std::vector<HeaderWords> table{
-        {F::FamilyCode,
-         {QStringLiteral("CODICENUCLEO"), QStringLiteral("CODNUCLEO"), QStringLiteral("IDNUCLEO"),
-          QStringLiteral("CODICEFAMIGLIA")}},
         {F::BirthCountry,
          {QStringLiteral("NAZIONEDINASCITA"), QStringLiteral("NAZIONENASCITA"),
           QStringLiteral("STATODINASCITA"), QStringLiteral("PAESEDINASCITA")}},

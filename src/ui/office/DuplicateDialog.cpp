@@ -13,7 +13,16 @@ namespace marvesa {
 
 namespace {
 
-enum Column { Different, Likeness, Surname, Name, Birth, Family, Reasons, ColumnCount };
+enum Column {
+    ColDifferent,
+    ColLikeness,
+    ColSurname,
+    ColName,
+    ColBirth,
+    ColFamily,
+    ColReasons,
+    ColumnCount
+};
 
 QLabel* valueLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -87,13 +96,13 @@ DuplicateDialog::DuplicateDialog(const DuplicateReviewRequest& request, QWidget*
     for (const DuplicateMatch& m : request.matches) {
         auto* item = new QTreeWidgetItem(m_list);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(Different, Qt::Unchecked);
-        item->setText(Likeness, likenessText(m.resemblance.likeness));
-        item->setText(Surname, m.other.surname);
-        item->setText(Name, m.other.name);
-        item->setText(Birth, birthText(m.other.birth));
-        item->setText(Family, familyUnitText(m.other));
-        item->setText(Reasons, m.resemblance.reasons.join(QStringLiteral(", ")));
+        item->setCheckState(ColDifferent, Qt::Unchecked);
+        item->setText(ColLikeness, likenessText(m.resemblance.likeness));
+        item->setText(ColSurname, m.other.surname);
+        item->setText(ColName, m.other.name);
+        item->setText(ColBirth, birthText(m.other.birth));
+        item->setText(ColFamily, familyUnitText(m.other));
+        item->setText(ColReasons, m.resemblance.reasons.join(QStringLiteral(", ")));
         item->setData(0, Qt::UserRole, m.other.memberId);
         item->setData(1, Qt::UserRole, m.other.familyId);
     }
@@ -150,7 +159,7 @@ void DuplicateDialog::store() {
     m_decision.action = DuplicateDecision::Action::Store;
     for (int i = 0; i < m_list->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* item = m_list->topLevelItem(i);
-        if (item->checkState(Different) == Qt::Checked)
+        if (item->checkState(ColDifferent) == Qt::Checked)
             m_decision.different.insert(item->data(0, Qt::UserRole).toLongLong());
     }
     accept();
