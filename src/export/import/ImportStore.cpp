@@ -43,6 +43,8 @@ QVariant stored(const Value& v) {
 
 // A date-time read back from a server arrives as one; the file's as text.
 QVariant storedAsRead(const QVariant& v) {
+    if (v.isNull())
+        return QVariant();
     if (v.typeId() == QMetaType::QDateTime)
         return dateTimeToStorage(v.toDateTime());
     return v;

@@ -117,6 +117,9 @@ QString unescaped(const QString& text) {
 QStringList sharedStrings(const Package& package) {
     QStringList strings;
     const QByteArray data = package.read(QStringLiteral("xl/sharedStrings.xml"), false);
+    // A workbook whose texts are all in their cells has no such part.
+    if (data.isEmpty())
+        return strings;
     QXmlStreamReader xml(data);
     while (!xml.atEnd()) {
         xml.readNext();
@@ -299,7 +302,7 @@ TableFile readWorkbook(const QString& path) {
             } else if (!value.isEmpty()) {
                 bool ok = false;
                 const double serial = value.toDouble(&ok);
-                if (ok && style >= 0 && style < dates.size() && dates.at(style) && serial >= 1 &&
+                if (ok && style >= 0 && style < dates.size() && dates.at(style) && serial >= 0 &&
                     serial < 2958466) {
                     // The 1900 system counts a 29 February 1900 that never
                     // was: the days before it are one off.
