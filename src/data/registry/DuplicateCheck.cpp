@@ -14,12 +14,13 @@ namespace {
 const QString kWhat = QStringLiteral("Impossibile cercare i doppioni");
 
 // Members with the family unit of their code: the columns RegisteredPerson
-// holds, in its order.
+// holds, in its order. The family units' index on the code leaves out empty
+// codes: the join says so, or SQLite builds an index of its own each time.
 const QString kPeople = QStringLiteral(
     "SELECT a.\"ID_ANAGRAFICA\", a.\"COGNOME\", a.\"NOME\", a.\"DATA_NASCITA\", "
     "a.\"CODICE_NUCLEO\", n.\"ID_NUCLEO\", n.\"DENOMINAZIONE\", n.\"NOME_OSPITANTE\", "
     "n.\"COMUNE\" FROM \"TBL_ANAGRAFICA\" a LEFT JOIN \"TBL_NUCLEO\" n "
-    "ON n.\"CODICE_NUCLEO\" = a.\"CODICE_NUCLEO\"");
+    "ON n.\"CODICE_NUCLEO\" = a.\"CODICE_NUCLEO\" AND n.\"CODICE_NUCLEO\" <> ''");
 
 // A date column as select() hands it over: the stored text on a file, a
 // date-time on a server.
