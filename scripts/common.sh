@@ -6,7 +6,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libpq-dev libgl-dev
-    libxlsxwriter-dev libzip-dev libsqlite3-dev
+    libxlsxwriter-dev libzip-dev libsqlite3-dev libcsv-dev
     fonts-wine
 )
 TEST_PACKAGES=(python3 python3-openpyxl xvfb xauth qt6-translations-l10n postgresql util-linux

@@ -2,7 +2,9 @@
 // new, empty database with its tables and the reference lists of
 // municipalities and countries, in a file or on a PostgreSQL server; moves an
 // office's file database to the server; brings a database made by an earlier
-// version up to date; makes and puts back copies of a database file.
+// version up to date; makes and puts back copies of a database file; brings
+// in a list the office keeps (a CSV file or a workbook), showing first what
+// it would store.
 //
 //   marvesa-initdb [--gruppo GRUPPO] PATH
 //   marvesa-initdb CONNECTION
@@ -15,6 +17,8 @@
 // or into the folder DEST named after the database and the moment), for the
 // office's own schedule; --restore puts such a copy back in place of the
 // database, which must not be in use, keeping the file it replaces.
+//
+//   marvesa-initdb --importa FILE PATH|CONNECTION [--conferma]
 //
 // The database file holds personal data: it is made readable and writable by
 // its owner alone (0600), and a folder the tool has to make for it is the
@@ -34,6 +38,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTextStream>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -47,6 +52,7 @@
 #include "data/schema/ServerDatabase.h"
 #include "data/sql/EngineFactory.h"
 #include "data/sql/ServerAddress.h"
+#include "export/import/ImportPlan.h"
 
 namespace {
 
@@ -162,20 +168,63 @@ int restore(const QStringList& args) {
     return 0;
 }
 
+// "Importa": prints the preview; with `confirmed`, stores it, all or nothing.
+int import(const QStringList& args, bool confirmed) {
+    const marvesa::TableFile file = marvesa::readTableFile(args.at(0));
+    const std::unique_ptr<marvesa::QtSqlEngine> engine = marvesa::openEngine(args.at(1));
+    marvesa::schema::upgradeDatabase(*engine);
+    const marvesa::ColumnMapping mapping = marvesa::mappingFor(file.headers);
+    const marvesa::ImportPreview preview = marvesa::planImport(*engine, file, mapping);
+    out() << preview.report();
+    if (!confirmed) {
+        out() << "Nulla è stato salvato: per importare ripetere il comando con --conferma.\n";
+        return 0;
+    }
+    const marvesa::ImportOutcome done =
+        marvesa::storeImport(*engine, preview, [](int stored, int total) {
+            err() << "Importazione: " << stored << " di " << total << " componenti\n";
+            err().flush();
+            return true;
+        });
+    out() << "Importati nel database \"" << engine->location() << "\" " << done.families
+          << " nuclei familiari e " << done.members << " componenti.\n";
+    if (!done.rejectedFile.isEmpty()) {
+        out() << "Le righe scartate sono nel file \"" << QDir::toNativeSeparators(done.rejectedFile)
+              << "\".\n";
+    }
+    return 0;
+}
+
 // A command named by its first argument, with the number of arguments that
-// follow it.
+// follow it and the options that may follow those (each with its names).
 struct Command {
     QStringList names;
     int arguments;
-    std::function<int(const QStringList& args)> run;
+    std::function<int(const QStringList& args, const QStringList& options)> run;
+    std::vector<QStringList> options = {};
 };
 
 const std::vector<Command>& commands() {
+    const QStringList confirm{QStringLiteral("--conferma"), QStringLiteral("--confirm")};
     static const std::vector<Command> list{
-        {{QStringLiteral("--copy-from"), QStringLiteral("--copia-da")}, 2, copyFrom},
-        {{QStringLiteral("--aggiorna"), QStringLiteral("--upgrade")}, 1, upgrade},
-        {{QStringLiteral("--backup"), QStringLiteral("--copia-sicurezza")}, 2, backup},
-        {{QStringLiteral("--restore"), QStringLiteral("--ripristina")}, 2, restore},
+        {{QStringLiteral("--copy-from"), QStringLiteral("--copia-da")},
+         2,
+         [](const QStringList& args, const QStringList&) { return copyFrom(args); }},
+        {{QStringLiteral("--aggiorna"), QStringLiteral("--upgrade")},
+         1,
+         [](const QStringList& args, const QStringList&) { return upgrade(args); }},
+        {{QStringLiteral("--backup"), QStringLiteral("--copia-sicurezza")},
+         2,
+         [](const QStringList& args, const QStringList&) { return backup(args); }},
+        {{QStringLiteral("--restore"), QStringLiteral("--ripristina")},
+         2,
+         [](const QStringList& args, const QStringList&) { return restore(args); }},
+        {{QStringLiteral("--importa"), QStringLiteral("--import")},
+         2,
+         [confirm](const QStringList& args, const QStringList& options) {
+             return import(args, options.contains(confirm.first()));
+         },
+         {confirm}},
     };
     return list;
 }
@@ -187,6 +236,7 @@ const char* const kUsage =
     "     marvesa-initdb --aggiorna PERCORSO|CONNESSIONE\n"
     "     marvesa-initdb --backup PERCORSO DESTINAZIONE\n"
     "     marvesa-initdb --restore COPIA PERCORSO\n"
+    "     marvesa-initdb --importa FILE PERCORSO|CONNESSIONE [--conferma]\n"
     "Crea un nuovo database di Marvesa nel file PERCORSO (mai sovrascritto),\n"
     "leggibile e scrivibile solo dal proprietario. Con --gruppo il file e la sua\n"
     "cartella sono condivisi con il gruppo GRUPPO (permessi 0660 e 2770).\n"
@@ -199,16 +249,32 @@ const char* const kUsage =
     "database PERCORSO nel nuovo file DESTINAZIONE, o in una cartella DESTINAZIONE\n"
     "con il nome del database, la data e l'ora; con --restore (o --ripristina)\n"
     "rimette la COPIA al posto del database PERCORSO, che non deve essere in uso,\n"
-    "conservando il database sostituito come PERCORSO.before-restore-DATA-ORA.\n";
+    "conservando il database sostituito come PERCORSO.before-restore-DATA-ORA.\n"
+    "Con --importa mostra che cosa aggiungerebbe al database dal file FILE\n"
+    "(.csv, .xlsx, .xltx): nuclei, componenti, righe scartate e possibili\n"
+    "doppioni, senza salvare nulla; con --conferma lo salva, tutto o niente, e\n"
+    "scrive le righe scartate in un file CSV accanto a FILE.\n";
 
 int run(QStringList args) {
     if (!args.isEmpty()) {
         for (const Command& c : commands()) {
             if (!c.names.contains(args.at(0)))
                 continue;
-            if (args.size() != c.arguments + 1)
+            // The options, by their first name, wherever they stand after
+            // the command.
+            QStringList plain, options;
+            for (const QString& a : args.mid(1)) {
+                const auto option =
+                    std::find_if(c.options.begin(), c.options.end(),
+                                 [&a](const QStringList& names) { return names.contains(a); });
+                if (option != c.options.end())
+                    options << option->first();
+                else
+                    plain << a;
+            }
+            if (plain.size() != c.arguments)
                 throw UsageError{};
-            return c.run(args.mid(1));
+            return c.run(plain, options);
         }
     }
     QString group;

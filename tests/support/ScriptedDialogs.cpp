@@ -2,6 +2,25 @@
 
 namespace marvesa::test {
 
+ScriptedDuplicateReview::ScriptedDuplicateReview() {
+    DuplicateReview::setInstance(this);
+}
+
+ScriptedDuplicateReview::~ScriptedDuplicateReview() {
+    DuplicateReview::setInstance(nullptr);
+}
+
+DuplicateDecision ScriptedDuplicateReview::review(const DuplicateReviewRequest& request) {
+    shown.append(request);
+    if (onReview)
+        onReview(request);
+    if (!m_decisions.isEmpty())
+        return m_decisions.takeFirst();
+    DuplicateDecision store;
+    store.action = DuplicateDecision::Action::Store;
+    return store;
+}
+
 ScriptedDialogs::ScriptedDialogs() {
     Dialogs::setInstance(this);
 }

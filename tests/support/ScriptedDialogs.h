@@ -5,8 +5,27 @@
 #include <functional>
 
 #include "ui/services/Dialogs.h"
+#include "ui/services/DuplicateReview.h"
 
 namespace marvesa::test {
+
+// Answers the member "Salva"'s warning of duplicates from a script and
+// records every warning shown; without a scripted decision it stores the
+// member, as a clerk pressing "Salva comunque".
+class ScriptedDuplicateReview : public DuplicateReview {
+public:
+    ScriptedDuplicateReview();
+    ~ScriptedDuplicateReview() override;
+    void decideNext(DuplicateDecision decision) { m_decisions.append(decision); }
+    DuplicateDecision review(const DuplicateReviewRequest& request) override;
+
+    QList<DuplicateReviewRequest> shown;
+    // Called for every warning as it is shown, before it is answered.
+    std::function<void(const DuplicateReviewRequest&)> onReview;
+
+private:
+    QList<DuplicateDecision> m_decisions;
+};
 
 // Answers the program's message boxes from a script and records every box
 // that was shown. Installed for as long as it lives.
@@ -25,6 +44,8 @@ public:
     void clear();
 
     QList<DialogRequest> shown;
+    // The warnings of duplicates, answered in the same way.
+    ScriptedDuplicateReview duplicates;
     // Called for every box as it is shown, before it is answered.
     std::function<void(const DialogRequest&)> onAsk;
 

@@ -1,5 +1,9 @@
 #include "data/base/TextRules.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
 #include "data/base/Error.h"
 
 namespace marvesa {
@@ -20,6 +24,127 @@ QString trimControlText(const QString& s) {
     while (end > begin && s.at(end - 1).unicode() <= 0x20)
         --end;
     return s.mid(begin, end - begin);
+}
+
+QString toCapitals(const QString& s) {
+    QString out;
+    out.reserve(s.size());
+    for (int i = 0; i < s.size();) {
+        char32_t c = s.at(i).unicode();
+        int units = 1;
+        if (QChar::isHighSurrogate(c) && i + 1 < s.size() && s.at(i + 1).isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(s.at(i), s.at(i + 1));
+            units = 2;
+        }
+        char32_t upper = QChar::toUpper(c);
+        if (QChar::requiresSurrogates(upper) != (units == 2))
+            upper = c;
+        out += QString::fromUcs4(&upper, 1);
+        i += units;
+    }
+    return out;
+}
+
+namespace {
+
+// Letters that carry their mark in themselves, so that taking the accents
+// away (the canonical decomposition) leaves them as they are.
+QString plainLetter(QChar c) {
+    switch (c.unicode()) {
+        case 0x00DF:  // ß
+        case 0x1E9E:
+            return QStringLiteral("SS");
+        case 0x00C6:  // Æ
+        case 0x00E6:
+            return QStringLiteral("AE");
+        case 0x0152:  // Œ
+        case 0x0153:
+            return QStringLiteral("OE");
+        case 0x00D8:  // Ø
+        case 0x00F8:
+            return QStringLiteral("O");
+        case 0x0141:  // Ł
+        case 0x0142:
+            return QStringLiteral("L");
+        case 0x0110:  // Đ
+        case 0x0111:
+            return QStringLiteral("D");
+        case 0x0131:  // dotless i
+            return QStringLiteral("I");
+        default:
+            return QString();
+    }
+}
+
+}  // namespace
+
+QString foldForMatching(const QString& s) {
+    const QString decomposed = s.normalized(QString::NormalizationForm_D);
+    QString out;
+    out.reserve(decomposed.size());
+    for (const QChar c : decomposed) {
+        if (c.isLetter()) {
+            const QString plain = plainLetter(c);
+            out += plain.isEmpty() ? c.toUpper() : plain;
+        } else if (c.isDigit()) {
+            out += c;
+        }
+        // Accents (marks), blanks and punctuation are left out.
+    }
+    return out;
+}
+
+namespace {
+
+// The distance with rows of the table in `rows` (three of m + 1 each).
+int editDistanceIn(const QString& a, const QString& b, int limit, int* rows) {
+    const int n = int(a.size()), m = int(b.size());
+    // The row before the previous (for swaps), the previous and the current.
+    int* before = rows;
+    int* previous = rows + (m + 1);
+    int* current = rows + 2 * (m + 1);
+    for (int j = 0; j <= m; ++j)
+        previous[j] = j;
+    for (int i = 1; i <= n; ++i) {
+        current[0] = i;
+        int rowBest = current[0];
+        for (int j = 1; j <= m; ++j) {
+            const int cost = a.at(i - 1) == b.at(j - 1) ? 0 : 1;
+            int d = std::min({previous[j] + 1, current[j - 1] + 1, previous[j - 1] + cost});
+            if (i > 1 && j > 1 && a.at(i - 1) == b.at(j - 2) && a.at(i - 2) == b.at(j - 1))
+                d = std::min(d, before[j - 2] + 1);
+            current[j] = d;
+            rowBest = std::min(rowBest, d);
+        }
+        // A swap reaches back two rows, but the row between never holds less
+        // than one edit fewer: once a whole row is past the limit, so is the
+        // distance.
+        if (rowBest > limit)
+            return limit + 1;
+        int* spare = before;
+        before = previous;
+        previous = current;
+        current = spare;
+    }
+    return std::min(previous[m], limit + 1);
+}
+
+}  // namespace
+
+int editDistance(const QString& a, const QString& b, int limit) {
+    const int n = int(a.size()), m = int(b.size());
+    if (std::abs(n - m) > limit)
+        return limit + 1;
+    if (n == 0 || m == 0)
+        return std::min(std::max(n, m), limit + 1);
+    // Names fit on the stack.
+    constexpr int kShort = 64;
+    if (m < kShort) {
+        int rows[3 * kShort];
+        return editDistanceIn(a, b, limit, rows);
+    }
+    std::vector<int> rows(size_t(3 * (m + 1)));
+    return editDistanceIn(a, b, limit, rows.data());
 }
 
 namespace {

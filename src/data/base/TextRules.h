@@ -19,6 +19,23 @@ QString cutToWidth(const QString& s, int width);
 // both ends; anything above (the no-break space among them) stays.
 QString trimControlText(const QString& s);
 
+// The capitals of the letters, as an upper-case edit turns what is typed
+// into it: one code point for one, so the length never changes and a width
+// limit still holds.
+QString toCapitals(const QString& s);
+
+// A text as lists and names are compared ignoring case, accents and
+// punctuation: the letters in capitals without their accents (È and E, Ł and
+// L alike; ß as SS), the digits, and nothing else (no blanks, apostrophes,
+// hyphens or dots). "Sant'Angelo" and "SANT ANGELO" both read SANTANGELO.
+QString foldForMatching(const QString& s);
+
+// The number of edits that turn `a` into `b`: a character inserted, deleted
+// or replaced, or two neighbouring characters swapped, each counting one
+// (the optimal string alignment distance). Counting stops past `limit`:
+// anything further reads limit + 1.
+int editDistance(const QString& a, const QString& b, int limit);
+
 // Converts typed text into a date: three numbers separated by "/", day, month
 // and year, blanks around each number and separator ignored. A year of one or
 // two digits falls in the hundred years that begin fifty years before

@@ -36,8 +36,10 @@ Field* DataSet::addField(const ColumnDef& def) {
 }
 
 void DataSet::declareFields(const TableDef& table) {
-    for (const ColumnDef& c : table.columns)
-        addField(c);
+    for (const ColumnDef& c : table.columns) {
+        if (!c.internal)
+            addField(c);
+    }
 }
 
 Field* DataSet::findField(const QString& fieldName) const {
@@ -114,6 +116,7 @@ Value DataSet::storedValue(const Row& row, int fieldIndex) const {
         return Value();
     switch (m_fields[fieldIndex]->kind()) {
         case FieldKind::Counter:
+        case FieldKind::Integer:
             return Value::integer(v.toLongLong());
         case FieldKind::Text:
         case FieldKind::Memo:
@@ -142,8 +145,9 @@ QVariant DataSet::toStorage(const Field& field, const Value& value) const {
         case Value::Kind::DateTime:
             return dateTimeToStorage(*value.dateTimeIf());
         case Value::Kind::Integer:
-            return field.kind() == FieldKind::Counter ? QVariant(qint64(value.toDouble()))
-                                                      : QVariant(value.toText());
+            return field.kind() == FieldKind::Counter || field.kind() == FieldKind::Integer
+                       ? QVariant(qint64(value.toDouble()))
+                       : QVariant(value.toText());
         case Value::Kind::Null:
             break;
     }
@@ -185,6 +189,10 @@ void DataSet::setCurrentValue(int fieldIndex, const Value& value, bool raise) {
             case FieldKind::DateTime:
                 if (v.kind() == Value::Kind::Text)
                     v = Value::date(dateFromText(v.toText()));
+                break;
+            case FieldKind::Integer:
+                if (v.kind() != Value::Kind::Integer)
+                    v = Value::integer(qint64(v.toDouble()));
                 break;
         }
     }

@@ -45,6 +45,7 @@ void Field::setDefaultText(const QString& text) {
         case FieldKind::DateTime:
             setValue(text.isEmpty() ? Value() : Value::date(dateFromText(text)));
             break;
+        case FieldKind::Integer:
         case FieldKind::Counter:
             setValue(Value::text(text));
             break;  // refused by setValue

@@ -55,4 +55,23 @@ QSqlError loadReferenceList(const QSqlDatabase& db, const TableDef& table,
     return QSqlError();
 }
 
+const QStringList& sexItems() {
+    static const QStringList items = {QStringLiteral("M"), QStringLiteral("F")};
+    return items;
+}
+
+const QStringList& relationshipItems() {
+    static const QStringList items = {
+        QStringLiteral("Capo Nucleo"),       QStringLiteral("Amico/Amica"),
+        QStringLiteral("Cognato/Cognata"),   QStringLiteral("Compagno/Compagna"),
+        QStringLiteral("Coniuge"),           QStringLiteral("Convivente"),
+        QStringLiteral("Cugino/Cugina"),     QStringLiteral("Genero/Nuora"),
+        QStringLiteral("Genitore"),          QStringLiteral("Figlio/Figlia"),
+        QStringLiteral("Fratello/Sorella"),  QStringLiteral("Nipote di Nonna/Nonno"),
+        QStringLiteral("Nipote di Zia/Zio"), QStringLiteral("Nonna/Nonno"),
+        QStringLiteral("Suocero/Suocera"),   QStringLiteral("Zio/Zia"),
+    };
+    return items;
+}
+
 }  // namespace marvesa::schema

@@ -1,6 +1,7 @@
 #include "data/schema/SchemaUpgrade.h"
 
 #include "data/base/Error.h"
+#include "data/registry/DuplicateCheck.h"
 #include "data/schema/SchemaWriter.h"
 #include "data/schema/ServerSchema.h"
 #include "data/schema/SqliteSchema.h"
@@ -57,13 +58,43 @@ bool ownsTables(QtSqlEngine& engine) {
     return owns;
 }
 
+// Version 4, the duplicate check: the name key CHIAVE_NOMINATIVO of every
+// member is the program's to compute (data/registry/NameKey), the same on
+// both databases. A change of surname or name that does not also set the
+// key (the window's cursors, or any other tool: sqlite3, psql) empties it
+// here, in plain SQL that every tool runs; the program fills the keys it
+// finds empty before it looks anyone up.
+QStringList nameKeyTrigger(SqlDialect dialect) {
+    if (dialect == SqlDialect::PostgreSQL) {
+        return {QStringLiteral(
+                    "CREATE OR REPLACE FUNCTION marvesa_chiave_nominativo() RETURNS trigger "
+                    "LANGUAGE plpgsql AS $$ BEGIN IF (NEW.\"COGNOME\" IS DISTINCT FROM "
+                    "OLD.\"COGNOME\" OR NEW.\"NOME\" IS DISTINCT FROM OLD.\"NOME\") AND "
+                    "NEW.\"CHIAVE_NOMINATIVO\" IS NOT DISTINCT FROM OLD.\"CHIAVE_NOMINATIVO\" "
+                    "THEN NEW.\"CHIAVE_NOMINATIVO\" := NULL; END IF; RETURN NEW; END $$"),
+                QStringLiteral("CREATE TRIGGER \"TBL_ANAGRAFICA_CHIAVE_NOMINATIVO\" BEFORE UPDATE "
+                               "OF \"COGNOME\", \"NOME\" ON \"TBL_ANAGRAFICA\" FOR EACH ROW "
+                               "EXECUTE FUNCTION marvesa_chiave_nominativo()")};
+    }
+    return {QStringLiteral(
+        "CREATE TRIGGER \"TBL_ANAGRAFICA_CHIAVE_NOMINATIVO\" AFTER UPDATE OF \"COGNOME\", "
+        "\"NOME\" ON \"TBL_ANAGRAFICA\" WHEN (new.\"COGNOME\" IS NOT old.\"COGNOME\" OR "
+        "new.\"NOME\" IS NOT old.\"NOME\") AND new.\"CHIAVE_NOMINATIVO\" IS "
+        "old.\"CHIAVE_NOMINATIVO\" BEGIN UPDATE \"TBL_ANAGRAFICA\" SET \"CHIAVE_NOMINATIVO\" = "
+        "NULL WHERE \"ID_ANAGRAFICA\" = new.\"ID_ANAGRAFICA\"; END")};
+}
+
 }  // namespace
 
 const std::vector<UpgradeStep>& upgradeSteps() {
     // Each version after the first adds its step here, in order; the tables,
     // columns and indexes it brings are declared in TableDefinitions with
     // their `since`.
-    static const std::vector<UpgradeStep> steps;
+    static const std::vector<UpgradeStep> steps{
+        // The duplicate check: the members' name keys (computed for every
+        // member already stored) and the pairs declared different people.
+        {4, nameKeyTrigger, [](QtSqlEngine& engine) { duplicates::fillMissingKeys(engine); }},
+    };
     return steps;
 }
 

@@ -17,6 +17,8 @@ QString columnType(const SchemaDialect& dialect, const TableDef& table, const Co
             return dialect.dateTime;
         case FieldKind::Memo:
             return dialect.memo;
+        case FieldKind::Integer:
+            return dialect.integer;
     }
     return QString();
 }

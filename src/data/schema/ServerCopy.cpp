@@ -176,7 +176,8 @@ ServerDatabase copyToServer(const QString& file, const QString& connection) {
                 const QVariant v = read.value(i);
                 if (v.isNull()) {
                     row << QVariant();
-                } else if (t->columns[size_t(i)].kind == FieldKind::Counter) {
+                } else if (t->columns[size_t(i)].kind == FieldKind::Counter ||
+                           t->columns[size_t(i)].kind == FieldKind::Integer) {
                     row << QVariant(v.toLongLong());
                 } else {
                     // Texts, and date-times in their stored text form.

@@ -17,6 +17,7 @@ const SchemaDialect& serverDialect() {
         d.text = QStringLiteral("varchar(%1)");
         d.dateTime = QStringLiteral("timestamp");
         d.memo = QStringLiteral("text");
+        d.integer = QStringLiteral("bigint");
         // The local date and time, to the second.
         d.insertionTime = QStringLiteral("LOCALTIMESTAMP(0)");
         // The "C" collation compares the characters' codes, whatever the

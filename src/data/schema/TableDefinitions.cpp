@@ -24,6 +24,18 @@ ColumnDef dateTime(const char* n) {
 ColumnDef memo(const char* n) {
     return {name(n), FieldKind::Memo, 0};
 }
+ColumnDef integer(const char* n) {
+    return {name(n), FieldKind::Integer, 0};
+}
+// Brought by version `version` of the database.
+ColumnDef since(ColumnDef c, int version) {
+    c.since = version;
+    return c;
+}
+ColumnDef internal(ColumnDef c) {
+    c.internal = true;
+    return c;
+}
 // The time of registration, filled by the database: the program never
 // writes it.
 ColumnDef insertionTime(const char* n) {
@@ -45,6 +57,14 @@ IndexDef inCharacterCodeOrder(const char* n, const char* column) {
     i.characterCodeOrder = true;
     return i;
 }
+IndexDef since(IndexDef i, int version) {
+    i.since = version;
+    return i;
+}
+
+// The version of the database that brought the duplicate check: the name key
+// of every member, its indexes, the pairs declared different people.
+constexpr int kDuplicateCheck = 4;
 
 }  // namespace
 
@@ -73,9 +93,19 @@ const TableDef& anagrafica() {
                     text("GRADO_PARENTELA", 25), text("COMUNE", 50), text("INDIRIZZO", 100),
                     dateTime("TERMINE_ALLOGGIO"), dateTime("DATA_INGRESSO"), text("FRONTIERA", 100),
                     text("CODICE_PRIORITA", 10), memo("NOTE"), text("TELEFONO", 50),
-                    insertionTime("DATA_INSERIMENTO"), text("NOME_OSPITANTE", 100)},
+                    insertionTime("DATA_INSERIMENTO"), text("NOME_OSPITANTE", 100),
+                    // The surname and name as the duplicate check compares
+                    // them (data/registry/NameKey), kept by the program.
+                    internal(since(text("CHIAVE_NOMINATIVO", 200), kDuplicateCheck))},
                    // The members are always read filtered by family code.
-                   {index("IDX_ANAGRAFICA_CODICE_NUCLEO", "CODICE_NUCLEO")}};
+                   {index("IDX_ANAGRAFICA_CODICE_NUCLEO", "CODICE_NUCLEO"),
+                    // The duplicate check finds a person by name key (with
+                    // the birth date beside it) and by birth date, without
+                    // reading every member.
+                    since({name("IDX_ANAGRAFICA_CHIAVE_NOMINATIVO"),
+                           {name("CHIAVE_NOMINATIVO"), name("DATA_NASCITA")}},
+                          kDuplicateCheck),
+                    since(index("IDX_ANAGRAFICA_DATA_NASCITA", "DATA_NASCITA"), kDuplicateCheck)}};
         t.announcesChanges = true;
         return t;
     }();
@@ -114,8 +144,27 @@ const TableDef& nazioni() {
     return def;
 }
 
+const TableDef& distinctPeople() {
+    static const TableDef def = [] {
+        IndexDef pair{name("IDX_NON_DOPPIONI_COPPIA"),
+                      {name("ID_ANAGRAFICA_1"), name("ID_ANAGRAFICA_2")}};
+        pair.unique = true;
+        TableDef t{name("TBL_NON_DOPPIONI"),
+                   // The smaller member counter first.
+                   {counter("ID_NON_DOPPIONE"), integer("ID_ANAGRAFICA_1"),
+                    integer("ID_ANAGRAFICA_2"), insertionTime("DATA_INSERIMENTO")},
+                   {since(pair, kDuplicateCheck),
+                    since(index("IDX_NON_DOPPIONI_SECONDO", "ID_ANAGRAFICA_2"), kDuplicateCheck)}};
+        t.since = kDuplicateCheck;
+        for (ColumnDef& c : t.columns)
+            c.since = kDuplicateCheck;
+        return t;
+    }();
+    return def;
+}
+
 std::vector<const TableDef*> allTables() {
-    return {&nucleo(), &anagrafica(), &exportTable(), &comuni(), &nazioni()};
+    return {&nucleo(), &anagrafica(), &exportTable(), &comuni(), &nazioni(), &distinctPeople()};
 }
 
 }  // namespace schema
@@ -126,6 +175,8 @@ FieldKind fieldKindFromDeclaredType(const QString& declaredType, int* width) {
     if (t.contains(QLatin1String("DATE")) || t.contains(QLatin1String("TIME"))) {
         return FieldKind::DateTime;
     }
+    if (t.startsWith(QLatin1String("BIGINT")))
+        return FieldKind::Integer;
     if (t.startsWith(QLatin1String("INT")))
         return FieldKind::Counter;
     static const QRegularExpression widthRe(QStringLiteral("\\((\\d+)\\)"));

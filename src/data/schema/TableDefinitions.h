@@ -12,6 +12,7 @@ enum class FieldKind {
     Text,      // text of at most `width` UTF-16 code units
     DateTime,  // a date with a time of day
     Memo,      // text without a length limit
+    Integer,   // a whole number the program writes (a row of another table)
 };
 
 // What the database puts in a column an insert leaves out.
@@ -28,6 +29,10 @@ struct ColumnDef {
     // The version of the database that first has it (schema/SchemaUpgrade):
     // 0 for what every database has had from the start.
     int since = 0;
+    // Kept by the program for its own work (the name key of the duplicate
+    // check): the table cursors do not declare it, so the window, its grids
+    // and the export never see it.
+    bool internal = false;
 };
 
 struct IndexDef {
@@ -63,6 +68,9 @@ const TableDef& anagrafica();   // TBL_ANAGRAFICA
 const TableDef& exportTable();  // TBL_EXPORT
 const TableDef& comuni();       // TBL_SYS_COMUNI
 const TableDef& nazioni();      // TBL_SYS_NAZIONE
+// TBL_NON_DOPPIONI: pairs of members the clerk declared "non è la stessa
+// persona", never shown again as duplicates.
+const TableDef& distinctPeople();
 
 // Every table the program declares, in the order they are created: the
 // five it started with, then those later versions added.

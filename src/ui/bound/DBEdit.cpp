@@ -9,32 +9,12 @@
 #include <QKeyEvent>
 #include <QMenu>
 
+#include "data/base/TextRules.h"
 #include "ui/services/ErrorReport.h"
 
 namespace marvesa {
 
 namespace {
-
-// Capitals of the letters, one code point for one (so the length never
-// changes and a width limit still holds).
-QString toCapitals(const QString& s) {
-    QString out;
-    out.reserve(s.size());
-    for (int i = 0; i < s.size();) {
-        char32_t c = s.at(i).unicode();
-        int units = 1;
-        if (QChar::isHighSurrogate(c) && i + 1 < s.size() && s.at(i + 1).isLowSurrogate()) {
-            c = QChar::surrogateToUcs4(s.at(i), s.at(i + 1));
-            units = 2;
-        }
-        char32_t upper = QChar::toUpper(c);
-        if (QChar::requiresSurrogates(upper) != (units == 2))
-            upper = c;
-        out += QString::fromUcs4(&upper, 1);
-        i += units;
-    }
-    return out;
-}
 
 bool isPrintable(const QString& text) {
     return !text.isEmpty() && text.at(0).unicode() >= 0x20 && text.at(0) != QChar(0x7F);

@@ -111,6 +111,15 @@ SummaryDialog::SummaryDialog(OfficeSummary summary, QWidget* parent, const QStri
     copy->setAutoDefault(false);
     QPushButton* close = buttons->addButton(QStringLiteral("Chiudi"), QDialogButtonBox::RejectRole);
     close->setAutoDefault(false);
+    // "Doppioni": the members of the registry that are likely one person.
+    QPushButton* duplicates =
+        buttons->addButton(QStringLiteral("Doppioni"), QDialogButtonBox::ActionRole);
+    duplicates->setObjectName(QStringLiteral("btnDoppioni"));
+    duplicates->setAutoDefault(false);
+    duplicates->setAccessibleName(QStringLiteral("Doppioni"));
+    duplicates->setAccessibleDescription(
+        QStringLiteral("Le coppie di componenti che sono probabilmente la stessa persona"));
+    connect(duplicates, &QPushButton::clicked, this, &SummaryDialog::duplicatesRequested);
     connect(copy, &QPushButton::clicked, this, &SummaryDialog::copyToClipboard);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
 

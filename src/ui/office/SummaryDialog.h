@@ -14,7 +14,8 @@ namespace marvesa {
 // "Riepilogo": the office's numbers as they stand when it opens, read-only.
 // Enter on a line of the hostings that end soon chooses that family unit and
 // closes the dialog (accepted); "Copia" puts every table on the clipboard as
-// tab-separated text; Escape or "Chiudi" closes it.
+// tab-separated text; "Doppioni" asks for the list of likely duplicates;
+// Escape or "Chiudi" closes it.
 class SummaryDialog : public QDialog {
     Q_OBJECT
 public:
@@ -30,6 +31,10 @@ public:
     const std::optional<qint64>& chosenFamily() const { return m_chosen; }
 
     void copyToClipboard();
+
+signals:
+    // "Doppioni" was pressed.
+    void duplicatesRequested();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

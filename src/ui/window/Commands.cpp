@@ -8,11 +8,14 @@
 #include "data/base/Error.h"
 #include "data/base/TextRules.h"
 #include "data/registry/DataModule.h"
+#include "data/registry/DuplicateCheck.h"
 #include "data/registry/FamilyCode.h"
+#include "data/registry/Navigation.h"
 #include "export/FileOpener.h"
 #include "export/SpreadsheetOutput.h"
 #include "export/XltxWorkbookWriter.h"
 #include "ui/services/Dialogs.h"
+#include "ui/services/DuplicateReview.h"
 #include "ui/services/Progress.h"
 #include "ui/services/WaitCursor.h"
 #include "ui/window/MainWindow.h"
@@ -203,10 +206,62 @@ bool TfrmMain::prepareAnagForStoring() {
     return true;
 }
 
+bool TfrmMain::reviewAnagDuplicates(QSet<qint64>* different) {
+    TdmMarvesa& dm = dataModule(*this);
+    DataSet& members = dm.TBL_ANAGRAFICA;
+    Engine& engine = dm.cnQuaz.engine();
+    // The member as its fields show it, as the required-field check read it.
+    const QDate birth = parseDateText(dbeDataNascita->text(), QDate::currentDate().year());
+    const qint64 self = members.state() == dsEdit
+                            ? qint64(members.fieldValue(QStringLiteral("ID_ANAGRAFICA")).toDouble())
+                            : 0;
+    DuplicateReviewRequest request;
+    {
+        const WaitCursor wait;
+        request.matches =
+            duplicates::find(engine, dbeCognome->text(), dbeNome->text(), birth, self);
+    }
+    if (request.matches.empty())
+        return true;
+    request.surname = dbeCognome->text();
+    request.name = dbeNome->text();
+    request.birth = dbeDataNascita->text();
+    request.family = (DBEdit1->text() + QLatin1Char(' ') + edtDescNucleo->text()).trimmed();
+    const DuplicateDecision decision = DuplicateReview::instance().review(request);
+    switch (decision.action) {
+        case DuplicateDecision::Action::Store:
+            *different = decision.different;
+            return true;
+        case DuplicateDecision::Action::Back:
+            dbeCognome->setFocus(Qt::OtherFocusReason);
+            return false;
+        case DuplicateDecision::Action::GoTo:
+            members.cancel();
+            if (goToFamilyUnitAndMember(dm, decision.goToFamily, decision.goToMember) !=
+                GoToOutcome::Done) {
+                Dialogs::inform(QStringLiteral("Il componente non esiste più."));
+            }
+            return false;
+    }
+    return false;
+}
+
 void TfrmMain::btnSaveAnagClick() {
     if (!prepareAnagForStoring())
         return;
-    dataModule(*this).TBL_ANAGRAFICA.post();
+    // The duplicates after the required fields, before anything is stored.
+    QSet<qint64> different;
+    if (!reviewAnagDuplicates(&different))
+        return;
+    TdmMarvesa& dm = dataModule(*this);
+    dm.TBL_ANAGRAFICA.post();
+    // The stored member's name key, and the people it was declared not to be.
+    const qint64 id =
+        qint64(dm.TBL_ANAGRAFICA.fieldValue(QStringLiteral("ID_ANAGRAFICA")).toDouble());
+    Engine& engine = dm.cnQuaz.engine();
+    duplicates::storeKey(engine, id);
+    for (qint64 other : different)
+        duplicates::declareDifferent(engine, id, other);
 }
 
 void TfrmMain::TBL_ANAGRAFICABeforeImplicitPost() {

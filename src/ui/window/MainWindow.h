@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QWidget>
 #include <array>
 
@@ -140,6 +141,10 @@ private:
     // once the required-field message has been shown.
     bool prepareNucleoForStoring();
     bool prepareAnagForStoring();
+    // The duplicate check of the member "Salva": true when the member is to
+    // be stored (with the members declared another person in `different`),
+    // false when the clerk went back or to another member.
+    bool reviewAnagDuplicates(QSet<qint64>* different);
     void postQuitRequest();
 
     TdmMarvesa* m_dm = nullptr;

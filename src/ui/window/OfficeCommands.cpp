@@ -1,11 +1,14 @@
 #include "ui/window/OfficeCommands.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QPushButton>
 #include <QShortcut>
 
 #include "data/base/Error.h"
 #include "data/registry/DataModule.h"
+#include "data/registry/DuplicateCheck.h"
 #include "data/registry/Navigation.h"
 #include "data/registry/RegistryQueries.h"
 #include "data/schema/FileBackup.h"
@@ -62,7 +65,7 @@ QString backupNote(Engine& engine) {
 OfficeCommands::OfficeCommands(TfrmMain& window)
     : QObject(&window), m_window(window), m_clock([] { return QDate::currentDate(); }) {
     setObjectName(QStringLiteral("officeCommands"));
-    QPushButton* made[2] = {};
+    QPushButton* made[3] = {};
     int i = 0;
     for (const layout::OfficeButtonEntry& entry : layout::officeButtons()) {
         auto* button = new QPushButton(QString::fromUtf8(entry.caption), &window);
@@ -76,13 +79,22 @@ OfficeCommands::OfficeCommands(TfrmMain& window)
         button->show();
         made[i++] = button;
     }
-    m_search = made[0];
-    m_summary = made[1];
+    m_import = made[0];
+    m_search = made[1];
+    m_summary = made[2];
+    m_chooseFile = [](QWidget* parent) {
+        return QFileDialog::getOpenFileName(
+            parent, QStringLiteral("Importa"), QString(),
+            QStringLiteral("Elenchi (*.csv *.xlsx *.xltx);;Tutti i file (*)"));
+    };
+    connect(m_import, &QPushButton::clicked, this,
+            [this] { runGuarded([this] { openImport(); }); });
     connect(m_search, &QPushButton::clicked, this,
             [this] { runGuarded([this] { openSearch(); }); });
     connect(m_summary, &QPushButton::clicked, this,
             [this] { runGuarded([this] { openSummary(); }); });
 
+    addShortcut(QKeySequence(Qt::CTRL | Qt::Key_I), &OfficeCommands::openImport);
     addShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), &OfficeCommands::openSearch);
     addShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), &OfficeCommands::openSummary);
     addShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), &OfficeCommands::saveFromKeyboard);
@@ -201,11 +213,87 @@ void OfficeCommands::openSummary() {
         new SummaryDialog(std::move(summary), m_window.window(), backupNote(dm->cnQuaz.engine()));
     connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
     m_summaryDialog = dialog;
+    connect(dialog, &SummaryDialog::duplicatesRequested, this, [this, dialog] {
+        dialog->reject();
+        runGuarded([this] { openDuplicates(); });
+    });
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
         if (!dialog->chosenFamily())
             return;
         const qint64 family = *dialog->chosenFamily();
         runGuarded([&] { goTo(family, 0); });
+    });
+    dialog->open();
+}
+
+void OfficeCommands::openImport() {
+    if (refuseWhileEditing())
+        return;
+    TdmMarvesa* dm = m_window.dm();
+    if (!dm || !dm->cnQuaz.isConnected())
+        throw Error(QStringLiteral("Il database non è aperto"));
+    if (m_importDialog && m_importDialog->isVisible()) {
+        m_importDialog->raise();
+        m_importDialog->activateWindow();
+        return;
+    }
+    const QString path = m_chooseFile(m_window.window());
+    if (path.isEmpty())
+        return;
+    auto* dialog = new ImportDialog(dm->cnQuaz.engine(), path, m_window.window());
+    connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
+    m_importDialog = dialog;
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        if (!dialog->outcome())
+            return;
+        const ImportOutcome outcome = *dialog->outcome();
+        runGuarded([&] {
+            // The window shows what was stored, the family unit it stood on
+            // staying current.
+            if (TdmMarvesa* dm = m_window.dm()) {
+                dm->TBL_NUCLEO.reloadInPlace();
+                dm->TBL_ANAGRAFICA.reloadInPlace();
+            }
+            QString text = QStringLiteral("Importati %1 nuclei familiari e %2 componenti.")
+                               .arg(outcome.families)
+                               .arg(outcome.members);
+            if (!outcome.rejectedFile.isEmpty()) {
+                text += QStringLiteral(
+                            "\r\rLe righe scartate sono nel file \"%1\", con il "
+                            "motivo di ciascuna.")
+                            .arg(QDir::toNativeSeparators(outcome.rejectedFile));
+            }
+            Dialogs::inform(text);
+        });
+    });
+    dialog->open();
+}
+
+void OfficeCommands::openDuplicates() {
+    if (refuseWhileEditing())
+        return;
+    TdmMarvesa* dm = m_window.dm();
+    if (!dm || !dm->cnQuaz.isConnected())
+        throw Error(QStringLiteral("Il database non è aperto"));
+    std::vector<DuplicatePair> pairs;
+    {
+        const WaitCursor wait;
+        pairs = duplicates::likelyPairs(dm->cnQuaz.engine());
+    }
+    auto* dialog = new DuplicatesListDialog(
+        std::move(pairs),
+        [this](qint64 a, qint64 b) {
+            if (TdmMarvesa* d = m_window.dm())
+                duplicates::declareDifferent(d->cnQuaz.engine(), a, b);
+        },
+        m_window.window());
+    connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
+    m_duplicatesDialog = dialog;
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        if (!dialog->chosen())
+            return;
+        const std::pair<qint64, qint64> chosen = *dialog->chosen();
+        runGuarded([&] { goTo(chosen.first, chosen.second); });
     });
     dialog->open();
 }

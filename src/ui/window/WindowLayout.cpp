@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QFontDatabase>
 
+#include "data/schema/ReferenceLists.h"
+
 namespace marvesa::layout {
 
 QFont windowFont(int pixelSize, bool bold) {
@@ -386,22 +388,11 @@ const QStringList& tabOrder() {
 }
 
 const QStringList& sexItems() {
-    static const QStringList items = {QStringLiteral("M"), QStringLiteral("F")};
-    return items;
+    return schema::sexItems();
 }
 
 const QStringList& relationshipItems() {
-    static const QStringList items = {
-        QStringLiteral("Capo Nucleo"),       QStringLiteral("Amico/Amica"),
-        QStringLiteral("Cognato/Cognata"),   QStringLiteral("Compagno/Compagna"),
-        QStringLiteral("Coniuge"),           QStringLiteral("Convivente"),
-        QStringLiteral("Cugino/Cugina"),     QStringLiteral("Genero/Nuora"),
-        QStringLiteral("Genitore"),          QStringLiteral("Figlio/Figlia"),
-        QStringLiteral("Fratello/Sorella"),  QStringLiteral("Nipote di Nonna/Nonno"),
-        QStringLiteral("Nipote di Zia/Zio"), QStringLiteral("Nonna/Nonno"),
-        QStringLiteral("Suocero/Suocera"),   QStringLiteral("Zio/Zia"),
-    };
-    return items;
+    return schema::relationshipItems();
 }
 
 const std::vector<LookupEntry>& lookups() {
@@ -416,6 +407,10 @@ const std::vector<LookupEntry>& lookups() {
 const std::vector<OfficeButtonEntry>& officeButtons() {
     static const std::vector<OfficeButtonEntry> table = {
         // name          caption      left top width height  tooltip
+        {"btnImporta",
+         "Importa",
+         {692, 18, 72, 21},
+         "Importa nuclei e componenti da un file CSV o da un foglio di calcolo (Ctrl+I)"},
         {"btnCerca", "Cerca", {770, 18, 72, 21}, "Cerca un componente o un nucleo (Ctrl+F)"},
         {"btnRiepilogo", "Riepilogo", {848, 18, 76, 21}, "Riepilogo degli ospitati (Ctrl+R)"},
     };

@@ -101,9 +101,10 @@ struct LookupEntry {
 };
 const std::vector<LookupEntry>& lookups();
 
-// The two office commands, "Cerca" and "Riepilogo": small buttons at the
-// right end of the family-unit header bar, where nothing else stands. They
-// never take the focus (the keyboard reaches them by Ctrl+F and Ctrl+R).
+// The office commands, "Importa", "Cerca" and "Riepilogo": small buttons at
+// the right end of the family-unit header bar, where nothing else stands.
+// They never take the focus (the keyboard reaches them by Ctrl+I, Ctrl+F and
+// Ctrl+R).
 struct OfficeButtonEntry {
     const char* name;
     const char* caption;
