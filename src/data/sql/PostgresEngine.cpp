@@ -323,16 +323,21 @@ void PostgresEngine::startTransaction(const QString& lockTable) {
 void PostgresEngine::subscribe() {
     QSqlDriver* driver = database().driver();
     m_listener = std::make_unique<QObject>();
-    QObject::connect(driver, &QSqlDriver::notification, m_listener.get(),
-                     [this](const QString& channel, QSqlDriver::NotificationSource source,
-                            const QVariant& payload) {
-                         if (source == QSqlDriver::SelfSource || !m_watch)
-                             return;
-                         if (channel != QLatin1String(kChangeChannel))
-                             return;
-                         const QString table = payload.toString();
-                         m_watch(table.isEmpty() ? QStringList() : QStringList{table});
-                     });
+    QObject::connect(
+        driver, &QSqlDriver::notification, m_listener.get(),
+        [this](const QString& channel, QSqlDriver::NotificationSource source,
+               const QVariant& payload) {
+            if (source == QSqlDriver::SelfSource || !m_watch)
+                return;
+            if (channel != QLatin1String(kChangeChannel))
+                return;
+            const QString table = payload.toString();
+            m_watch(table.isEmpty() ? QStringList() : QStringList{table});
+        },
+        // Heard once the driver has done with the notification:
+        // what the watcher does may connect again, which
+        // replaces the driver that is still reading it.
+        Qt::QueuedConnection);
     if (!driver->subscribedToNotifications().contains(QLatin1String(kChangeChannel)) &&
         !driver->subscribeToNotification(QLatin1String(kChangeChannel))) {
         fail(QStringLiteral("Impossibile seguire le modifiche delle altre postazioni"),
