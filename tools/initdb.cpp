@@ -123,7 +123,7 @@ int upgrade(const QStringList& args) {
               << ".\n";
     } else {
         out() << "Aggiornato il database \"" << engine->location() << "\" dalla versione " << before
-              << " alla " << now << ".\n";
+              << " alla versione " << now << ".\n";
     }
     return 0;
 }
@@ -303,7 +303,10 @@ int main(int argc, char* argv[]) {
             err() << kUsage;
         return 2;
     } catch (const Error& e) {
-        err() << "marvesa-initdb: " << e.message() << "\n";
+        err() << "marvesa-initdb: " << e.message();
+        if (!e.detail().isEmpty())
+            err() << " (" << e.detail() << ")";
+        err() << "\n";
         return 1;
     }
 }

@@ -16,4 +16,10 @@ void initializeComponentRuntime();
 // reason it did not, in Italian.
 QString runInPlace(const QString& program, const QString& workingFolder);
 
+// The program's memory holds the personal data of the people it registers:
+// a crash must not write it to disk. Turns off core dumps of this process
+// (Unix: no core file, not even through a crash handler; Windows: no
+// error report with a memory dump). Called first thing at start.
+void disableCrashDumps();
+
 }  // namespace marvesa::platform

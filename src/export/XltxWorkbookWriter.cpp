@@ -10,9 +10,12 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QStorageInfo>
+#include <cerrno>
 #include <utility>
 
 #include "data/base/Error.h"
+#include "export/ErrorOutputCapture.h"
 #include "export/PrivateFolder.h"
 
 namespace marvesa {
@@ -31,6 +34,29 @@ const QFile::Permissions PrivateFile = QFile::ReadOwner | QFile::WriteOwner;
 
 QString native(const QString& path) {
     return QDir::toNativeSeparators(path);
+}
+
+// Whether a failure to write in `folder` came from a full disk: the system
+// said so, or the disk has (next to) no room left.
+bool diskFull(int error, const QString& folder) {
+    if (error == ENOSPC)
+        return true;
+#ifdef EDQUOT
+    if (error == EDQUOT)
+        return true;
+#endif
+    const QStorageInfo disk(folder);
+    return disk.isValid() && disk.bytesAvailable() < 256 * 1024;
+}
+
+// What the operator reads when a workbook cannot be written for want of
+// room.
+QString diskFullMessage(const QString& path) {
+    return QStringLiteral(
+               "Impossibile scrivere il foglio di calcolo \"%1\": il disco è pieno. "
+               "Nessun dato è andato perduto: liberare spazio sul disco e ripetere "
+               "l'esportazione")
+        .arg(native(path));
 }
 
 // The earliest and latest day a date cell can show with its number format.
@@ -250,17 +276,30 @@ void XltxWorkbookWriter::begin() {
     options.constant_memory = LXW_TRUE;
     options.tmpdir = m_encodedTmpDir.data();
     options.use_zip64 = LXW_FALSE;
+    // The library tells its failures on standard error: they are caught
+    // and kept as the detail of the program's own message.
+    ErrorOutputCapture library;
+    errno = 0;
     m_workbook = workbook_new_opt(m_encodedPath.constData(), &options);
+    if (m_workbook)
+        m_sheet = workbook_add_worksheet(m_workbook, SheetName);
+    const int error = errno;
+    m_libraryText = library.finish();
     if (!m_workbook) {
         QFile::remove(m_path);
+        if (diskFull(error, m_folder))
+            throw Error(diskFullMessage(m_path), m_libraryText);
         throw Error(QStringLiteral("Impossibile scrivere il foglio di calcolo \"%1\": "
                                    "memoria insufficiente")
-                        .arg(native(m_path)));
+                        .arg(native(m_path)),
+                    m_libraryText);
     }
-    m_sheet = workbook_add_worksheet(m_workbook, SheetName);
-    if (!m_sheet)
+    if (!m_sheet) {
+        if (diskFull(error, m_folder))
+            fail(QString(), error);
         fail(QStringLiteral("impossibile aggiungere il foglio \"%1\"")
                  .arg(QLatin1String(SheetName)));
+    }
     m_dateFormat = workbook_add_format(m_workbook);
     if (!m_dateFormat)
         fail(QStringLiteral("memoria insufficiente"));
@@ -328,16 +367,30 @@ QString XltxWorkbookWriter::finish() {
     m_headerFormat = nullptr;
     const QString path = std::exchange(m_path, QString());
 
+    ErrorOutputCapture library;
+    errno = 0;
     const lxw_error closed = workbook_close(workbook);  // frees the workbook in any case
+    const int error = errno;
+    const QString libraryText = library.finish();
     if (closed != LXW_NO_ERROR) {
+        const bool full = diskFull(error, m_folder);
         QFile::remove(path);
+        const QString detail = QString::fromUtf8(lxw_strerror(closed)) +
+                               (libraryText.isEmpty() ? QString() : QLatin1Char(' ') + libraryText);
+        if (full)
+            throw Error(diskFullMessage(path), detail);
         throw Error(QStringLiteral("Impossibile scrivere il foglio di calcolo \"%1\": %2")
-                        .arg(native(path), QString::fromUtf8(lxw_strerror(closed))));
+                        .arg(native(path), QString::fromUtf8(lxw_strerror(closed))),
+                    detail);
     }
     try {
+        errno = 0;
         convertToTemplate(path);
     } catch (const Error& e) {
+        const bool full = diskFull(errno, m_folder);
         QFile::remove(path);
+        if (full)
+            throw Error(diskFullMessage(path), e.message());
         throw Error(QStringLiteral("Impossibile trasformare il foglio di calcolo \"%1\" in un "
                                    "modello: %2")
                         .arg(native(path), e.message()));
@@ -371,19 +424,27 @@ void XltxWorkbookWriter::startHeader(const QVector<Cell>& header) {
 
 void XltxWorkbookWriter::check(int lxwError) {
     if (lxwError != LXW_NO_ERROR)
-        fail(QString::fromUtf8(lxw_strerror(lxw_error(lxwError))));
+        fail(QString::fromUtf8(lxw_strerror(lxw_error(lxwError))), errno);
 }
 
-void XltxWorkbookWriter::fail(const QString& reason) {
+void XltxWorkbookWriter::fail(const QString& reason, int error) {
     const QString path = m_path;
+    const bool full = error != 0 && diskFull(error, m_folder);
+    const QString detail =
+        reason + (m_libraryText.isEmpty() ? QString() : QLatin1Char(' ') + m_libraryText);
     abandon();
+    if (full)
+        throw Error(diskFullMessage(path), detail);
     throw Error(QStringLiteral("Impossibile scrivere il foglio di calcolo \"%1\": %2")
                     .arg(native(path), reason));
 }
 
 void XltxWorkbookWriter::abandon() {
     if (m_workbook) {
-        workbook_close(m_workbook);  // the only complete way to release it
+        // The only complete way to release it; what the library says of
+        // the workbook given up is of no interest.
+        ErrorOutputCapture library;
+        workbook_close(m_workbook);
         m_workbook = nullptr;
         m_sheet = nullptr;
         m_dateFormat = nullptr;

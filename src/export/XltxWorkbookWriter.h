@@ -74,11 +74,14 @@ private:
     QString reserveFile() const;
     void startHeader(const QVector<Cell>& header);
     void check(int lxwError);
-    [[noreturn]] void fail(const QString& reason);
+    // Gives the workbook up and throws `reason`; `error` (errno) tells a
+    // full disk.
+    [[noreturn]] void fail(const QString& reason, int error = 0);
 
     QString m_requestedFolder;
     QString m_folder;
     QString m_path;
+    QString m_libraryText;  // what libxlsxwriter said when the workbook began
     QByteArray m_encodedPath;
     QByteArray m_encodedTmpDir;
     lxw_workbook* m_workbook = nullptr;

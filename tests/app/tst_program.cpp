@@ -2,6 +2,7 @@
 // and real database files.
 
 #include <QMessageBox>
+#include <QProcess>
 #include <QSettings>
 #include <QTimer>
 #include <QtTest>
@@ -10,6 +11,7 @@
 #include "app/ClosingBackup.h"
 #include "app/Program.h"
 #include "data/schema/FileBackup.h"
+#include "data/sql/ServerAddress.h"
 #include "support/DataTestSupport.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestApplication.h"
@@ -37,6 +39,11 @@ private slots:
         handleApplicationError(Abort());
         QVERIFY(!runGuarded([] { throw Abort(); }));
         QCOMPARE(dialogs.texts(), L("Tabella mancante.|Errore 42.|Finito.|(OleStr)||disco pieno."));
+        // The technical words behind a message go with it as its detail.
+        handleApplicationError(Error(u"Il disco è pieno"_s, u"database or disk is full"_s));
+        QCOMPARE(dialogs.shown.last().text, u"Il disco è pieno."_s);
+        QCOMPARE(dialogs.shown.last().detail, u"database or disk is full"_s);
+        QCOMPARE(dialogs.shown.first().detail, QString());
     }
 
     // An error that is not the program's own, thrown inside an event
@@ -143,8 +150,76 @@ private slots:
                                     "\"/nessuna-cartella\" (porta 5): "_s),
                  qPrintable(message));
         QVERIFY(!message.contains(u"segretissima"_s));
+        // In Italian, saying what to do; libpq's own words as the detail.
+        QVERIFY2(message.contains(u"il server non risponde"_s), qPrintable(message));
+        QVERIFY(!dialogs.shown[0].detail.isEmpty());
+        QVERIFY(!dialogs.shown[0].detail.contains(u"segretissima"_s));
+
+        // A password with a blank nobody quoted: libpq reads its second
+        // part as a keyword and quotes it back. No part of it shows.
+        write(u"system"_s, u"host=/nessuna-cartella dbname=registro password=S3greto XYZpart"_s);
+        dialogs.clear();
+        QTimer::singleShot(0, [&] { frmMain->close(); });
+        QCOMPARE(runProgram(TdmMarvesa::databaseLocation()), 0);
+        QCOMPARE(dialogs.shown.size(), 1);
+        const DialogRequest& refused = dialogs.shown[0];
+        QVERIFY2(refused.text.startsWith(u"La connessione al database indicata nelle impostazioni "
+                                         "non è valida"_s),
+                 qPrintable(refused.text));
+        // The real libpq message, with the part of the password it quoted
+        // taken out.
+        QVERIFY2(refused.detail.contains(u"missing \"=\" after \"***\""_s),
+                 qPrintable(refused.detail));
+        for (const QString& shown : {refused.text, refused.detail}) {
+            QVERIFY2(!shown.contains(u"S3greto"_s) && !shown.contains(u"XYZpart"_s),
+                     qPrintable(shown));
+        }
+        // Every way a connection names a password.
+        QCOMPARE(ServerAddress::withoutPassword(u"a s3cr3t b"_s, u"postgresql://u:s3cr3t@h/d"_s),
+                 u"a *** b"_s);
+        QCOMPARE(ServerAddress::withoutPassword(u"x p%20w y p w"_s,
+                                                u"postgresql://h/d?password=p%20w&user=u"_s),
+                 u"x *** y ***"_s);
+        QCOMPARE(ServerAddress::withoutPassword(u"'due parole' e due"_s,
+                                                u"host=h password='due parole' dbname=d"_s),
+                 u"'***' e due"_s);
+        QCOMPARE(ServerAddress::withoutPassword(u"dbname=d host=h"_s, u"host=h dbname=d"_s),
+                 u"dbname=d host=h"_s);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString());
         QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, QString());
+    }
+
+    // The program's memory holds personal data: the real program turns off
+    // core dumps of itself before anything else.
+    void noCoreDumps() {
+#ifdef Q_OS_LINUX
+        QTemporaryDir dir;
+        QProcess program;
+        program.setWorkingDirectory(dir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        env.insert(u"XDG_CONFIG_HOME"_s, dir.path());
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(MARVESA_PROGRAM), {});
+        QVERIFY(program.waitForStarted());
+        QString limit;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                QFile limits(u"/proc/%1/limits"_s.arg(program.processId()));
+                if (!limits.open(QIODevice::ReadOnly))
+                    return false;
+                for (const QByteArray& line : limits.readAll().split('\n')) {
+                    if (line.startsWith("Max core file size"))
+                        limit = QString::fromLatin1(line.mid(26).simplified());
+                }
+                return limit.startsWith(u"0 0"_s);
+            }(),
+            10000);
+        program.kill();
+        program.waitForFinished();
+#else
+        QSKIP("read through /proc");
+#endif
     }
 
     // Without TBL_SYS_COMUNI the tables opened before it stay open, the later

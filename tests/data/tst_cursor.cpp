@@ -99,11 +99,14 @@ private:
     }
     // How many columns of the first row of `from` ("TABLE WHERE ...") are
     // not NULL.
+    // The columns of the first row of `from` that hold a value, besides the
+    // key every new row carries (the program's own, never a field).
     int filled(const QString& from) {
         int r = 0;
         for (const QVariant& v : m_sql->rows(u"SELECT * FROM "_s + from).value(0))
             r += v.isNull() ? 0 : 1;
-        return r;
+        const QString key = m_sql->one(u"SELECT CHIAVE_RIGA FROM "_s + from).toString();
+        return key.size() == 36 ? r - 1 : -1;  // a new row without its key counts as wrong
     }
     // Where `ds` stands: the current row, its `column`, then "bof" and "eof"
     // for the flags that are set.

@@ -108,6 +108,7 @@ private slots:
     void textThatIsNotUtf8CanBeEdited();
     void databaseHeldByAnotherCopy();
     void tablesAndIndexesAsDeclared();
+    void fullDisk();
 };
 
 void TestEngine::initDbMakesTheDatabaseAndRefusesAnExistingPath() {
@@ -131,15 +132,17 @@ void TestEngine::initDbMakesTheDatabaseAndRefusesAnExistingPath() {
     QCOMPARE(declaredColumns(sql, u"TBL_NUCLEO"_s),
              u"ID_NUCLEO INTEGER, CODICE_NUCLEO VARCHAR(20), DENOMINAZIONE VARCHAR(200), "
              "DATA_INSERIMENTO DATETIME, NOME_OSPITANTE VARCHAR(50), COMUNE VARCHAR(50), "
-             "INDIRIZZO VARCHAR(100), TELEFONO VARCHAR(50), TERMINE_ALLOGGIO DATETIME"_s);
-    QCOMPARE(declaredColumns(sql, u"TBL_ANAGRAFICA"_s),
-             u"ID_ANAGRAFICA INTEGER, CODICE_NUCLEO VARCHAR(20), COGNOME VARCHAR(50), "
-             "NOME VARCHAR(50), SESSO VARCHAR(1), DATA_NASCITA DATETIME, "
-             "NAZIONE_NASCITA VARCHAR(30), CITTADINANZA VARCHAR(30), GRADO_PARENTELA VARCHAR(25), "
-             "COMUNE VARCHAR(50), INDIRIZZO VARCHAR(100), TERMINE_ALLOGGIO DATETIME, "
-             "DATA_INGRESSO DATETIME, FRONTIERA VARCHAR(100), CODICE_PRIORITA VARCHAR(10), "
-             "NOTE TEXT, TELEFONO VARCHAR(50), DATA_INSERIMENTO DATETIME, "
-             "NOME_OSPITANTE VARCHAR(100), CHIAVE_NOMINATIVO VARCHAR(200)"_s);
+             "INDIRIZZO VARCHAR(100), TELEFONO VARCHAR(50), TERMINE_ALLOGGIO DATETIME, "
+             "CHIAVE_RIGA VARCHAR(36)"_s);
+    QCOMPARE(
+        declaredColumns(sql, u"TBL_ANAGRAFICA"_s),
+        u"ID_ANAGRAFICA INTEGER, CODICE_NUCLEO VARCHAR(20), COGNOME VARCHAR(50), "
+        "NOME VARCHAR(50), SESSO VARCHAR(1), DATA_NASCITA DATETIME, "
+        "NAZIONE_NASCITA VARCHAR(30), CITTADINANZA VARCHAR(30), GRADO_PARENTELA VARCHAR(25), "
+        "COMUNE VARCHAR(50), INDIRIZZO VARCHAR(100), TERMINE_ALLOGGIO DATETIME, "
+        "DATA_INGRESSO DATETIME, FRONTIERA VARCHAR(100), CODICE_PRIORITA VARCHAR(10), "
+        "NOTE TEXT, TELEFONO VARCHAR(50), DATA_INSERIMENTO DATETIME, "
+        "NOME_OSPITANTE VARCHAR(100), CHIAVE_RIGA VARCHAR(36), CHIAVE_NOMINATIVO VARCHAR(200)"_s);
     QCOMPARE(declaredColumns(sql, u"TBL_EXPORT"_s),
              u"ID_ANAGRAFICA INTEGER, CODICE_NUCLEO VARCHAR(20), COGNOME VARCHAR(50), "
              "NOME VARCHAR(50), SESSO VARCHAR(1), DATA_NASCITA DATETIME, "
@@ -443,6 +446,53 @@ void TestEngine::databaseHeldByAnotherCopy() {
     t.post();
     QCOMPARE(other.count(u"TBL_NUCLEO"_s, u"CODICE_NUCLEO = 'QX9'"_s), 1);
     QCOMPARE(busy.calls.size(), 2);
+}
+
+// The disk is full (the file may grow no further): the clerk reads it in
+// Italian with what to do, SQLite's words as the detail; the row stays
+// pending with what was typed, nothing stored before is lost, and once
+// there is room the same "Salva" stores it.
+void TestEngine::fullDisk() {
+    QTemporaryDir dir;
+    const QString path = newDatabase(dir);
+    TdmMarvesa dm;
+    dm.DataModuleCreate(path);
+    auto& engine = static_cast<QtSqlEngine&>(dm.cnQuaz.engine());
+    int pages = 0;
+    engine.select(u"PRAGMA page_count"_s, {}, [&](const QVector<QVariant>& row) {
+        pages = row.at(0).toInt();
+        return false;
+    });
+    engine.execDirect(u"PRAGMA max_page_count = %1"_s.arg(pages + 2), u"prova"_s);
+    DataSet& t = dm.TBL_NUCLEO;
+    const QString wide(200, u'x');
+    int stored = 0;
+    Error failure(QString{});
+    for (;;) {
+        t.insert();
+        t.setFieldValue(u"CODICE_NUCLEO"_s, Value::text(u"QX%1"_s.arg(stored)));
+        t.setFieldValue(u"DENOMINAZIONE"_s, Value::text(wide));
+        try {
+            t.post();
+            ++stored;
+        } catch (const Error& e) {
+            failure = e;
+            break;
+        }
+        QVERIFY(stored < 10000);
+    }
+    QVERIFY2(failure.message().contains(u"è pieno"_s) &&
+                 failure.message().contains(u"liberare spazio"_s),
+             qPrintable(failure.message()));
+    QVERIFY2(failure.detail().contains(u"database or disk is full"_s),
+             qPrintable(failure.detail()));
+    QVERIFY(!failure.message().contains(u"database or disk is full"_s));
+    QCOMPARE(t.state(), dsInsert);
+    QCOMPARE(text(t, "CODICE_NUCLEO"), u"QX%1"_s.arg(stored));
+    QCOMPARE(Sql(path).count(u"TBL_NUCLEO"_s, u"length(DENOMINAZIONE) = 200"_s), stored);
+    engine.execDirect(u"PRAGMA max_page_count = 1000000"_s, u"prova"_s);
+    t.post();
+    QCOMPARE(Sql(path).count(u"TBL_NUCLEO"_s, u"length(DENOMINAZIONE) = 200"_s), stored + 1);
 }
 
 // Every table, column, default and index of the definitions is made in a new

@@ -183,6 +183,61 @@ private slots:
         QVERIFY(!follower.isWaiting());
     }
 
+    // Another desk stores a change while this one inserts a new family unit
+    // or a new member: it shows once the new row is stored or abandoned,
+    // through the engine's own news of it, and is never dropped.
+    void aChangeWhileInsertingShowsAfterwards() {
+        QTemporaryDir dir;
+        const QString path = newDatabase(dir);
+        Sql other(path);
+        other.addNucleo(u"QX1"_s, u"PRIMA"_s);
+        other.addMember(u"QX1"_s, u"ROSSI"_s);
+        TdmMarvesa dm;
+        dm.DataModuleCreate(path);
+        DataSet& n = dm.TBL_NUCLEO;
+        DataSet& m = dm.TBL_ANAGRAFICA;
+
+        // A new family unit, abandoned.
+        n.insert();
+        set(n, "CODICE_NUCLEO", "QX9");
+        other.exec(u"UPDATE TBL_NUCLEO SET DENOMINAZIONE = 'DOPO' WHERE CODICE_NUCLEO = 'QX1'"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(dm.otherDesks.isWaiting(), 5000);
+        QTest::qWait(600);  // the follower tries again meanwhile, and waits
+        QCOMPARE(n.state(), dsInsert);
+        n.cancel();
+        QTRY_COMPARE_WITH_TIMEOUT(text(n, "DENOMINAZIONE"), u"DOPO"_s, 5000);
+
+        // A new family unit, stored: the other desk's change shows as well.
+        n.insert();
+        set(n, "CODICE_NUCLEO", "QX8");
+        other.exec(u"UPDATE TBL_NUCLEO SET DENOMINAZIONE = 'ANCORA' WHERE CODICE_NUCLEO = 'QX1'"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(dm.otherDesks.isWaiting(), 5000);
+        QTest::qWait(600);
+        n.post();
+        QTRY_COMPARE_WITH_TIMEOUT(n.recordCount(), 2, 5000);
+        n.first();
+        while (text(n, "CODICE_NUCLEO") != u"QX1"_s && !n.eof())
+            n.next();
+        QTRY_COMPARE_WITH_TIMEOUT(text(n, "DENOMINAZIONE"), u"ANCORA"_s, 5000);
+
+        // A new member, stored and abandoned, while another desk adds one.
+        for (const bool store : {true, false}) {
+            const int before = m.recordCount();
+            m.insert();
+            set(m, "COGNOME", store ? "NUOVO" : "ABBANDONATO");
+            const QString added = store ? u"BIANCHI"_s : u"VERDI"_s;
+            other.addMember(u"QX1"_s, added);
+            QTRY_VERIFY_WITH_TIMEOUT(dm.otherDesks.isWaiting(), 5000);
+            QTest::qWait(600);
+            QCOMPARE(m.state(), dsInsert);
+            if (store)
+                m.post();
+            else
+                m.cancel();
+            QTRY_COMPARE_WITH_TIMEOUT(m.recordCount(), before + (store ? 2 : 1), 5000);
+        }
+    }
+
     // A refresh that fails (the connection lost) keeps the change waiting
     // and is tried again; once the connection is back the tables catch up.
     void aFailedRefreshIsTriedAgain() {

@@ -147,6 +147,98 @@ private slots:
         QCOMPARE(limited.hits.size(), size_t(2));  // one family unit, one member
     }
 
+    // What is typed or pasted is made comparable once, for both engines:
+    // an apostrophe's parts, full-width letters, typographic apostrophes;
+    // control characters, halves of characters and pages of text give
+    // results or nothing, never an error. A word matches only where a word
+    // begins.
+    void searchNormalisesWhatIsTypedOrPasted() {
+        QTemporaryDir dir;
+        const QString path = newDatabase(dir);
+        Sql sql(path);
+        addFamily(sql, QStringLiteral("QX900"), QStringLiteral("BIANCHI"), QStringLiteral("LIA"),
+                  QStringLiteral("Gorizia"), QVariant());
+        addPerson(sql, QStringLiteral("QX900"), QStringLiteral("D'ANGELO"),
+                  QStringLiteral("NICOLÒ"), QStringLiteral("M"), QVariant(), QVariant());
+        addPerson(sql, QStringLiteral("QX900"), QStringLiteral("ROSSI"), QStringLiteral("MARIO"),
+                  QStringLiteral("M"), QVariant(), QVariant());
+        auto qOwned = queriesOn(path);
+        RegistryQueries& q = *qOwned;
+        const QStringList dangelo{QStringLiteral("D'ANGELO NICOLÒ")};
+        const QStringList rossi{QStringLiteral("ROSSI MARIO")};
+        for (const char* typed :
+             {"angelo", "dangelo", "d'angelo", "D’Angelo", "d´ang", "ANGELO nic"})
+            QCOMPARE(found(q, QString::fromUtf8(typed)), dangelo);
+        // Only at the beginning of a word.
+        QVERIFY(found(q, QStringLiteral("ossi")).isEmpty());
+        QVERIFY(found(q, QStringLiteral("ngelo")).isEmpty());
+        QVERIFY(found(q, QStringLiteral("ario")).isEmpty());
+        // Full-width letters, a lone half of a character, a NUL, a tab.
+        QCOMPARE(found(q, QStringLiteral("ｒｏｓｓｉ")), rossi);
+        QCOMPARE(found(q, QString(QChar(0xD800)) + QStringLiteral("rossi")), rossi);
+        QCOMPARE(found(q, QStringLiteral("ros") + QChar(0xDC00) + QStringLiteral("si")), rossi);
+        QCOMPARE(found(q, QStringLiteral("ros") + QChar(0) + QStringLiteral("si")), rossi);
+        QCOMPARE(found(q, QStringLiteral("rossi\tmario")), rossi);
+        QCOMPARE(found(q, QString::fromUtf8("ros\xF0\x9F\x99\x82")), rossi);  // "ros🙂"
+        QCOMPARE(found(q, QString(QChar(0))), QStringList());
+        QCOMPARE(found(q, QString(QChar(0xDFFF))), QStringList());
+        // Pasted pages: a word of 10,000 characters, thousands of words.
+        QCOMPARE(found(q, QString(10000, QLatin1Char('r'))), QStringList());
+        QString page;
+        for (int i = 0; i < 3000; ++i)
+            page += QStringLiteral("rossi mario ");
+        QCOMPARE(found(q, page), rossi);
+        QCOMPARE(found(q, QStringLiteral("rossi ") + QString(10000, QChar(0xD83D))), rossi);
+        QCOMPARE(searchWords(page).size(), kMaxSearchWords);
+        QCOMPARE(searchWords(QString(10000, QLatin1Char('x'))).at(0).size(), kMaxSearchWordLength);
+        QCOMPARE(normalisedSearchText(QStringLiteral("ｒｏ’s\u0000s\u200Bi")),
+                 QStringLiteral("ro'ssi"));
+    }
+
+    // Search objects made by an older program compare other words (no
+    // part after an apostrophe): the first search remakes them.
+    void olderSearchObjectsAreMadeAgain() {
+        QTemporaryDir dir;
+        const QString path = newDatabase(dir);
+        Sql sql(path);
+        addFamily(sql, QStringLiteral("QX1"), QStringLiteral("UNO"), QStringLiteral("H"),
+                  QVariant(), QVariant());
+        addPerson(sql, QStringLiteral("QX1"), QStringLiteral("D'ANGELO"), QStringLiteral("PIA"),
+                  QVariant(), QVariant(), QVariant());
+        {
+            auto q = queriesOn(path);
+            makeSearchObjects(*q);
+        }
+        if (sql.onServer()) {
+            // As an older program made it: no description of itself, and
+            // the apostrophes simply removed.
+            sql.exec(QStringLiteral(
+                "CREATE OR REPLACE FUNCTION marvesa_testo_ricerca(text) RETURNS text LANGUAGE "
+                "sql IMMUTABLE STRICT AS $f$ SELECT ' ' || btrim(regexp_replace(lower("
+                "public.unaccent('public.unaccent'::regdictionary, translate($1, '''', ''))), "
+                "'[^[:alnum:]]+', ' ', 'g')) $f$"));
+            sql.exec(QStringLiteral("COMMENT ON FUNCTION marvesa_testo_ricerca(text) IS NULL"));
+            sql.exec(QStringLiteral("REINDEX INDEX \"IDX_ANAGRAFICA_CERCA\""));
+        } else {
+            sql.exec(QStringLiteral("DROP TRIGGER CERCA_ANAGRAFICA_AI"));
+            sql.exec(QStringLiteral(
+                "CREATE TRIGGER \"CERCA_ANAGRAFICA_AI\" AFTER INSERT ON \"TBL_ANAGRAFICA\" BEGIN "
+                "INSERT INTO \"CERCA_ANAGRAFICA\" (rowid, \"CHIAVE\") VALUES "
+                "(new.\"ID_ANAGRAFICA\", replace(new.\"COGNOME\", '''', '')); END"));
+            sql.exec(QStringLiteral("DELETE FROM CERCA_ANAGRAFICA"));
+            sql.exec(
+                QStringLiteral("INSERT INTO CERCA_ANAGRAFICA (rowid, CHIAVE) SELECT "
+                               "ID_ANAGRAFICA, replace(COGNOME, '''', '') FROM "
+                               "TBL_ANAGRAFICA"));
+        }
+        auto q = queriesOn(path);
+        QVERIFY(makeSearchObjects(*q));
+        QCOMPARE(found(*q, QStringLiteral("angelo")), QStringList{QStringLiteral("D'ANGELO PIA")});
+        QCOMPARE(found(*q, QStringLiteral("dangelo")), QStringList{QStringLiteral("D'ANGELO PIA")});
+        auto again = queriesOn(path);
+        QVERIFY(!makeSearchObjects(*again));
+    }
+
     void searchTablesAreMadeOnceAndFollowEveryWriter() {
         QTemporaryDir dir;
         const QString path = newDatabase(dir);
@@ -389,6 +481,37 @@ private slots:
         QCOMPARE(leapQueries.summary(QDate(2026, 3, 1)).byAgeBand[1].count, 1);
         QCOMPARE(OfficeSummary::ageBandOf(QDate(2020, 2, 29), QDate(2026, 2, 28)), 0);
         QCOMPARE(OfficeSummary::ageBandOf(QDate(2020, 2, 29), QDate(2026, 3, 1)), 1);
+
+        // Members whose code two hosted family units share -- a repeated
+        // code, and two family units without a code -- count once in every
+        // total and breakdown.
+        {
+            QTemporaryDir sharedDir;
+            const QString sharedPath = newDatabase(sharedDir);
+            Sql shared(sharedPath);
+            shared.exec(QStringLiteral("DROP INDEX IDX_NUCLEO_CODICE_NUCLEO"));
+            const QString none = QStringLiteral("");  // a value, not NULL
+            for (const QString& code : {QStringLiteral("QX5"), QStringLiteral("QX5"), none, none}) {
+                addFamily(shared, code, QStringLiteral("D"), QStringLiteral("H"), udine,
+                          QVariant());
+            }
+            addPerson(shared, QStringLiteral("QX5"), QStringLiteral("S"), QStringLiteral("UNO"),
+                      QStringLiteral("F"), stored(QDate(1990, 1, 1)), ua);
+            addPerson(shared, QStringLiteral("QX5"), QStringLiteral("S"), QStringLiteral("DUE"),
+                      QStringLiteral("M"), stored(QDate(2015, 1, 1)), ua);
+            addPerson(shared, none, QStringLiteral("V"), QStringLiteral("TRE"), QStringLiteral("M"),
+                      stored(QDate(1950, 1, 1)), QStringLiteral("Moldavia"));
+            auto sharedQueries = queriesOn(sharedPath);
+            const OfficeSummary t = sharedQueries->summary(today);
+            QCOMPARE(t.familiesHosted, 4);
+            QCOMPARE(t.peopleHosted, 3);
+            QCOMPARE(t.peopleEnded, 0);
+            QCOMPARE(counts(t.byMunicipality), QStringLiteral("Udine=3"));
+            QCOMPARE(counts(t.byCitizenship), QStringLiteral("Ucraina=2, Moldavia=1"));
+            QCOMPARE(counts(t.bySex), QStringLiteral("M=2, F=1, non indicato=0"));
+            QCOMPARE(counts(t.byAgeBand),
+                     QStringLiteral("0-5=0, 6-17=1, 18-64=1, 65 e oltre=1, non indicata=0"));
+        }
 
         // An empty registry.
         QTemporaryDir other;

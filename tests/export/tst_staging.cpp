@@ -150,6 +150,7 @@ private slots:
     void nothingToExport();
     void outputFailureLeavesTheStagingAsBefore();
     void refusedRowLeavesTheStagingAsBefore();
+    void rowFailureInTheWorkbookLeavesNothing();
     void stagesWhatTheWalkOfTheCursorsStages();
     void oddStoredDatesAreExportedAsText();
     void twoDataModulesExportingAtOnce();
@@ -275,6 +276,50 @@ void TestStaging::outputFailureLeavesTheStagingAsBefore() {
     QVERIFY2(message.contains(QDir::toNativeSeparators(db.out())), qPrintable(message));
     QCOMPARE(stagingRows(db.sql), before);
     QCOMPARE(db.dm.cnQuaz.engine().inTransaction(), false);
+}
+
+namespace {
+
+// The real workbook writer, failing on one data row as a full disk or a
+// broken library would, after the rows before it were written.
+class FailingOnRow : public XltxWorkbookWriter {
+public:
+    FailingOnRow(const QString& folder, int row) : XltxWorkbookWriter(folder), m_failAt(row) {}
+    void writeRow(const QVector<Cell>& cells) override {
+        if (m_rows++ == m_failAt)
+            throw Error(QStringLiteral("riga %1 non scritta").arg(m_failAt));
+        XltxWorkbookWriter::writeRow(cells);
+    }
+    int m_failAt;
+    int m_rows = 0;
+};
+
+}  // namespace
+
+void TestStaging::rowFailureInTheWorkbookLeavesNothing() {
+    // The workbook fails on a row in the middle (the header and the rows
+    // before it written): the export fails with the writer's message, the
+    // staging table is exactly as before, and no file is left, whole or
+    // half-written.
+    Db db;
+    db.addFamily({txt("QX1")});
+    for (int i = 0; i < 600; ++i)
+        db.addMember({Value::text(QStringLiteral("M%1").arg(i))});
+    db.sql.exec(QStringLiteral(
+        "INSERT INTO TBL_EXPORT (CODICE_NUCLEO, COGNOME) VALUES ('QX7', 'Vecchio')"));
+    const QStringList before = stagingRows(db.sql);
+    // Past the first batch the writer's thread takes.
+    FailingOnRow writer(db.out(), 400);
+    const QString message = errorOf([&] { runExport(db.dm, writer); });
+    QCOMPARE(message, QStringLiteral("riga 400 non scritta"));
+    QVERIFY(writer.m_rows > 300);
+    QCOMPARE(stagingRows(db.sql), before);
+    QVERIFY2(QDir(db.out()).entryList(QDir::Files | QDir::Hidden).isEmpty(),
+             qPrintable(QDir(db.out()).entryList(QDir::Files | QDir::Hidden).join(u' ')));
+    QCOMPARE(db.dm.cnQuaz.engine().inTransaction(), false);
+    // The next export works.
+    XltxWorkbookWriter fine(db.out());
+    QCOMPARE(runExport(db.dm, fine).staged, std::int64_t(600));
 }
 
 void TestStaging::refusedRowLeavesTheStagingAsBefore() {

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -42,7 +43,39 @@ private slots:
     void removesOnlyStaleExports();
     void foldersNotOursAreNeverUsed();
     void escapeLikeTextsReadBackUnchanged();
+    void fullDisk();
 };
+
+// The disk fills while the workbook is written (a tmpfs of 256 kB, mounted
+// in a mount namespace of the helper's own): the message is Italian and
+// says what to do, the library's words are its detail and never reach
+// standard error raw, and no file is left.
+void TestXltxWriter::fullDisk() {
+#ifdef Q_OS_LINUX
+    QProcess probe;
+    probe.start(QStringLiteral("unshare"), {QStringLiteral("-rm"), QStringLiteral("true")});
+    if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
+        QSKIP("no mount namespace can be made here (unshare -rm)");
+    QTemporaryDir mountPoint;
+    QProcess helper;
+    helper.start(
+        QStringLiteral("unshare"),
+        {QStringLiteral("-rm"), QStringLiteral("sh"), QStringLiteral("-c"),
+         QStringLiteral("mount -t tmpfs -o size=256k none \"$1\" && exec \"$2\" \"$1\""),
+         QStringLiteral("sh"), mountPoint.path(), QStringLiteral(MARVESA_FULL_DISK_HELPER)});
+    QVERIFY(helper.waitForFinished(60000));
+    const QString out = QString::fromUtf8(helper.readAllStandardOutput());
+    const QString err = QString::fromUtf8(helper.readAllStandardError());
+    QVERIFY2(helper.exitCode() == 0, qPrintable(out + err));
+    QVERIFY2(out.contains(QStringLiteral("il disco è pieno")) &&
+                 out.contains(QStringLiteral("liberare spazio sul disco")),
+             qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral("FILES 0")), qPrintable(out));
+    QVERIFY2(!err.contains(QStringLiteral("[ERROR]")), qPrintable(err));
+#else
+    QSKIP("a small disk is made with a Linux mount namespace");
+#endif
+}
 
 void TestXltxWriter::filesArePrivateAndOfTheirOwn() {
     QTemporaryDir tmp;

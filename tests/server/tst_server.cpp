@@ -122,16 +122,18 @@ private slots:
                  "DENOMINAZIONE character varying(200), DATA_INSERIMENTO timestamp without time "
                  "zone, NOME_OSPITANTE character varying(50), COMUNE character varying(50), "
                  "INDIRIZZO character varying(100), TELEFONO character varying(50), "
-                 "TERMINE_ALLOGGIO timestamp without time zone"_s);
+                 "TERMINE_ALLOGGIO timestamp without time zone, CHIAVE_RIGA character "
+                 "varying(36)"_s);
         QVERIFY(
             columns(u"TBL_ANAGRAFICA"_s).contains(u"NOTE text, TELEFONO character varying(50)"_s));
         QCOMPARE(sql.exec(u"SELECT indexname FROM pg_indexes WHERE schemaname = 'public' AND "
                           "indexname NOT LIKE '%pkey' ORDER BY indexname"_s),
                  (QVariantList{u"CODICE_NUCLEO"_s, u"IDX_ANAGRAFICA_CERCA"_s,
                                u"IDX_ANAGRAFICA_CHIAVE_NOMINATIVO"_s,
-                               u"IDX_ANAGRAFICA_CODICE_NUCLEO"_s, u"IDX_ANAGRAFICA_DATA_NASCITA"_s,
-                               u"IDX_NON_DOPPIONI_COPPIA"_s, u"IDX_NON_DOPPIONI_SECONDO"_s,
-                               u"IDX_NUCLEO_CERCA"_s, u"IDX_NUCLEO_CODICE_NUCLEO"_s}));
+                               u"IDX_ANAGRAFICA_CHIAVE_RIGA"_s, u"IDX_ANAGRAFICA_CODICE_NUCLEO"_s,
+                               u"IDX_ANAGRAFICA_DATA_NASCITA"_s, u"IDX_NON_DOPPIONI_COPPIA"_s,
+                               u"IDX_NON_DOPPIONI_SECONDO"_s, u"IDX_NUCLEO_CERCA"_s,
+                               u"IDX_NUCLEO_CHIAVE_RIGA"_s, u"IDX_NUCLEO_CODICE_NUCLEO"_s}));
         // A new row takes its counter and its time of insertion.
         sql.exec(u"INSERT INTO TBL_NUCLEO (CODICE_NUCLEO) VALUES ('QX1')"_s);
         QCOMPARE(sql.one(u"SELECT ID_NUCLEO FROM TBL_NUCLEO"_s).toInt(), 1);

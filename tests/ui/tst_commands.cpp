@@ -242,6 +242,32 @@ private slots:
         QCOMPARE(f.dialogs.texts(), boxes.split(u'|'));
     }
 
+    // "Nuovo" refuses a family unit whose code is only blanks (a text that
+    // is blank, not only an empty one): the notice, and nothing inserted.
+    void nuovoRefusesAFamilyUnitWithABlankCode_data() {
+        QTest::addColumn<QString>("code");
+        QTest::newRow("blanks") << u"   "_s;
+        QTest::newRow("a tab first") << u"\tQX1"_s;
+        QTest::newRow("empty") << QStringLiteral("");
+    }
+    void nuovoRefusesAFamilyUnitWithABlankCode() {
+        QFETCH(QString, code);
+        WindowFixture f(false);
+        Sql sql(f.path);
+        sql.exec(u"DELETE FROM TBL_ANAGRAFICA"_s);
+        sql.exec(u"DELETE FROM TBL_NUCLEO"_s);
+        sql.exec(u"INSERT INTO TBL_NUCLEO (CODICE_NUCLEO, DENOMINAZIONE) VALUES (?, 'SENZA')"_s,
+                 {code});
+        f.dm->DataModuleCreate(f.path);
+        TfrmMain& w = f.w();
+        QCOMPARE(f.column(f.nucleo(), "DENOMINAZIONE"), u"SENZA"_s);
+        click(w.btnNewAnag);
+        QCOMPARE(f.dialogs.texts(), QStringList{u"Nessun Nucleo Familiare Inserito"_s});
+        QCOMPARE(f.members().state(), dsBrowse);
+        click(w.btnSaveAnag);  // disabled: nothing to store
+        QCOMPARE(sql.count(u"TBL_ANAGRAFICA"_s), 0);
+    }
+
     // "Elimina" and Ctrl+Delete in the list remove the family unit and its
     // three members, and nothing else.
     void deletingAFamilyUnitTakesItsMembers_data() {

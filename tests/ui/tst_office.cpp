@@ -118,6 +118,32 @@ private slots:
         QCOMPARE(w.dbeNome->text(), QStringLiteral("ANNA"));
     }
 
+    // Pasted into "Cerca": a NUL, halves of characters, a page of 10,000
+    // characters. Results or an empty list, never an error box.
+    void cercaTakesWhateverIsPasted() {
+        WindowFixture f;
+        TfrmMain& w = f.w();
+        OfficeCommands* office = officeCommands(w);
+        WindowFixture::focus(w.dbeNome);
+        press(Qt::Key_F);
+        SearchDialog* dialog = office->searchDialog();
+        QVERIFY(dialog && dialog->isVisible());
+        const QList<QPair<QString, int>> pasted{
+            {QStringLiteral("ros") + QChar(0) + QStringLiteral("si"), 3},
+            {QString(QChar(0xD800)) + QStringLiteral("rossi"), 3},
+            {QStringLiteral("rossi") + QChar(0xDC00), 3},
+            {QStringLiteral("ｒｏｓｓｉ"), 3},
+            {QString(10000, QLatin1Char('a')), 0},
+            {QString(5000, QChar(0xD83D)), 0},
+            {QString(QChar(0)) + QChar(0), 0},
+        };
+        for (const auto& [text, rows] : pasted) {
+            dialog->field()->setText(text);
+            QTRY_COMPARE(dialog->results()->rowCount(), rows);
+        }
+        QVERIFY2(f.dialogs.shown.isEmpty(), qPrintable(f.dialogs.texts().join(u'\n')));
+    }
+
     void cercaAndRiepilogoAreRefusedWhileEditing() {
         WindowFixture f;
         TfrmMain& w = f.w();

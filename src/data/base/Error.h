@@ -14,8 +14,13 @@ namespace marvesa {
 class Error : public std::exception {
 public:
     explicit Error(QString message, std::shared_ptr<Error> inner = nullptr);
+    // With the technical text of what failed (a database's or a library's
+    // own words, often English) kept apart from the message as a detail,
+    // which the operator may open but need not read.
+    Error(QString message, QString detail);
 
     const QString& message() const { return m_message; }
+    const QString& detail() const { return m_detail; }
     const Error* inner() const { return m_inner.get(); }
     const char* what() const noexcept override { return m_utf8.constData(); }
 
@@ -25,6 +30,7 @@ public:
 
 private:
     QString m_message;
+    QString m_detail;
     QByteArray m_utf8;
     std::shared_ptr<Error> m_inner;
 };

@@ -29,6 +29,14 @@ void Connection::watchChanges(std::function<void(const QStringList& tables)> cha
         m_engine->watchChanges(m_watch);
 }
 
+void Connection::readAgainLater(const QString& table) {
+    if (!m_watch)
+        return;
+    // A copy: the watcher may stop watching from inside.
+    const auto watch = m_watch;
+    watch(QStringList{table});
+}
+
 void Connection::disconnect() {
     if (!isConnected())
         return;

@@ -38,6 +38,11 @@ public:
     // stops watching.
     void watchChanges(std::function<void(const QStringList& tables)> changed);
 
+    // Asks for `table` to be read again when it can be: a row was stored
+    // but reading it back failed. Goes to the watcher of changes, which
+    // reads the table again once it browses.
+    void readAgainLater(const QString& table);
+
     // Hears of every wait for a database another copy of the program holds
     // (the window shows the wait cursor); given to each engine made.
     void setBusyObserver(BusyObserver* observer);

@@ -1,6 +1,7 @@
 #include "data/cursor/DataSet.h"
 
 #include <QHash>
+#include <QUuid>
 #include <algorithm>
 
 #include "data/base/Error.h"
@@ -37,7 +38,9 @@ Field* DataSet::addField(const ColumnDef& def) {
 
 void DataSet::declareFields(const TableDef& table) {
     for (const ColumnDef& c : table.columns) {
-        if (!c.internal)
+        if (c.rowKey)
+            m_rowKeyColumn = c.name;
+        else if (!c.internal)
             addField(c);
     }
 }
@@ -219,23 +222,23 @@ ReadRequest DataSet::readRequest() const {
 }
 
 void DataSet::readRows() {
-    m_rows.clear();
+    // Read aside: a read that fails (a dropped connection) leaves the rows
+    // shown as they were.
+    std::deque<Row> rows;
+    ReadRequest r = readRequest();
     if (m_master) {
         // No rows while the master has none current or is inserting; a NULL
         // code matches no member.
-        if (!m_filter || m_filter->isNull())
+        if (!m_filter || m_filter->isNull()) {
+            m_rows.clear();
             return;
-        ReadRequest r = readRequest();
+        }
         r.filterColumn = m_detailField;
         r.filterValue = m_filter->toText();
-        for (StoredRow& s : m_connection->engine().read(r)) {
-            m_rows.push_back({s.id, std::move(s.values)});
-        }
-        return;
     }
-    for (StoredRow& s : m_connection->engine().read(readRequest())) {
-        m_rows.push_back({s.id, std::move(s.values)});
-    }
+    for (StoredRow& s : m_connection->engine().read(r))
+        rows.push_back({s.id, std::move(s.values)});
+    m_rows.swap(rows);
 }
 
 void DataSet::open() {
@@ -256,14 +259,17 @@ void DataSet::open() {
                 new Field(this, ColumnDef{c.name, kind, width}, int(m_fields.size()))));
         }
     }
-    for (const auto& f : m_fields) {
+    QStringList required = fieldNames();
+    if (!m_rowKeyColumn.isEmpty())
+        required << m_rowKeyColumn;
+    for (const QString& name : required) {
         const bool found = std::any_of(columns.begin(), columns.end(), [&](const EngineColumn& c) {
-            return c.name.compare(f->fieldName(), Qt::CaseInsensitive) == 0;
+            return c.name.compare(name, Qt::CaseInsensitive) == 0;
         });
         if (!found) {
             throw Error(QStringLiteral(
                             "La colonna \"%1\" non esiste nella tabella \"%2\" del database \"%3\"")
-                            .arg(f->fieldName(), m_tableName, engine.location()));
+                            .arg(name, m_tableName, engine.location()));
         }
     }
     m_filter.reset();
@@ -287,6 +293,7 @@ void DataSet::close() {
     if (m_state == dsInsert && m_current >= 0)
         m_rows.erase(m_rows.begin() + m_current);
     m_pending.clear();
+    m_pendingKey.clear();
     m_rows.clear();
     m_current = -1;
     m_bof = m_eof = true;
@@ -381,6 +388,10 @@ void DataSet::insert() {
     m_rows.insert(m_rows.begin() + pos, Row{0, QVector<QVariant>(int(m_fields.size()))});
     m_current = pos;
     m_pending.assign(m_fields.size(), Value());
+    // The key goes with the row from now until it is stored or abandoned:
+    // every attempt to store it names the same row.
+    if (!m_rowKeyColumn.isEmpty())
+        m_pendingKey = QUuid::createUuid().toString(QUuid::WithoutBraces);
     m_bof = m_eof = false;
     setState(dsInsert);
     if (m_master) {
@@ -414,17 +425,29 @@ void DataSet::storePending() {
     Row& row = m_rows[m_current];
     const std::optional<ParentRow> master = requiredMaster();
     if (m_state == dsInsert) {
-        QStringList columns;
-        QVector<QVariant> values;
-        columns.reserve(int(m_fields.size()));
-        values.reserve(int(m_fields.size()));
-        for (const auto& f : m_fields) {
-            if (f->isReadOnly() || m_pending[f->index()].isNull())
-                continue;
-            columns << f->fieldName();
-            values << toStorage(*f, m_pending[f->index()]);
-        }
-        qint64 id = 0;
+        storeNewRow(engine, row, master);
+        return;
+    }
+    storeChanges(engine, row, master, false);
+}
+
+void DataSet::storeNewRow(Engine& engine, Row& row, const std::optional<ParentRow>& master) {
+    QStringList columns;
+    QVector<QVariant> values;
+    columns.reserve(int(m_fields.size()) + 1);
+    values.reserve(int(m_fields.size()) + 1);
+    for (const auto& f : m_fields) {
+        if (f->isReadOnly() || m_pending[f->index()].isNull())
+            continue;
+        columns << f->fieldName();
+        values << toStorage(*f, m_pending[f->index()]);
+    }
+    if (!m_pendingKey.isEmpty()) {
+        columns << m_rowKeyColumn;
+        values << m_pendingKey;
+    }
+    qint64 id = 0;
+    try {
         if (master) {
             const std::optional<qint64> stored =
                 engine.insertWithParent(m_tableName, columns, values, *master);
@@ -434,31 +457,79 @@ void DataSet::storePending() {
         } else {
             id = engine.insert(m_tableName, columns, values);
         }
-        StoredRow stored;
-        if (m_readBackAfterInsert && engine.readRow(m_tableName, fieldNames(), id, &stored)) {
-            row = Row{stored.id, std::move(stored.values)};
-        } else {
-            // The row holds what was just stored: the values bound, in the
-            // same order, and NULL for the columns left out.
-            row.id = id;
-            int bound = 0;
-            for (const auto& f : m_fields) {
-                QVariant& cell = row.stored[f->index()];
-                if (f->kind() == FieldKind::Counter) {
-                    cell = QVariant(id);
-                } else if (!f->isReadOnly() && !m_pending[f->index()].isNull()) {
-                    cell = values.at(bound++);
-                } else {
-                    cell = QVariant();
-                }
-            }
-        }
+    } catch (const UniqueViolation&) {
+        // Refused because a row already holds one of its values: when that
+        // row is this one, stored by an earlier "Salva" whose answer was
+        // lost, it is taken as stored, with what was typed since.
+        std::optional<StoredRow> stored = storedUnderPendingKey(engine);
+        if (!stored)
+            throw;
+        row = Row{stored->id, std::move(stored->values)};
+        storeChanges(engine, row, master, true);
         return;
     }
+    row.id = id;
+    // The row holds what was just stored: the values bound, in the same
+    // order, and NULL for the columns left out; read back below when wanted.
+    int bound = 0;
+    for (const auto& f : m_fields) {
+        QVariant& cell = row.stored[f->index()];
+        if (f->kind() == FieldKind::Counter) {
+            cell = QVariant(id);
+        } else if (!f->isReadOnly() && !m_pending[f->index()].isNull()) {
+            cell = values.at(bound++);
+        } else {
+            cell = QVariant();
+        }
+    }
+    if (m_readBackAfterInsert)
+        readBack(engine, row);
+}
+
+std::optional<StoredRow> DataSet::storedUnderPendingKey(Engine& engine) {
+    if (m_pendingKey.isEmpty())
+        return std::nullopt;
+    ReadRequest request = readRequest();
+    request.orderColumn.clear();
+    request.filterColumn = m_rowKeyColumn;
+    request.filterValue = m_pendingKey;
+    std::vector<StoredRow> rows = engine.read(request);
+    if (rows.empty())
+        return std::nullopt;
+    return std::move(rows.front());
+}
+
+bool DataSet::holdsPending(const QVector<QVariant>& stored, bool givenOnly) const {
+    const Row now{0, stored};
+    for (const auto& f : m_fields) {
+        const Value& wanted = m_pending[f->index()];
+        if (f->isReadOnly() || (givenOnly && wanted.isNull()))
+            continue;
+        if (storedValue(now, f->index()) != wanted)
+            return false;
+    }
+    return true;
+}
+
+void DataSet::readBack(Engine& engine, Row& row) {
+    StoredRow stored;
+    try {
+        if (engine.readRow(m_tableName, fieldNames(), row.id, &stored))
+            row.stored = std::move(stored.values);
+    } catch (const Error&) {
+        // The row is stored: only reading it back failed (the connection
+        // dropped after the commit). It shows what was stored and is read
+        // again as soon as the table can be.
+        m_connection->readAgainLater(m_tableName);
+    }
+}
+
+void DataSet::storeChanges(Engine& engine, Row& row, const std::optional<ParentRow>& master,
+                           bool givenOnly) {
     QStringList changed;
     QVector<QVariant> values;
     for (const auto& f : m_fields) {
-        if (f->isReadOnly())
+        if (f->isReadOnly() || (givenOnly && m_pending[f->index()].isNull()))
             continue;
         if (m_pending[f->index()] != storedValue(row, f->index())) {
             changed << f->fieldName();
@@ -473,6 +544,14 @@ void DataSet::storePending() {
                                          *master)
                : engine.update(m_tableName, row.id, changed, values, names, row.stored);
     if (!updated) {
+        // An earlier "Salva" of these very changes may have been stored
+        // without its answer arriving: a row that holds them is stored.
+        StoredRow now;
+        if (engine.readRow(m_tableName, names, row.id, &now) &&
+            holdsPending(now.values, givenOnly)) {
+            row.stored = std::move(now.values);
+            return;
+        }
         if (master && !engine.exists(*master))
             failMissingMaster(*master);
         throw Error(
@@ -481,10 +560,11 @@ void DataSet::storePending() {
                 "letta e non è stata salvata. Annullare le modifiche e aggiornare i dati")
                 .arg(m_name));
     }
-    StoredRow stored;
-    if (engine.readRow(m_tableName, names, row.id, &stored)) {
-        row.stored = std::move(stored.values);
-    }
+    // Until it is read back, the row holds what was stored.
+    int bound = 0;
+    for (const QString& column : changed)
+        row.stored[findField(column)->index()] = values.at(bound++);
+    readBack(engine, row);
 }
 
 void DataSet::post() {
@@ -494,6 +574,7 @@ void DataSet::post() {
     dataEvent(deCheckBrowseMode);
     storePending();
     m_pending.clear();
+    m_pendingKey.clear();
     setState(dsBrowse);
     dataEvent(deDataSetChange);
 }
@@ -506,6 +587,7 @@ void DataSet::abandonPending() {
         m_eof = m_rows.empty() || m_eofBeforeInsert;
     }
     m_pending.clear();
+    m_pendingKey.clear();
 }
 
 void DataSet::cancel() {

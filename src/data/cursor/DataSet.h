@@ -35,9 +35,21 @@ public:
     const QString& tableName() const { return m_tableName; }
 
     // Declared columns; a table without declared columns takes every column
-    // of the database table when it opens.
+    // of the database table when it opens. declareFields() leaves out the
+    // table's row key, which the cursor fills itself (setRowKeyColumn()).
     Field* addField(const ColumnDef& def);
     void declareFields(const TableDef& table);
+
+    // The column in which every new row gets a key of its own (a UUID the
+    // cursor makes when the row is started, kept until it is stored or
+    // abandoned), under a unique index. A "Salva" whose earlier attempt
+    // stored the row without the answer ever arriving (the connection
+    // dropped) finds the row under that key and takes it as stored, with the
+    // values typed since, instead of storing it a second time.
+    void setRowKeyColumn(const QString& column) { m_rowKeyColumn = column; }
+    const QString& rowKeyColumn() const { return m_rowKeyColumn; }
+    // The key of the new row being inserted; empty otherwise.
+    const QString& pendingRowKey() const { return m_pendingKey; }
     Field* findField(const QString& fieldName) const;
     Field* fieldByName(const QString& fieldName) const;  // throws when missing
     const std::vector<std::unique_ptr<Field>>& fields() const { return m_fields; }
@@ -154,6 +166,19 @@ private:
     QStringList fieldNames() const;
     void abandonPending();
     void storePending();
+    void storeNewRow(Engine& engine, Row& row, const std::optional<ParentRow>& master);
+    void storeChanges(Engine& engine, Row& row, const std::optional<ParentRow>& master,
+                      bool givenOnly);
+    // The new row stored under the pending key by an earlier attempt whose
+    // answer was lost; nothing when there is none.
+    std::optional<StoredRow> storedUnderPendingKey(Engine& engine);
+    // Whether `stored` holds the pending values: all of them, or with
+    // `givenOnly` those given (not NULL), the others being the database's.
+    bool holdsPending(const QVector<QVariant>& stored, bool givenOnly) const;
+    // Reads the stored row back after it was stored; when that fails (the
+    // connection dropped after the commit) the row keeps `fallback` and the
+    // table is read again later.
+    void readBack(Engine& engine, Row& row);
     // The master row a pending detail row must belong to; null when it is
     // not checked.
     std::optional<ParentRow> requiredMaster() const;
@@ -166,6 +191,8 @@ private:
     std::vector<std::unique_ptr<Field>> m_fields;
     bool m_fieldsDeclared = false;
     QString m_orderColumn;
+    QString m_rowKeyColumn;
+    QString m_pendingKey;
     bool m_readBackAfterInsert = true;
     BeforeImplicitPostHandler m_onBeforeImplicitPost;
     std::vector<DataSource*> m_sources;

@@ -73,8 +73,32 @@ struct ObjectStatements {
     std::function<QVariant(const QString& sql, const QVariant& bound)> value;
 };
 
-// Makes the search objects. Concurrently: in autocommit, the indexes built
-// without blocking the other desks' writes.
+// Said of the search function in the database, so that a desk can tell one
+// made by an older program, which compares other words.
+const char* const kFunctionVersion = "Marvesa: parole della ricerca, versione 2";
+
+// What the function does with a text, "$1": apostrophes removed, accents
+// removed, lower case, every run of characters that are neither letters nor
+// digits made one blank, a blank in front; and when the text has an
+// apostrophe, the same again with each apostrophe as a blank, so that
+// D'ANGELO gives " dangelo d angelo".
+QString functionBody(const QString& unaccent) {
+    const QString apostrophes = QStringLiteral("'''`´‘’ʼ'");
+    const auto words = [&](const QString& withoutApostrophes) {
+        return QStringLiteral(
+                   "pg_catalog.btrim(pg_catalog.regexp_replace(pg_catalog.lower(%1.unaccent(%2::"
+                   "regdictionary, %3)), '[^[:alnum:]]+', ' ', 'g'))")
+            .arg(unaccent, literal(unaccent + QStringLiteral(".unaccent")), withoutApostrophes);
+    };
+    const QString joined = QStringLiteral("pg_catalog.translate($1, %1, '')").arg(apostrophes);
+    const QString apart = QStringLiteral("pg_catalog.translate($1, %1, '      ')").arg(apostrophes);
+    return QStringLiteral(" SELECT ' ' || %1 || CASE WHEN %2 = $1 THEN '' ELSE ' ' || %3 END ")
+        .arg(words(joined), joined, words(apart));
+}
+
+// Makes the search objects, or brings those an older program made up to
+// date (the function replaced, its indexes built again). Concurrently: in
+// autocommit, the indexes built without blocking the other desks' writes.
 void createObjects(const ObjectStatements& sql, bool concurrently) {
     const auto& run = sql.run;
     const auto& value = sql.value;
@@ -88,32 +112,39 @@ void createObjects(const ObjectStatements& sql, bool concurrently) {
     };
     const QString unaccent = quoteIdentifier(schemaOf("unaccent"));
     const QString trgm = quoteIdentifier(schemaOf("pg_trgm"));
-    if (value(QStringLiteral("SELECT to_regprocedure(?) IS NOT NULL"),
-              QLatin1String(PostgresRegistryQueries::kFunction) + QStringLiteral("(text)"))
-            .toBool() == false) {
+    const QString signature =
+        QLatin1String(PostgresRegistryQueries::kFunction) + QStringLiteral("(text)");
+    // NULL: no function; otherwise what it says of itself.
+    const QVariant made = value(QStringLiteral("SELECT CASE WHEN to_regprocedure(?) IS NOT NULL "
+                                               "THEN coalesce(obj_description(to_regprocedure(?"
+                                               "), 'pg_proc'), '') END"),
+                                signature);
+    const bool outdated = !made.isNull() && made.toString() != QLatin1String(kFunctionVersion);
+    if (made.isNull() || outdated) {
         // Every name qualified: the function also runs where the search
         // path differs (a restore of a backup). Its cost tells the planner
         // that working it out row by row is dear: a search always goes
         // through the trigram index, also when it expects many matches and
         // asks for the first few only.
-        run(QStringLiteral(
-                "CREATE FUNCTION %1(text) RETURNS text LANGUAGE sql IMMUTABLE STRICT "
-                "PARALLEL SAFE COST 10000 AS $f$ SELECT ' ' || "
-                "pg_catalog.btrim(pg_catalog.regexp_replace("
-                "pg_catalog.lower(%2.unaccent(%3::regdictionary, pg_catalog.translate($1, "
-                "'''`´‘’ʼ', ''))), '[^[:alnum:]]+', ' ', 'g')) $f$")
-                .arg(QLatin1String(PostgresRegistryQueries::kFunction), unaccent,
-                     literal(unaccent + QStringLiteral(".unaccent"))));
+        run(QStringLiteral("CREATE OR REPLACE FUNCTION %1(text) RETURNS text LANGUAGE sql "
+                           "IMMUTABLE STRICT PARALLEL SAFE COST 10000 AS $f$%2$f$")
+                .arg(QLatin1String(PostgresRegistryQueries::kFunction), functionBody(unaccent)));
+        run(QStringLiteral("COMMENT ON FUNCTION %1 IS %2")
+                .arg(signature, literal(QLatin1String(kFunctionVersion))));
     }
     const QString how = concurrently ? QStringLiteral("CONCURRENTLY ") : QString();
     const auto index = [&](const char* name, const char* table, const QString& key) {
         const QString quoted = quoteIdentifier(QLatin1String(name));
-        // An index an interrupted build left unusable is made again.
+        // An index an interrupted build left unusable is made again; one
+        // that holds the words of the function replaced above is rebuilt.
         const QVariant valid = value(QStringLiteral("SELECT i.indisvalid FROM pg_index i "
                                                     "WHERE i.indexrelid = to_regclass(?)"),
                                      quoted);
-        if (valid.isValid() && valid.toBool())
+        if (valid.isValid() && valid.toBool()) {
+            if (outdated)
+                run(QStringLiteral("REINDEX INDEX %1%2").arg(how, quoted));
             return;
+        }
         if (valid.isValid())
             run(QStringLiteral("DROP INDEX %1%2").arg(how, quoted));
         run(QStringLiteral("CREATE INDEX %1%2 ON %3 USING gin ((%4) %5.gin_trgm_ops)")
@@ -123,6 +154,28 @@ void createObjects(const ObjectStatements& sql, bool concurrently) {
           memberKey(QStringLiteral("\"TBL_ANAGRAFICA\"")));
     index(PostgresRegistryQueries::kFamilyIndex, "TBL_NUCLEO",
           familyKey(QStringLiteral("\"TBL_NUCLEO\"")));
+}
+
+// The statements of createObjects() on a connection of the program.
+ObjectStatements onEngine(QtSqlEngine& engine, const QString& failed) {
+    ObjectStatements sql;
+    sql.run = [&engine, failed](const QString& statement) { engine.execDirect(statement, failed); };
+    sql.value = [&engine, failed](const QString& query, const QVariant& bound) {
+        QVector<QVariant> values;
+        for (qsizetype at = query.indexOf(QLatin1Char('?')); at >= 0;
+             at = query.indexOf(QLatin1Char('?'), at + 1))
+            values << bound;
+        QVariant first;
+        engine.select(
+            query, values,
+            [&](const QVector<QVariant>& row) {
+                first = row.at(0);
+                return false;
+            },
+            failed);
+        return first;
+    };
+    return sql;
 }
 
 using registry_rows::isoDay;
@@ -137,9 +190,10 @@ PostgresRegistryQueries::PostgresRegistryQueries(const RegistryConnection& from)
 bool PostgresRegistryQueries::searchObjectsThere() {
     bool there = false;
     db().select(
-        QStringLiteral("SELECT to_regprocedure(?) IS NOT NULL, (SELECT count(*) FROM pg_index i "
-                       "WHERE i.indisvalid AND i.indexrelid IN (to_regclass(?), to_regclass(?)))"),
-        {QLatin1String(kFunction) + QStringLiteral("(text)"),
+        QStringLiteral("SELECT obj_description(to_regprocedure(?), 'pg_proc') IS NOT DISTINCT "
+                       "FROM ?, (SELECT count(*) FROM pg_index i WHERE i.indisvalid AND "
+                       "i.indexrelid IN (to_regclass(?), to_regclass(?)))"),
+        {QLatin1String(kFunction) + QStringLiteral("(text)"), QLatin1String(kFunctionVersion),
          quoteIdentifier(QLatin1String(kMemberIndex)),
          quoteIdentifier(QLatin1String(kFamilyIndex))},
         [&](const Row& row) {
@@ -199,20 +253,7 @@ bool PostgresRegistryQueries::ensureSearchObjects() {
             const QString failed = QStringLiteral(
                 "Impossibile preparare la ricerca (servono le estensioni unaccent e "
                 "pg_trgm del server e i diritti del proprietario del database)");
-            ObjectStatements sql;
-            sql.run = [&](const QString& statement) { db().execDirect(statement, failed); };
-            sql.value = [&](const QString& query, const QVariant& bound) {
-                QVariant first;
-                db().select(
-                    query, {bound},
-                    [&](const Row& row) {
-                        first = row.at(0);
-                        return false;
-                    },
-                    failed);
-                return first;
-            };
-            createObjects(sql, true);
+            createObjects(onEngine(db(), failed), true);
             made = true;
         }
     } catch (...) {
@@ -243,7 +284,9 @@ void PostgresRegistryQueries::createSearchObjects(QSqlDatabase& db) {
     sql.value = [&](const QString& query, const QVariant& bound) {
         if (!q.prepare(query))
             fail();
-        q.addBindValue(bound);
+        for (qsizetype at = query.indexOf(QLatin1Char('?')); at >= 0;
+             at = query.indexOf(QLatin1Char('?'), at + 1))
+            q.addBindValue(bound);
         if (!q.exec())
             fail();
         const QVariant v = q.next() ? q.value(0) : QVariant();
@@ -253,23 +296,41 @@ void PostgresRegistryQueries::createSearchObjects(QSqlDatabase& db) {
     createObjects(sql, false);
 }
 
+void PostgresRegistryQueries::updateSearchObjects(QtSqlEngine& engine) {
+    const QVariant there = onEngine(engine, QString())
+                               .value(QStringLiteral("SELECT to_regprocedure(?) IS NOT NULL"),
+                                      QLatin1String(kFunction) + QStringLiteral("(text)"));
+    if (!there.toBool())
+        return;  // made on first use, as this program makes them
+    createObjects(onEngine(engine, QStringLiteral("Impossibile aggiornare la ricerca")), false);
+}
+
 // ------------------------------------------------------------ Cerca
 
 QStringList PostgresRegistryQueries::normalisedWords(const QString& searchText) {
-    QStringList words;
-    const QString sql = QStringLiteral("SELECT %1(?)").arg(QLatin1String(kFunction));
-    for (const QString& word : searchWords(searchText)) {
-        QString normalised;
-        db().select(
-            sql, {word},
-            [&](const Row& row) {
-                normalised = row.at(0).toString();
-                return false;
-            },
-            QStringLiteral("Impossibile cercare"));
-        if (!normalised.trimmed().isEmpty())
-            words << normalised;
+    // Every word through the function the rows' words go through, in one
+    // question to the server.
+    const QStringList typed = searchWords(searchText);
+    if (typed.isEmpty())
+        return {};
+    QStringList calls;
+    QVector<QVariant> values;
+    for (const QString& word : typed) {
+        calls << QStringLiteral("%1(?)").arg(QLatin1String(kFunction));
+        values << word;
     }
+    QStringList words;
+    db().select(
+        QStringLiteral("SELECT ") + calls.join(QStringLiteral(", ")), values,
+        [&](const Row& row) {
+            for (const QVariant& v : row) {
+                const QString normalised = v.toString();
+                if (!normalised.trimmed().isEmpty())
+                    words << normalised;
+            }
+            return false;
+        },
+        QStringLiteral("Impossibile cercare"));
     return words;
 }
 

@@ -42,6 +42,12 @@ public:
     // desks. Throws marvesa::Error.
     static void createSearchObjects(QSqlDatabase& db);
 
+    // Brings search objects an older program made up to date, inside the
+    // transaction that upgrades the database (`engine`, its owner's
+    // connection): the function replaced, its indexes built again. Leaves a
+    // database that has none alone (the first search makes them).
+    static void updateSearchObjects(QtSqlEngine& engine);
+
     // The names of what the search needs, for tools and tests.
     static const char* const kFunction;     // marvesa_testo_ricerca
     static const char* const kMemberIndex;  // IDX_ANAGRAFICA_CERCA

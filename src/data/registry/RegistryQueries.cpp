@@ -28,22 +28,79 @@ bool isApostrophe(QChar c) {
 
 }  // namespace
 
-QStringList searchWords(const QString& text) {
-    QStringList words;
-    for (const QString& part :
-         text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
-        QString word;
-        bool meaningful = false;
-        for (QChar c : part) {
-            if (isApostrophe(c))
-                continue;
-            word += c;
-            if (c.isLetterOrNumber())
-                meaningful = true;
+QString normalisedSearchText(const QString& text) {
+    QString clean;
+    clean.reserve(text.size());
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < n && text.at(i + 1).isLowSurrogate()) {
+            clean += c;
+            clean += text.at(++i);
+            continue;
         }
-        if (meaningful)
-            words << word;
+        if (c.isSurrogate())
+            continue;  // half of a character
+        switch (c.category()) {
+            case QChar::Other_Control:
+                if (c.isSpace())
+                    clean += QLatin1Char(' ');
+                continue;
+            case QChar::Other_Format:
+                continue;
+            default:
+                break;
+        }
+        // Before the folding, which would make "´" a blank and an accent.
+        clean += isApostrophe(c) ? QLatin1Char('\'') : c;
     }
+    return clean.normalized(QString::NormalizationForm_KC);
+}
+
+QStringList searchWords(const QString& text) {
+    // A word is a run of letters, digits and the accents on them, as the
+    // server's search function reads the rows (and a file's tokenizer would,
+    // but for the signs newer than its tables): anything else between them,
+    // a blank, a hyphen or an emoji, parts words. Apostrophes are dropped.
+    QStringList words;
+    QString word;
+    bool meaningful = false;
+    const auto endWord = [&] {
+        if (meaningful && words.size() < kMaxSearchWords) {
+            if (word.size() > kMaxSearchWordLength) {
+                word.truncate(kMaxSearchWordLength);
+                if (word.back().isHighSurrogate())
+                    word.chop(1);
+            }
+            words << word;
+        }
+        word.clear();
+        meaningful = false;
+    };
+    const QString normalised = normalisedSearchText(text);
+    const qsizetype n = normalised.size();
+    for (qsizetype i = 0; i < n && words.size() < kMaxSearchWords; ++i) {
+        char32_t c = normalised.at(i).unicode();
+        const bool pair =
+            QChar::isHighSurrogate(c) && i + 1 < n && normalised.at(i + 1).isLowSurrogate();
+        if (pair)
+            c = QChar::surrogateToUcs4(normalised.at(i), normalised.at(i + 1));
+        if (c == u'\'') {
+            continue;
+        }
+        if (QChar::isLetterOrNumber(c)) {
+            meaningful = true;
+        } else if (!QChar::isMark(c)) {
+            endWord();
+            if (pair)
+                ++i;
+            continue;
+        }
+        word += normalised.at(i);
+        if (pair)
+            word += normalised.at(++i);
+    }
+    endWord();
     return words;
 }
 

@@ -116,9 +116,21 @@ public:
 // marvesa::Error when the engine offers none.
 std::unique_ptr<RegistryQueries> registryQueriesFor(Engine& engine);
 
-// The words of a search text as the search compares them: split at blanks,
-// apostrophes removed, words without a letter or digit dropped.
+// A typed or pasted search text made comparable, the same for every
+// engine: control and invisible formatting characters dropped (a blank in
+// place of a tab or a line break), unpaired UTF-16 surrogates dropped,
+// typographic apostrophes made "'", then compatibility forms folded (NFKC:
+// full-width letters, ligatures).
+QString normalisedSearchText(const QString& text);
+
+// The words of a search text as the search compares them: the runs of
+// letters and digits (with their accents) of the normalised text, anything
+// else (blanks, hyphens, symbols, emoji) parting them, apostrophes removed;
+// at most kMaxSearchWords words of at most kMaxSearchWordLength characters
+// each (a pasted page searches for its first words).
 QStringList searchWords(const QString& text);
+inline constexpr int kMaxSearchWords = 8;
+inline constexpr int kMaxSearchWordLength = 100;
 
 // Whether a text is long enough to search for: two characters at least,
 // apostrophes and blanks not counted.

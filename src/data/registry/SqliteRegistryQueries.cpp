@@ -12,32 +12,44 @@ namespace marvesa {
 
 namespace {
 
-// A column's text without apostrophes, as the search tables hold it. Only
-// built-in functions: every program that writes the tables runs the triggers.
-QString withoutApostrophes(const QString& expression) {
+const char* const kApostrophes[] = {"''", "`", "´", "‘", "’", "ʼ"};
+
+// A column's text with each apostrophe replaced by `by`. Only built-in
+// functions: every program that writes the tables runs the triggers.
+QString replacingApostrophes(const QString& expression, const QString& by) {
     QString sql = expression;
-    for (const char* apostrophe : {"''", "`", "´", "‘", "’", "ʼ"}) {
-        sql = QStringLiteral("replace(%1, '%2', '')").arg(sql, QString::fromUtf8(apostrophe));
+    for (const char* apostrophe : kApostrophes) {
+        sql = QStringLiteral("replace(%1, '%2', '%3')").arg(sql, QString::fromUtf8(apostrophe), by);
     }
     return sql;
 }
 
+// The words of a text as the search tables hold them: the text without its
+// apostrophes ("DANGELO") and, when it has any, once more with each
+// apostrophe as a blank ("D ANGELO"), so that a name is found by its whole
+// and by the part after the apostrophe.
+QString searchKey(const QString& text) {
+    const QString joined = replacingApostrophes(text, QString());
+    return QStringLiteral("%1 || CASE WHEN %1 = %2 THEN '' ELSE ' ' || %3 END")
+        .arg(joined, text, replacingApostrophes(text, QStringLiteral(" ")));
+}
+
 // The words of a member: surname and name.
 QString memberKey(const QString& row) {
-    return withoutApostrophes(
-        QStringLiteral("coalesce(%1.\"COGNOME\", '') || ' ' || coalesce(%1.\"NOME\", '')")
+    return searchKey(
+        QStringLiteral("(coalesce(%1.\"COGNOME\", '') || ' ' || coalesce(%1.\"NOME\", ''))")
             .arg(row));
 }
 
 // The words of a family unit: its code, the code's digits alone, its
 // description and its host.
 QString familyKey(const QString& row) {
-    return withoutApostrophes(
+    return searchKey(
         QStringLiteral(
-            "coalesce(%1.\"CODICE_NUCLEO\", '') || ' ' || "
+            "(coalesce(%1.\"CODICE_NUCLEO\", '') || ' ' || "
             "CASE WHEN %1.\"CODICE_NUCLEO\" LIKE 'QX%' THEN substr(%1.\"CODICE_NUCLEO\", 3) ELSE "
             "'' END || ' ' || "
-            "coalesce(%1.\"DENOMINAZIONE\", '') || ' ' || coalesce(%1.\"NOME_OSPITANTE\", '')")
+            "coalesce(%1.\"DENOMINAZIONE\", '') || ' ' || coalesce(%1.\"NOME_OSPITANTE\", ''))")
             .arg(row));
 }
 
@@ -141,8 +153,22 @@ bool SqliteRegistryQueries::ensureSearchTables() {
         quoted << QLatin1Char('\'') + n + QLatin1Char('\'');
     const QString count = QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN (%1)")
                               .arg(quoted.join(QLatin1Char(',')));
+    // The triggers as this program writes them: those of an older one keep
+    // other words (no part after an apostrophe) and are made again.
+    QStringList triggers;
+    for (const QString& sql : createSearchStatements()) {
+        if (sql.startsWith(QLatin1String("CREATE TRIGGER")))
+            triggers << sql;
+    }
+    const QString current =
+        QStringLiteral(
+            "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND "
+            "sql IN (%1)")
+            .arg(QStringList(triggers.size(), QStringLiteral("?")).join(QLatin1Char(',')));
+    const QVector<QVariant> triggerValues(triggers.cbegin(), triggers.cend());
     const auto allThere = [&] {
         int there = 0;
+        int currentTriggers = 0;
         db().select(
             count, {},
             [&](const Row& row) {
@@ -150,7 +176,14 @@ bool SqliteRegistryQueries::ensureSearchTables() {
                 return false;
             },
             what);
-        return there == searchObjects().size();
+        db().select(
+            current, triggerValues,
+            [&](const Row& row) {
+                currentTriggers = row.at(0).toInt();
+                return false;
+            },
+            what);
+        return there == searchObjects().size() && currentTriggers == triggers.size();
     };
     // Made already: nothing to write, no lock taken (another desk may be in
     // the middle of a long write).

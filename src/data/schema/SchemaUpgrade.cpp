@@ -2,6 +2,7 @@
 
 #include "data/base/Error.h"
 #include "data/registry/DuplicateCheck.h"
+#include "data/registry/PostgresRegistryQueries.h"
 #include "data/schema/SchemaWriter.h"
 #include "data/schema/ServerSchema.h"
 #include "data/schema/SqliteSchema.h"
@@ -84,6 +85,23 @@ QStringList nameKeyTrigger(SqlDialect dialect) {
         "NULL WHERE \"ID_ANAGRAFICA\" = new.\"ID_ANAGRAFICA\"; END")};
 }
 
+// A new random key (a version 4 UUID as text) for every row of `table` that
+// has none: the rows a database held before it had the column, and rows
+// another tool stores without one.
+QString fillRowKeys(SqlDialect dialect, const QString& table) {
+    const QString key = quoteIdentifier(QLatin1String(kRowKeyColumn));
+    const QString uuid =
+        dialect == SqlDialect::PostgreSQL
+            ? QStringLiteral("gen_random_uuid()::text")
+            : QStringLiteral(
+                  "lower(hex(randomblob(4)) || '-' || hex(randomblob(2)) || '-4' || "
+                  "substr(hex(randomblob(2)), 2) || '-' || substr('89ab', 1 + "
+                  "(abs(random()) % 4), 1) || substr(hex(randomblob(2)), 2) || '-' || "
+                  "hex(randomblob(6)))");
+    return QStringLiteral("UPDATE %1 SET %2 = %3 WHERE %2 IS NULL")
+        .arg(quoteIdentifier(table), key, uuid);
+}
+
 }  // namespace
 
 const std::vector<UpgradeStep>& upgradeSteps() {
@@ -91,6 +109,19 @@ const std::vector<UpgradeStep>& upgradeSteps() {
     // columns and indexes it brings are declared in TableDefinitions with
     // their `since`.
     static const std::vector<UpgradeStep> steps{
+        // 1: every family unit and member carries a key of its own (CHIAVE_RIGA,
+        // unique), which the desk gives a new row before storing it; the rows
+        // already stored get one here. The search's own objects follow the
+        // words it now compares (a server's are made again where they stand).
+        {1,
+         [](SqlDialect dialect) {
+             return QStringList{fillRowKeys(dialect, nucleo().name),
+                                fillRowKeys(dialect, anagrafica().name)};
+         },
+         [](QtSqlEngine& engine) {
+             if (engine.dialect() == SqlDialect::PostgreSQL)
+                 PostgresRegistryQueries::updateSearchObjects(engine);
+         }},
         // The duplicate check: the members' name keys (computed for every
         // member already stored) and the pairs declared different people.
         {4, nameKeyTrigger, [](QtSqlEngine& engine) { duplicates::fillMissingKeys(engine); }},
@@ -159,6 +190,12 @@ int upgradeDatabase(QtSqlEngine& engine, const std::vector<UpgradeStep>& steps) 
                         .arg(found)
                         .arg(target));
     }
+    // Whatever the engine learnt of the tables is learnt again afterwards,
+    // whether they changed or not.
+    struct Relearn {
+        QtSqlEngine& engine;
+        ~Relearn() { engine.tablesChanged(); }
+    } relearn{engine};
     {
         // The lock of the family-unit table: no other desk stores anything
         // while the database changes shape, and a second desk upgrading at

@@ -23,7 +23,8 @@ ServerSession::ServerSession(const QString& connection)
         m_address.configure(db);
         if (!db.open()) {
             throw Error(QStringLiteral("Impossibile collegarsi al %1: %2")
-                            .arg(m_address.describe(), db.lastError().databaseText().trimmed()));
+                            .arg(m_address.describe(),
+                                 m_address.withoutPassword(engineText(db.lastError()))));
         }
         run(QStringLiteral("SET client_min_messages TO warning"));
         run(QStringLiteral("BEGIN"));

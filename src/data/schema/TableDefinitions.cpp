@@ -42,6 +42,14 @@ ColumnDef insertionTime(const char* n) {
     return {name(n), FieldKind::DateTime, 0, ColumnDefault::InsertionTime};
 }
 
+// The key the program gives each new row, from version 1.
+ColumnDef rowKey() {
+    ColumnDef c{name(kRowKeyColumn), FieldKind::Text, kRowKeyWidth};
+    c.since = 1;
+    c.rowKey = true;
+    return c;
+}
+
 IndexDef index(const char* n, const char* column) {
     return {name(n), {name(column)}};
 }
@@ -50,6 +58,12 @@ IndexDef uniqueUnlessEmpty(const char* n, const char* column) {
     IndexDef i = index(n, column);
     i.unique = true;
     i.skipsEmpty = true;
+    return i;
+}
+IndexDef uniqueRowKey(const char* n) {
+    IndexDef i = index(n, kRowKeyColumn);
+    i.unique = true;
+    i.since = 1;
     return i;
 }
 IndexDef inCharacterCodeOrder(const char* n, const char* column) {
@@ -74,10 +88,11 @@ const TableDef& nucleo() {
             name("TBL_NUCLEO"),
             {counter("ID_NUCLEO"), text("CODICE_NUCLEO", 20), text("DENOMINAZIONE", 200),
              insertionTime("DATA_INSERIMENTO"), text("NOME_OSPITANTE", 50), text("COMUNE", 50),
-             text("INDIRIZZO", 100), text("TELEFONO", 50), dateTime("TERMINE_ALLOGGIO")},
+             text("INDIRIZZO", 100), text("TELEFONO", 50), dateTime("TERMINE_ALLOGGIO"), rowKey()},
             // Two desks drawing a family code at the same moment never both
             // store it.
-            {uniqueUnlessEmpty("IDX_NUCLEO_CODICE_NUCLEO", "CODICE_NUCLEO")}};
+            {uniqueUnlessEmpty("IDX_NUCLEO_CODICE_NUCLEO", "CODICE_NUCLEO"),
+             uniqueRowKey("IDX_NUCLEO_CHIAVE_RIGA")}};
         t.announcesChanges = true;
         return t;
     }();
@@ -93,12 +108,13 @@ const TableDef& anagrafica() {
                     text("GRADO_PARENTELA", 25), text("COMUNE", 50), text("INDIRIZZO", 100),
                     dateTime("TERMINE_ALLOGGIO"), dateTime("DATA_INGRESSO"), text("FRONTIERA", 100),
                     text("CODICE_PRIORITA", 10), memo("NOTE"), text("TELEFONO", 50),
-                    insertionTime("DATA_INSERIMENTO"), text("NOME_OSPITANTE", 100),
+                    insertionTime("DATA_INSERIMENTO"), text("NOME_OSPITANTE", 100), rowKey(),
                     // The surname and name as the duplicate check compares
                     // them (data/registry/NameKey), kept by the program.
                     internal(since(text("CHIAVE_NOMINATIVO", 200), kDuplicateCheck))},
                    // The members are always read filtered by family code.
                    {index("IDX_ANAGRAFICA_CODICE_NUCLEO", "CODICE_NUCLEO"),
+                    uniqueRowKey("IDX_ANAGRAFICA_CHIAVE_RIGA"),
                     // The duplicate check finds a person by name key (with
                     // the birth date beside it) and by birth date, without
                     // reading every member.
@@ -168,6 +184,14 @@ std::vector<const TableDef*> allTables() {
 }
 
 }  // namespace schema
+
+const ColumnDef* TableDef::rowKey() const {
+    for (const ColumnDef& c : columns) {
+        if (c.rowKey)
+            return &c;
+    }
+    return nullptr;
+}
 
 FieldKind fieldKindFromDeclaredType(const QString& declaredType, int* width) {
     const QString t = declaredType.toUpper();

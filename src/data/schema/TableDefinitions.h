@@ -33,6 +33,11 @@ struct ColumnDef {
     // check): the table cursors do not declare it, so the window, its grids
     // and the export never see it.
     bool internal = false;
+    // The key the program itself gives every new row (a UUID made by the
+    // desk, unique in the table), so that a row whose storing was never
+    // confirmed is found again rather than stored twice. The program's own
+    // column: the table cursors do not declare it as one of their fields.
+    bool rowKey = false;
 };
 
 struct IndexDef {
@@ -59,9 +64,16 @@ struct TableDef {
     // Every committed change is announced to the other desks on a server.
     bool announcesChanges = false;
     int since = 0;  // as ColumnDef::since
+
+    // The row-key column (ColumnDef::rowKey), or null.
+    const ColumnDef* rowKey() const;
 };
 
 namespace schema {
+
+// The row-key column of the family units and members: a UUID as text.
+inline constexpr const char* kRowKeyColumn = "CHIAVE_RIGA";
+inline constexpr int kRowKeyWidth = 36;
 
 const TableDef& nucleo();       // TBL_NUCLEO
 const TableDef& anagrafica();   // TBL_ANAGRAFICA

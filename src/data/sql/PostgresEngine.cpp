@@ -72,19 +72,55 @@ void PostgresEngine::configure(QSqlDatabase& db) const {
     m_address.configure(db);
 }
 
+namespace {
+
+// What the operator reads when the server cannot be reached or refuses the
+// desk, from libpq's own (English) words, which go into the detail.
+QString openingCause(const QString& text) {
+    const auto has = [&text](const char* words) {
+        return text.contains(QLatin1String(words), Qt::CaseInsensitive);
+    };
+    if (has("password") || has("authentication") || has("pg_hba.conf") ||
+        has("permission denied")) {
+        return QStringLiteral(
+            "il server non accetta l'utente o la password di questa postazione. Avvisare chi "
+            "gestisce il server");
+    }
+    if (has("does not exist")) {
+        return QStringLiteral(
+            "il server non ha il database o l'utente indicato nelle impostazioni. Controllare "
+            "le impostazioni o avvisare chi gestisce il server");
+    }
+    if (has("too many") || has("starting up") || has("shutting down") || has("recovery")) {
+        return QStringLiteral(
+            "il server non accetta collegamenti in questo momento. Nulla è andato perduto: "
+            "riprovare tra qualche istante");
+    }
+    if (text.trimmed().isEmpty() || has("could not connect") || has("connection refused") ||
+        has("no such file") || has("timeout") || has("could not translate") || has("unreachable") ||
+        has("no route") || has("closed the connection") || has("connection to server")) {
+        return QStringLiteral(
+            "il server non risponde. Nulla è andato perduto: controllare che il server sia "
+            "acceso e raggiungibile dalla rete e riprovare tra qualche istante");
+    }
+    return QStringLiteral(
+        "il server ha rifiutato il collegamento. Riprovare; se l'errore si ripete, avvisare chi "
+        "gestisce il server");
+}
+
+}  // namespace
+
 void PostgresEngine::failOpening(const QSqlError& error) const {
+    const QString text = m_address.withoutPassword(engineText(error));
     throw Error(QStringLiteral("Impossibile collegarsi al %1: %2")
-                    .arg(m_address.describe(), engineText(error)));
+                    .arg(m_address.describe(), openingCause(text)),
+                text);
 }
 
 void PostgresEngine::runSetting(const QString& sql, const QString& what) {
     QSqlQuery q(database());
-    if (!q.exec(sql)) {
-        const QString text = engineText(q.lastError());
-        if (connectionLost())
-            markLost();
-        fail(what, text);
-    }
+    if (!q.exec(sql))
+        failWith(what, q.lastError());
 }
 
 void PostgresEngine::startSession() {
@@ -115,19 +151,28 @@ bool PostgresEngine::connectionLost() const {
     return !conn || PQstatus(conn) == CONNECTION_BAD;
 }
 
-QString PostgresEngine::lostConnectionMessage(const QString& text, bool ran) const {
+QString PostgresEngine::lostConnectionMessage(bool ran) const {
     if (!ran) {
         return QStringLiteral(
                    "Il collegamento con il %1 si è interrotto: l'operazione non è "
                    "stata eseguita. Riprovare: il collegamento viene ristabilito al "
-                   "prossimo tentativo (%2)")
-            .arg(m_address.describe(), text);
+                   "prossimo tentativo")
+            .arg(m_address.describe());
     }
+    // Whether the server did the statement before the connection went is
+    // not known; a row stored by it is found again by its key, never stored
+    // twice, at the next "Salva".
     return QStringLiteral(
-               "Il collegamento con il %1 si è interrotto: l'operazione non è stata "
-               "eseguita e i dati non sono stati salvati. Riprovare: il collegamento "
-               "viene ristabilito al prossimo tentativo (%2)")
-        .arg(m_address.describe(), text);
+               "Il collegamento con il %1 si è interrotto prima della risposta del server. Nulla "
+               "è andato perduto: quanto scritto resta nella finestra. Riprovare: il collegamento "
+               "viene ristabilito al prossimo tentativo e una riga già salvata non viene salvata "
+               "una seconda volta")
+        .arg(m_address.describe());
+}
+
+bool PostgresEngine::isDiskFull(const QSqlError& error) const {
+    // disk_full
+    return error.nativeErrorCode() == QLatin1String("53100");
 }
 
 // ------------------------------------------------------------------
@@ -261,18 +306,14 @@ void PostgresEngine::startTransaction(const QString& lockTable) {
         !q.exec(QStringLiteral("LOCK TABLE ") + quoteIdentifier(lockTable) +
                 QStringLiteral(" IN SHARE ROW EXCLUSIVE MODE"))) {
         const QSqlError error = q.lastError();
-        const QString text = engineText(error);
-        const bool lost = connectionLost();
         rollback();
-        if (lost)
-            markLost();
         if (isBusy(error)) {
             fail(QStringLiteral("Il database è occupato da un altro utente da più di %1 secondi: "
                                 "riprovare più tardi")
                      .arg(kWriteWaitMs / 1000),
-                 text);
+                 engineText(error));
         }
-        fail(QStringLiteral("Impossibile iniziare la transazione"), text);
+        failWith(QStringLiteral("Impossibile iniziare la transazione"), error);
     }
 }
 
@@ -282,16 +323,21 @@ void PostgresEngine::startTransaction(const QString& lockTable) {
 void PostgresEngine::subscribe() {
     QSqlDriver* driver = database().driver();
     m_listener = std::make_unique<QObject>();
-    QObject::connect(driver, &QSqlDriver::notification, m_listener.get(),
-                     [this](const QString& channel, QSqlDriver::NotificationSource source,
-                            const QVariant& payload) {
-                         if (source == QSqlDriver::SelfSource || !m_watch)
-                             return;
-                         if (channel != QLatin1String(kChangeChannel))
-                             return;
-                         const QString table = payload.toString();
-                         m_watch(table.isEmpty() ? QStringList() : QStringList{table});
-                     });
+    QObject::connect(
+        driver, &QSqlDriver::notification, m_listener.get(),
+        [this](const QString& channel, QSqlDriver::NotificationSource source,
+               const QVariant& payload) {
+            if (source == QSqlDriver::SelfSource || !m_watch)
+                return;
+            if (channel != QLatin1String(kChangeChannel))
+                return;
+            const QString table = payload.toString();
+            m_watch(table.isEmpty() ? QStringList() : QStringList{table});
+        },
+        // Heard once the driver has done with the notification:
+        // what the watcher does may connect again, which
+        // replaces the driver that is still reading it.
+        Qt::QueuedConnection);
     if (!driver->subscribedToNotifications().contains(QLatin1String(kChangeChannel)) &&
         !driver->subscribeToNotification(QLatin1String(kChangeChannel))) {
         fail(QStringLiteral("Impossibile seguire le modifiche delle altre postazioni"),

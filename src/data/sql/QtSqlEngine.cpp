@@ -79,7 +79,32 @@ QSqlDatabase QtSqlEngine::database() const {
 }
 
 void QtSqlEngine::fail(const QString& what, const QString& text) const {
+    if (text.trimmed().isEmpty()) {
+        throw Error(QStringLiteral("%1: il database non ha indicato la causa. Riprovare; se "
+                                   "l'errore si ripete, avvisare chi gestisce il database "
+                                   "(database \"%2\")")
+                        .arg(what, location()));
+    }
     throw Error(QStringLiteral("%1: %2 (database \"%3\")").arg(what, text, location()));
+}
+
+void QtSqlEngine::failWith(const QString& what, const QSqlError& error, bool ran) {
+    const QString text = engineText(error);
+    if (connectionLost()) {
+        // A statement the server did not answer may or may not have been
+        // done; an open transaction ended with the connection.
+        m_lost = true;
+        m_inTransaction = false;
+        throw Error(lostConnectionMessage(ran), text);
+    }
+    if (isDiskFull(error)) {
+        throw Error(QStringLiteral("%1: il disco del database \"%2\" è pieno. L'operazione non è "
+                                   "stata eseguita e nulla è andato perduto: liberare spazio sul "
+                                   "disco (o avvisare chi gestisce il database) e riprovare")
+                        .arg(what, location()),
+                    text);
+    }
+    fail(what, text);
 }
 
 void QtSqlEngine::requireConnected() const {
@@ -88,8 +113,9 @@ void QtSqlEngine::requireConnected() const {
     }
 }
 
-QString QtSqlEngine::lostConnectionMessage(const QString& text, bool) const {
-    return text;
+QString QtSqlEngine::lostConnectionMessage(bool) const {
+    return QStringLiteral("Il collegamento con il database \"%1\" si è interrotto: riprovare")
+        .arg(location());
 }
 
 // ------------------------------------------------------------------
@@ -116,9 +142,8 @@ void QtSqlEngine::openSession() {
     startSession();
     for (const QString& sql : m_session) {
         QSqlQuery q(database());
-        if (!q.exec(sql)) {
-            fail(QStringLiteral("Impossibile preparare la connessione"), engineText(q.lastError()));
-        }
+        if (!q.exec(sql))
+            failWith(QStringLiteral("Impossibile preparare la connessione"), q.lastError());
     }
 }
 
@@ -207,13 +232,9 @@ QSqlQuery& QtSqlEngine::prepared(const QString& sql, const QString& what) {
         QSqlQuery q(database());
         q.setForwardOnly(true);
         if (!q.prepare(sql)) {
-            const QString text = engineText(q.lastError());
-            if (connectionLost()) {
-                m_lost = true;
-                throw Error(lostConnectionMessage(text, false));
-            }
-            fail(what.isEmpty() ? QStringLiteral("Istruzione non accettata dal database") : what,
-                 text);
+            failWith(
+                what.isEmpty() ? QStringLiteral("Istruzione non accettata dal database") : what,
+                q.lastError(), false);
         }
         it = m_statements.insert(sql, q);
     }
@@ -253,14 +274,8 @@ void QtSqlEngine::failStatement(QSqlQuery& query, const QString& what, const QSt
     const QSqlError error = query.lastError();
     query.finish();
     const QString text = engineText(error);
-    if (connectionLost()) {
-        // Nothing of this statement was done: a statement the server did not
-        // answer was not committed, and an open transaction ended with the
-        // connection.
-        m_lost = true;
-        m_inTransaction = false;
-        throw Error(lostConnectionMessage(text, true));
-    }
+    if (connectionLost())
+        failWith(what, error);
     // Not the engine's own words: it speaks English.
     if (isBusy(error)) {
         busyWaitRanOut();
@@ -276,7 +291,7 @@ void QtSqlEngine::failStatement(QSqlQuery& query, const QString& what, const QSt
         throw UniqueViolation(
             QStringLiteral("%1: %2 (database \"%3\")").arg(message, text, location()), index);
     }
-    fail(message, text);
+    failWith(message, error);
 }
 
 qint64 QtSqlEngine::exec(const QString& sql, const QVector<QVariant>& values) {
@@ -315,7 +330,7 @@ void QtSqlEngine::selectPrepared(QSqlQuery& q, const QVector<QVariant>& values,
     run(q, what);
     const QSqlError error = forEachRow(q, onRow);
     if (error.isValid())
-        fail(what, engineText(error));
+        failWith(what, error);
 }
 
 void QtSqlEngine::execDirect(const QString& sql, const QString& what) {
@@ -348,12 +363,9 @@ void QtSqlEngine::commit() {
     }
     QSqlQuery q(database());
     if (!q.exec(QStringLiteral("COMMIT"))) {
-        const QString text = engineText(q.lastError());
-        const bool lost = connectionLost();
+        const QSqlError error = q.lastError();
         rollback();
-        if (lost)
-            m_lost = true;
-        fail(QStringLiteral("Impossibile salvare le modifiche"), text);
+        failWith(QStringLiteral("Impossibile salvare le modifiche"), error);
     }
     m_inTransaction = false;
 }

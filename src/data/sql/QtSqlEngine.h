@@ -111,6 +111,10 @@ public:
     // The name of the QSqlDatabase connection.
     const QString& connectionName() const { return m_connectionName; }
 
+    // The tables changed shape (a database brought up to date): what the
+    // engine learnt of them is learnt again at their next use.
+    void tablesChanged() { forgetTables(); }
+
 protected:
     QtSqlEngine();
 
@@ -128,6 +132,7 @@ protected:
     [[noreturn]] virtual void failOpening(const QSqlError& error) const = 0;
     virtual void startSession() {}
     virtual void forgetSession() {}
+    virtual void forgetTables() {}
     // An engine of the same kind on the same database, not yet connected.
     virtual std::unique_ptr<QtSqlEngine> makeTwin() const = 0;
 
@@ -167,9 +172,12 @@ protected:
     virtual void busyWaitRanOut() {}
     virtual bool isUniqueViolation(const QSqlError& error, const QString& text,
                                    QString* index) const = 0;
+    // Whether the database refused because its disk is full.
+    virtual bool isDiskFull(const QSqlError& error) const = 0;
     virtual bool connectionLost() const { return false; }
-    // `ran`: the statement had started (its changes are lost with it).
-    virtual QString lostConnectionMessage(const QString& text, bool ran) const;
+    // What the operator reads when the connection went away; `ran`: the
+    // statement had been sent, and whether it was done is not known.
+    virtual QString lostConnectionMessage(bool ran) const;
 
     // Starts the write transaction of beginWrite(): the connection is
     // open, no transaction is, `lockTable` exists. Calls setInTransaction().
@@ -191,7 +199,13 @@ protected:
     bool runWaiting(QSqlQuery& query, const std::function<bool()>& attempt, int limitMs);
     // The failure of `query`, as run() reports it.
     [[noreturn]] void failStatement(QSqlQuery& query, const QString& what, const QString& table);
+    // `what` (the operation, in the operator's words) followed by the
+    // cause; a cause the database did not give is said to be unknown.
     [[noreturn]] void fail(const QString& what, const QString& engineText) const;
+    // As fail(), for a failure of the database: a connection that went away,
+    // a full disk or a missing cause read in Italian, with the database's
+    // own text as the error's detail. `ran`: the statement had been sent.
+    [[noreturn]] void failWith(const QString& what, const QSqlError& error, bool ran = true);
     void requireConnected() const;
     void setInTransaction(bool open) { m_inTransaction = open; }
     // The connection went away: the next statement connects again.

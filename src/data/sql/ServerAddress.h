@@ -38,7 +38,14 @@ public:
     // Opens `db` (a QPSQL connection) on this address.
     void configure(QSqlDatabase& db) const;
 
+    // `text` (a message derived from the connection, libpq's among them)
+    // with every part of a password the connection names replaced by "***":
+    // no such text reaches the screen or a log with it.
+    QString withoutPassword(const QString& text) const { return withoutPassword(text, m_raw); }
+    static QString withoutPassword(const QString& text, const QString& connection);
+
 private:
+    QString m_raw;
     QHash<QString, QString> m_values;
     QList<QPair<QString, QString>> m_ordered;
 };

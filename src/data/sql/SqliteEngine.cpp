@@ -52,6 +52,11 @@ bool SqliteEngine::isBusy(const QSqlError& error) const {
     return code == 5 || code == 6;
 }
 
+// SQLITE_FULL: the disk (or the file's own limit) has no room left.
+bool SqliteEngine::isDiskFull(const QSqlError& error) const {
+    return resultCode(error) == 13;
+}
+
 bool SqliteEngine::isUniqueViolation(const QSqlError&, const QString& text, QString* index) const {
     static const QLatin1String kUnique("UNIQUE constraint failed: ");
     if (!text.startsWith(kUnique))
@@ -273,7 +278,7 @@ void SqliteEngine::startTransaction(const QString&) {
         const QSqlError error = q.lastError();
         if (isBusy(error))
             throw Error(busyMessage());
-        fail(QStringLiteral("Impossibile iniziare la transazione"), engineText(error));
+        failWith(QStringLiteral("Impossibile iniziare la transazione"), error);
     }
     setInTransaction(true);
 }

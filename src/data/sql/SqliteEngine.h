@@ -68,6 +68,7 @@ protected:
     [[noreturn]] void failOpening(const QSqlError& error) const override;
     void startSession() override;
     void forgetSession() override;
+    void forgetTables() override { forgetSession(); }
     std::unique_ptr<QtSqlEngine> makeTwin() const override;
 
     void checkTable(const QString& table) override;
@@ -80,6 +81,7 @@ protected:
     bool isBusy(const QSqlError& error) const override;
     bool isUniqueViolation(const QSqlError& error, const QString& text,
                            QString* index) const override;
+    bool isDiskFull(const QSqlError& error) const override;
     void startTransaction(const QString& lockTable) override;
 
 private:

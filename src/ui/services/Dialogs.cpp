@@ -63,8 +63,8 @@ void Dialogs::notice(const QString& text) {
     show({applicationTitle(), text, DialogIcon::None, {DialogButton::Ok}, true});
 }
 
-void Dialogs::error(const QString& text) {
-    show({applicationTitle(), text, DialogIcon::Error, {DialogButton::Ok}, false});
+void Dialogs::error(const QString& text, const QString& detail) {
+    show({applicationTitle(), text, DialogIcon::Error, {DialogButton::Ok}, false, detail});
 }
 
 QString applicationTitleFromPath(const QString& programPath) {
@@ -92,6 +92,8 @@ DialogButton MessageBoxDialogs::ask(const DialogRequest& request) {
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     box.setText(text);
+    if (!request.detail.isEmpty())
+        box.setDetailedText(request.detail);
     switch (request.icon) {
         case DialogIcon::None:
             box.setIcon(QMessageBox::NoIcon);

@@ -15,6 +15,9 @@ struct DialogRequest {
     DialogIcon icon = DialogIcon::None;
     QList<DialogButton> buttons{DialogButton::Ok};
     bool centeredOnScreen = false;
+    // Technical words behind the text (a database's own message), shown
+    // only when the operator asks for the details; empty: none.
+    QString detail{};
 };
 
 // Every message box of the program goes through here, so that tests can
@@ -45,7 +48,7 @@ public:
     static void notice(const QString& text);
     // An error as the top-level handler shows it: error icon, OK, the
     // application title.
-    static void error(const QString& text);
+    static void error(const QString& text, const QString& detail = QString());
 };
 
 // The main window's caption and the title of its system boxes.

@@ -20,7 +20,7 @@ void handleApplicationError(const std::exception& error) {
     if (dynamic_cast<const Abort*>(&error))
         return;
     if (const auto* e = dynamic_cast<const Error*>(&error)) {
-        Dialogs::error(errorBoxText(*e));
+        Dialogs::error(errorBoxText(*e), e->detail());
     } else {
         Dialogs::error(errorBoxText(QString::fromLocal8Bit(error.what())));
     }
