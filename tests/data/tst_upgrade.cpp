@@ -256,8 +256,10 @@ private slots:
         tool.start(QStringLiteral(MARVESA_INITDB), {QStringLiteral("--aggiorna"), another});
         QVERIFY(tool.waitForFinished(60000));
         QCOMPARE(tool.exitCode(), 0);
-        QVERIFY(QString::fromUtf8(tool.readAllStandardOutput())
-                    .contains(QStringLiteral("dalla versione 0 alla %1").arg(currentVersion())));
+        QVERIFY(
+            QString::fromUtf8(tool.readAllStandardOutput())
+                .contains(
+                    QStringLiteral("dalla versione 0 alla versione %1.").arg(currentVersion())));
         auto byTool = openEngine(another);
         QCOMPARE(storedVersion(*byTool), currentVersion());
         QCOMPARE(shapeOf(*byTool), expected);
