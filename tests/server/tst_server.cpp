@@ -171,11 +171,19 @@ private slots:
                     return u"timestamp without time zone"_s;
                 case FieldKind::Memo:
                     return u"text"_s;
+                case FieldKind::Integer:
+                    return u"bigint"_s;
             }
             return QString();
         };
         for (const TableDef* t : schema::allTables()) {
             QStringList declared, made;
+            if (t->changeLog) {
+                // Only a file keeps the log: the server announces each change.
+                QVERIFY(
+                    sql.one(u"SELECT to_regclass(?)::text"_s, {u"\"%1\""_s.arg(t->name)}).isNull());
+                continue;
+            }
             for (const ColumnDef& c : t->columns) {
                 declared << c.name + u' ' + typeOf(c) +
                                 (c.byDefault == ColumnDefault::Null ? u""_s : u" default"_s);
@@ -197,10 +205,17 @@ private slots:
                 QCOMPARE(definition.contains(u" WHERE "_s), i.skipsEmpty);
                 QCOMPARE(definition.contains(u"COLLATE \"C\""_s), i.characterCodeOrder);
             }
+            // Each statement's rows are announced, after an insert, an update,
+            // a delete; an emptied table as a whole.
+            QVariantList announcing;
+            if (t->announcesChanges) {
+                for (const char* event : {"_DELETED", "_INSERTED", "_TRUNCATED", "_UPDATED"})
+                    announcing << t->name + QLatin1String(event);
+            }
             QCOMPARE(sql.exec(u"SELECT tgname FROM pg_trigger WHERE NOT tgisinternal AND "
-                              "tgrelid = to_regclass(?)"_s,
+                              "tgrelid = to_regclass(?) ORDER BY tgname"_s,
                               {u"\"%1\""_s.arg(t->name)}),
-                     t->announcesChanges ? QVariantList{t->name + u"_CHANGES"_s} : QVariantList{});
+                     announcing);
         }
     }
 
@@ -237,8 +252,10 @@ private slots:
         PostgresEngine onServer(connection);
         fromFile.connect();
         onServer.connect();
-        for (const TableDef* t : schema::allTables())
-            QCOMPARE(dump(onServer, *t), dump(fromFile, *t));
+        for (const TableDef* t : schema::allTables()) {
+            if (!t->changeLog)
+                QCOMPARE(dump(onServer, *t), dump(fromFile, *t));
+        }
         const qint64 next = onServer.insert(u"TBL_NUCLEO"_s, {u"CODICE_NUCLEO"_s}, {u"QX40"_s});
         QCOMPARE(next, 4);  // never QX30's counter again
 

@@ -21,12 +21,20 @@ void Connection::connect() {
     m_engine->connect();
     if (m_watch)
         m_engine->watchChanges(m_watch);
+    if (m_watchRows)
+        m_engine->watchRows(m_watchRows);
 }
 
 void Connection::watchChanges(std::function<void(const QStringList& tables)> changed) {
     m_watch = std::move(changed);
     if (m_engine)
         m_engine->watchChanges(m_watch);
+}
+
+void Connection::watchRows(std::function<void(const CommittedChanges& changes)> changed) {
+    m_watchRows = std::move(changed);
+    if (m_engine)
+        m_engine->watchRows(m_watchRows);
 }
 
 void Connection::disconnect() {

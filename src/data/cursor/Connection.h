@@ -37,6 +37,8 @@ public:
     // this engine and on the one a later connect makes. An empty function
     // stops watching.
     void watchChanges(std::function<void(const QStringList& tables)> changed);
+    // The same row by row (Engine::watchRows).
+    void watchRows(std::function<void(const CommittedChanges& changes)> changed);
 
     // Hears of every wait for a database another copy of the program holds
     // (the window shows the wait cursor); given to each engine made.
@@ -52,6 +54,7 @@ private:
     BusyObserver* m_busyObserver = nullptr;
     std::vector<DataSet*> m_dataSets;
     std::function<void(const QStringList&)> m_watch;
+    std::function<void(const CommittedChanges&)> m_watchRows;
 };
 
 }  // namespace marvesa

@@ -114,6 +114,7 @@ Value DataSet::storedValue(const Row& row, int fieldIndex) const {
         return Value();
     switch (m_fields[fieldIndex]->kind()) {
         case FieldKind::Counter:
+        case FieldKind::Integer:
             return Value::integer(v.toLongLong());
         case FieldKind::Text:
         case FieldKind::Memo:
@@ -142,8 +143,9 @@ QVariant DataSet::toStorage(const Field& field, const Value& value) const {
         case Value::Kind::DateTime:
             return dateTimeToStorage(*value.dateTimeIf());
         case Value::Kind::Integer:
-            return field.kind() == FieldKind::Counter ? QVariant(qint64(value.toDouble()))
-                                                      : QVariant(value.toText());
+            return field.kind() == FieldKind::Counter || field.kind() == FieldKind::Integer
+                       ? QVariant(qint64(value.toDouble()))
+                       : QVariant(value.toText());
         case Value::Kind::Null:
             break;
     }
@@ -151,6 +153,7 @@ QVariant DataSet::toStorage(const Field& field, const Value& value) const {
 }
 
 Value DataSet::currentValue(int fieldIndex) const {
+    readPendingRows();
     if (m_current < 0 || m_current >= int(m_rows.size()))
         return Value();
     if (isEditing())
@@ -159,6 +162,7 @@ Value DataSet::currentValue(int fieldIndex) const {
 }
 
 Value DataSet::valueAt(int row, int fieldIndex) const {
+    readPendingRows();
     if (row < 0 || row >= int(m_rows.size()))
         return Value();
     if (row == m_current && isEditing())
@@ -185,6 +189,16 @@ void DataSet::setCurrentValue(int fieldIndex, const Value& value, bool raise) {
             case FieldKind::DateTime:
                 if (v.kind() == Value::Kind::Text)
                     v = Value::date(dateFromText(v.toText()));
+                break;
+            case FieldKind::Integer:
+                if (v.kind() != Value::Kind::Integer) {
+                    bool ok = false;
+                    const qint64 n = v.toText().trimmed().toLongLong(&ok);
+                    if (!ok) {
+                        fail(QStringLiteral("'%1' is not a valid integer value").arg(v.toText()));
+                    }
+                    v = Value::integer(n);
+                }
                 break;
         }
     }
@@ -265,11 +279,23 @@ void DataSet::open() {
             m_filter = master->fieldValue(m_masterField);
         }
     }
-    readRows();
+    m_rows.clear();
+    m_rowsPending = m_readWhenNeeded && !m_master;
+    if (!m_rowsPending)
+        readRows();
     m_current = m_rows.empty() ? -1 : 0;
     m_bof = true;
     m_eof = m_rows.empty();
     setState(dsBrowse);
+}
+
+void DataSet::readRowsNow() {
+    // Read as open would have read them: on the first row.
+    readRows();
+    m_rowsPending = false;
+    m_current = m_rows.empty() ? -1 : 0;
+    m_bof = true;
+    m_eof = m_rows.empty();
 }
 
 void DataSet::close() {
@@ -280,6 +306,7 @@ void DataSet::close() {
         m_rows.erase(m_rows.begin() + m_current);
     m_pending.clear();
     m_rows.clear();
+    m_rowsPending = false;
     m_current = -1;
     m_bof = m_eof = true;
     m_filter.reset();
@@ -303,6 +330,7 @@ void DataSet::checkBrowseMode() {
 
 void DataSet::first() {
     checkActive();
+    readPendingRows();
     checkBrowseMode();
     m_current = m_rows.empty() ? -1 : 0;
     m_bof = true;
@@ -312,6 +340,7 @@ void DataSet::first() {
 
 void DataSet::last() {
     checkActive();
+    readPendingRows();
     checkBrowseMode();
     m_current = int(m_rows.size()) - 1;
     m_eof = true;
@@ -321,6 +350,7 @@ void DataSet::last() {
 
 void DataSet::next() {
     checkActive();
+    readPendingRows();
     checkBrowseMode();
     if (m_eof)
         return;
@@ -335,6 +365,7 @@ void DataSet::next() {
 
 void DataSet::prior() {
     checkActive();
+    readPendingRows();
     checkBrowseMode();
     if (m_bof)
         return;
@@ -349,6 +380,7 @@ void DataSet::prior() {
 
 void DataSet::moveTo(int row) {
     checkActive();
+    readPendingRows();
     // `row` counts the rows as they stand now, a new row among them; when
     // ending the edit abandons that new row, the rows after it move up.
     const int rowsBefore = int(m_rows.size());
@@ -365,6 +397,7 @@ void DataSet::moveTo(int row) {
 
 void DataSet::insert() {
     checkActive();
+    readPendingRows();
     checkBrowseMode();
     m_rowBeforeInsert = m_current;
     m_bofBeforeInsert = m_bof;
@@ -387,6 +420,7 @@ void DataSet::insert() {
 
 void DataSet::edit() {
     checkActive();
+    readPendingRows();
     if (isEditing())
         return;
     if (m_rows.empty()) {
@@ -511,6 +545,7 @@ void DataSet::cancel() {
 
 void DataSet::remove() {
     checkActive();
+    readPendingRows();
     if (m_state == dsInsert) {
         cancel();
         return;
@@ -534,6 +569,7 @@ void DataSet::remove() {
 
 int DataSet::recordCount() const {
     checkActive();
+    readPendingRows();
     return int(m_rows.size()) - (m_state == dsInsert ? 1 : 0);
 }
 

@@ -1,6 +1,7 @@
 #include "data/schema/SchemaUpgrade.h"
 
 #include "data/base/Error.h"
+#include "data/schema/RowChangeTriggers.h"
 #include "data/schema/SchemaWriter.h"
 #include "data/schema/ServerSchema.h"
 #include "data/schema/SqliteSchema.h"
@@ -63,7 +64,11 @@ const std::vector<UpgradeStep>& upgradeSteps() {
     // Each version after the first adds its step here, in order; the tables,
     // columns and indexes it brings are declared in TableDefinitions with
     // their `since`.
-    static const std::vector<UpgradeStep> steps;
+    static const std::vector<UpgradeStep> steps{
+        // 2: the other desks learn which rows changed (the change log of a
+        // file, the notices of a server naming the rows).
+        {2, rowChangeStatements, {}},
+    };
     return steps;
 }
 

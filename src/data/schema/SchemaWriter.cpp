@@ -17,6 +17,8 @@ QString columnType(const SchemaDialect& dialect, const TableDef& table, const Co
             return dialect.dateTime;
         case FieldKind::Memo:
             return dialect.memo;
+        case FieldKind::Integer:
+            return dialect.integer;
     }
     return QString();
 }
@@ -63,18 +65,22 @@ QString createIndex(const SchemaDialect& dialect, const TableDef& table, const I
 
 }  // namespace
 
+bool makes(const SchemaDialect& dialect, const TableDef& table) {
+    return !table.changeLog || dialect.keepsChangeLog;
+}
+
 QStringList createStatements(const SchemaDialect& dialect, int version,
                              const std::vector<const TableDef*>& tables) {
     QStringList statements;
     for (const TableDef* t : tables) {
-        if (t->since > version)
+        if (t->since > version || !makes(dialect, *t))
             continue;
         statements << createTable(dialect, *t, version);
         if (dialect.afterTable)
             statements << dialect.afterTable(*t);
     }
     for (const TableDef* t : tables) {
-        if (t->since > version)
+        if (t->since > version || !makes(dialect, *t))
             continue;
         for (const IndexDef& i : t->indexes) {
             if (i.since <= version)
@@ -88,6 +94,8 @@ QStringList addedStatements(const SchemaDialect& dialect, int version,
                             const std::vector<const TableDef*>& tables) {
     QStringList statements;
     for (const TableDef* t : tables) {
+        if (!makes(dialect, *t))
+            continue;
         if (t->since == version) {
             statements << createTable(dialect, *t, version);
             if (dialect.afterTable)
@@ -102,7 +110,7 @@ QStringList addedStatements(const SchemaDialect& dialect, int version,
         }
     }
     for (const TableDef* t : tables) {
-        if (t->since > version)
+        if (t->since > version || !makes(dialect, *t))
             continue;
         for (const IndexDef& i : t->indexes) {
             if (i.since == version)

@@ -18,6 +18,7 @@ struct SchemaDialect {
     QString text;            // a text column's type, "%1" standing for its width
     QString dateTime;
     QString memo;
+    QString integer;
     QString insertionTime;  // the default that gives the time of the insert
     // What follows an index key kept in the order of the characters' codes;
     // empty where that is the engine's own order.
@@ -25,7 +26,13 @@ struct SchemaDialect {
     // Statements that follow the making of a table (a server announces the
     // changes of some tables to the other desks); may be empty.
     std::function<QStringList(const TableDef& table)> afterTable;
+    // Whether the database keeps the change log (TableDef::changeLog).
+    bool keepsChangeLog = false;
 };
+
+// Whether a database of this dialect has `table` at all (a server keeps no
+// change log).
+bool makes(const SchemaDialect& dialect, const TableDef& table);
 
 // The statements that make the tables a database of version `version` has
 // (every declared one, by default), each with its columns, and then their

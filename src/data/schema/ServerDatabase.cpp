@@ -3,6 +3,8 @@
 #include <QSqlError>
 
 #include "data/schema/ReferenceLists.h"
+#include "data/schema/SchemaWriter.h"
+#include "data/schema/ServerSchema.h"
 #include "data/schema/ServerSession.h"
 
 namespace marvesa::schema {
@@ -22,8 +24,10 @@ ServerDatabase createServerDatabase(const QString& connection, int version) {
     load(nazioni(), nazioniList);
     session.createSearchObjects();
     ServerDatabase made{session.describe(), {}};
-    for (const TableDef* t : allTables())
-        made.rows.append({t->name, session.count(*t)});
+    for (const TableDef* t : allTables()) {
+        if (makes(serverDialect(), *t))
+            made.rows.append({t->name, session.count(*t)});
+    }
     session.commit();
     return made;
 }

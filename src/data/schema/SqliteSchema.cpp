@@ -18,9 +18,13 @@ const SchemaDialect& sqliteDialect() {
         d.text = QStringLiteral("VARCHAR(%1)");
         d.dateTime = QStringLiteral("DATETIME");
         d.memo = QStringLiteral("TEXT");
+        // Not INTEGER, which declares a counter.
+        d.integer = QStringLiteral("BIGINT");
         // The local time, in the stored form of every date-time.
         d.insertionTime = QStringLiteral("(strftime('%Y-%m-%dT%H:%M:%S', 'now', 'localtime'))");
         // Text is always compared by the characters' codes (BINARY).
+        // The other desks read which rows changed from the change log.
+        d.keepsChangeLog = true;
         return d;
     }();
     return dialect;

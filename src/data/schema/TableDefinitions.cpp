@@ -24,6 +24,9 @@ ColumnDef dateTime(const char* n) {
 ColumnDef memo(const char* n) {
     return {name(n), FieldKind::Memo, 0};
 }
+ColumnDef integer(const char* n) {
+    return {name(n), FieldKind::Integer, 0};
+}
 // The time of registration, filled by the database: the program never
 // writes it.
 ColumnDef insertionTime(const char* n) {
@@ -114,8 +117,24 @@ const TableDef& nazioni() {
     return def;
 }
 
+const TableDef& changeLog() {
+    static const TableDef def = [] {
+        // One entry per row of a table that announces its changes, numbered
+        // in commit order by its counter: the table, the row's counter and
+        // I, U or D for inserted, updated, deleted.
+        TableDef t{name("TBL_SYS_MODIFICHE"),
+                   {counter("ID_MODIFICA"), text("TABELLA", 30), integer("ID_RIGA"),
+                    text("OPERAZIONE", 1)},
+                   {}};
+        t.changeLog = true;
+        t.since = 2;
+        return t;
+    }();
+    return def;
+}
+
 std::vector<const TableDef*> allTables() {
-    return {&nucleo(), &anagrafica(), &exportTable(), &comuni(), &nazioni()};
+    return {&nucleo(), &anagrafica(), &exportTable(), &comuni(), &nazioni(), &changeLog()};
 }
 
 }  // namespace schema
@@ -126,6 +145,8 @@ FieldKind fieldKindFromDeclaredType(const QString& declaredType, int* width) {
     if (t.contains(QLatin1String("DATE")) || t.contains(QLatin1String("TIME"))) {
         return FieldKind::DateTime;
     }
+    if (t == QLatin1String("BIGINT"))
+        return FieldKind::Integer;
     if (t.startsWith(QLatin1String("INT")))
         return FieldKind::Counter;
     static const QRegularExpression widthRe(QStringLiteral("\\((\\d+)\\)"));

@@ -12,6 +12,7 @@ enum class FieldKind {
     Text,      // text of at most `width` UTF-16 code units
     DateTime,  // a date with a time of day
     Memo,      // text without a length limit
+    Integer,   // a whole number the program writes (another table's counter)
 };
 
 // What the database puts in a column an insert leaves out.
@@ -51,8 +52,12 @@ struct TableDef {
     // counters only need to be assigned by the database, never kept apart
     // from those of deleted rows.
     bool staging = false;
-    // Every committed change is announced to the other desks on a server.
+    // The other desks learn which of its rows each commit inserted, changed
+    // or deleted (schema/RowChangeTriggers).
     bool announcesChanges = false;
+    // The log of those changes a database file keeps for its desks; a server
+    // announces them instead and has no such table.
+    bool changeLog = false;
     int since = 0;  // as ColumnDef::since
 };
 
@@ -63,6 +68,7 @@ const TableDef& anagrafica();   // TBL_ANAGRAFICA
 const TableDef& exportTable();  // TBL_EXPORT
 const TableDef& comuni();       // TBL_SYS_COMUNI
 const TableDef& nazioni();      // TBL_SYS_NAZIONE
+const TableDef& changeLog();    // TBL_SYS_MODIFICHE (version 2)
 
 // Every table the program declares, in the order they are created: the
 // five it started with, then those later versions added.
