@@ -124,11 +124,11 @@ void TestEngine::initDbMakesTheDatabaseAndRefusesAnExistingPath() {
     QCOMPARE(digestOf(path), made);
 
     Sql sql(path);
-    QCOMPARE(
-        sql.exec(u"SELECT name FROM sqlite_master WHERE type = 'table' "
-                 "AND name NOT LIKE 'sqlite_%' ORDER BY name"_s),
-        (QVariantList{u"TBL_ANAGRAFICA"_s, u"TBL_EXPORT"_s, u"TBL_NON_DOPPIONI"_s, u"TBL_NUCLEO"_s,
-                      u"TBL_SYS_COMUNI"_s, u"TBL_SYS_NAZIONE"_s, u"TBL_SYS_VERSIONE"_s}));
+    QCOMPARE(sql.exec(u"SELECT name FROM sqlite_master WHERE type = 'table' "
+                      "AND name NOT LIKE 'sqlite_%' ORDER BY name"_s),
+             (QVariantList{u"TBL_ANAGRAFICA"_s, u"TBL_EXPORT"_s, u"TBL_NON_DOPPIONI"_s,
+                           u"TBL_NUCLEO"_s, u"TBL_SYS_COMUNI"_s, u"TBL_SYS_MODIFICHE"_s,
+                           u"TBL_SYS_NAZIONE"_s, u"TBL_SYS_VERSIONE"_s}));
     QCOMPARE(declaredColumns(sql, u"TBL_NUCLEO"_s),
              u"ID_NUCLEO INTEGER, CODICE_NUCLEO VARCHAR(20), DENOMINAZIONE VARCHAR(200), "
              "DATA_INSERIMENTO DATETIME, NOME_OSPITANTE VARCHAR(50), COMUNE VARCHAR(50), "

@@ -182,6 +182,12 @@ private slots:
         };
         for (const TableDef* t : schema::allTables()) {
             QStringList declared, made;
+            if (t->changeLog) {
+                // Only a file keeps the log: the server announces each change.
+                QVERIFY(
+                    sql.one(u"SELECT to_regclass(?)::text"_s, {u"\"%1\""_s.arg(t->name)}).isNull());
+                continue;
+            }
             for (const ColumnDef& c : t->columns) {
                 declared << c.name + u' ' + typeOf(c) +
                                 (c.byDefault == ColumnDefault::Null ? u""_s : u" default"_s);
@@ -203,17 +209,24 @@ private slots:
                 QCOMPARE(definition.contains(u" WHERE "_s), i.skipsEmpty);
                 QCOMPARE(definition.contains(u"COLLATE \"C\""_s), i.characterCodeOrder);
             }
-            // The changes announced to the other desks; the members' name
-            // key emptied when a name changes without it.
-            QVariantList triggers;
-            if (t->announcesChanges)
-                triggers << t->name + u"_CHANGES"_s;
+            // Each statement's rows are announced, after an insert, an update,
+            // a delete; an emptied table as a whole. The members' name key is
+            // emptied when a name changes without it.
+            QStringList triggers;
+            if (t->announcesChanges) {
+                for (const char* event : {"_DELETED", "_INSERTED", "_TRUNCATED", "_UPDATED"})
+                    triggers << t->name + QLatin1String(event);
+            }
             if (t->name == u"TBL_ANAGRAFICA"_s)
                 triggers << u"TBL_ANAGRAFICA_CHIAVE_NOMINATIVO"_s;
+            triggers.sort();
+            QVariantList expected;
+            for (const QString& name : triggers)
+                expected << name;
             QCOMPARE(sql.exec(u"SELECT tgname FROM pg_trigger WHERE NOT tgisinternal AND "
                               "tgrelid = to_regclass(?) ORDER BY tgname COLLATE \"C\""_s,
                               {u"\"%1\""_s.arg(t->name)}),
-                     triggers);
+                     expected);
         }
     }
 
@@ -250,8 +263,10 @@ private slots:
         PostgresEngine onServer(connection);
         fromFile.connect();
         onServer.connect();
-        for (const TableDef* t : schema::allTables())
-            QCOMPARE(dump(onServer, *t), dump(fromFile, *t));
+        for (const TableDef* t : schema::allTables()) {
+            if (!t->changeLog)
+                QCOMPARE(dump(onServer, *t), dump(fromFile, *t));
+        }
         const qint64 next = onServer.insert(u"TBL_NUCLEO"_s, {u"CODICE_NUCLEO"_s}, {u"QX40"_s});
         QCOMPARE(next, 4);  // never QX30's counter again
 

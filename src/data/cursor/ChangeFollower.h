@@ -5,6 +5,8 @@
 #include <functional>
 #include <vector>
 
+#include "data/sql/CommittedChanges.h"
+
 namespace marvesa {
 
 class Connection;
@@ -12,8 +14,11 @@ class DataSet;
 
 // Keeps browsing tables showing what other desks (other copies of the
 // program, other data modules) store and delete: when the connection reports
-// that another connection committed, each followed table reads its rows
-// again in place, keeping its current row (DataSet::reloadInPlace).
+// which rows another connection inserted, changed or deleted, each followed
+// table reads those rows again in place, keeping its current row
+// (DataSet::applyRowChanges); a table whose rows the connection cannot name,
+// or with more than kMostRows of them waiting, reads its rows again whole
+// (DataSet::reloadInPlace).
 //
 // A change is only applied when it is safe, otherwise it waits and is
 // applied as soon as it is:
@@ -45,20 +50,29 @@ public:
     void setSafeToApply(std::function<bool()> safe) { m_safe = std::move(safe); }
 
     // The connection reported a change in `tables` (all followed tables when
-    // empty): applied now if safe, otherwise marked as waiting.
+    // empty), to be read whole: applied now if safe, otherwise marked as
+    // waiting.
     void changed(const QStringList& tables);
+    // The connection reported these changes: the same, row by row where it
+    // named the rows.
+    void rowsChanged(const CommittedChanges& changes);
     // Applies what is waiting, as far as it is safe now.
     void applyWaiting();
     bool isWaiting() const;
 
     // How often waiting changes are tried again.
     static constexpr int kRetryMs = 200;
+    // Past this many rows waiting, a table reads its rows whole: one
+    // statement instead of one per row.
+    static constexpr int kMostRows = 400;
 
 private:
     struct Followed {
         DataSet* table;
         std::vector<DataSet*> waitsFor;
-        bool waiting = false;
+        bool waiting = false;         // to be read whole
+        std::vector<RowChange> rows;  // to be read row by row
+        bool hasWork() const { return waiting || !rows.empty(); }
     };
     bool heldBack(const Followed& f) const;
 

@@ -21,6 +21,8 @@ void Connection::connect() {
     m_engine->connect();
     if (m_watch)
         m_engine->watchChanges(m_watch);
+    if (m_watchRows)
+        m_engine->watchRows(m_watchRows);
 }
 
 void Connection::watchChanges(std::function<void(const QStringList& tables)> changed) {
@@ -30,11 +32,22 @@ void Connection::watchChanges(std::function<void(const QStringList& tables)> cha
 }
 
 void Connection::readAgainLater(const QString& table) {
-    if (!m_watch)
-        return;
-    // A copy: the watcher may stop watching from inside.
-    const auto watch = m_watch;
-    watch(QStringList{table});
+    // Copies: a watcher may stop watching from inside.
+    if (m_watchRows) {
+        const auto watchRows = m_watchRows;
+        CommittedChanges whole;
+        whole.wholeTables << table;
+        watchRows(whole);
+    } else if (m_watch) {
+        const auto watch = m_watch;
+        watch(QStringList{table});
+    }
+}
+
+void Connection::watchRows(std::function<void(const CommittedChanges& changes)> changed) {
+    m_watchRows = std::move(changed);
+    if (m_engine)
+        m_engine->watchRows(m_watchRows);
 }
 
 void Connection::disconnect() {

@@ -37,6 +37,8 @@ public:
     // this engine and on the one a later connect makes. An empty function
     // stops watching.
     void watchChanges(std::function<void(const QStringList& tables)> changed);
+    // The same row by row (Engine::watchRows).
+    void watchRows(std::function<void(const CommittedChanges& changes)> changed);
 
     // Asks for `table` to be read again when it can be: a row was stored
     // but reading it back failed. Goes to the watcher of changes, which
@@ -57,6 +59,7 @@ private:
     BusyObserver* m_busyObserver = nullptr;
     std::vector<DataSet*> m_dataSets;
     std::function<void(const QStringList&)> m_watch;
+    std::function<void(const CommittedChanges&)> m_watchRows;
 };
 
 }  // namespace marvesa

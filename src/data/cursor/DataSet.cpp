@@ -158,6 +158,7 @@ QVariant DataSet::toStorage(const Field& field, const Value& value) const {
 }
 
 Value DataSet::currentValue(int fieldIndex) const {
+    readPendingRows();
     if (m_current < 0 || m_current >= int(m_rows.size()))
         return Value();
     if (isEditing())
@@ -166,6 +167,7 @@ Value DataSet::currentValue(int fieldIndex) const {
 }
 
 Value DataSet::valueAt(int row, int fieldIndex) const {
+    readPendingRows();
     if (row < 0 || row >= int(m_rows.size()))
         return Value();
     if (row == m_current && isEditing())
@@ -194,8 +196,19 @@ void DataSet::setCurrentValue(int fieldIndex, const Value& value, bool raise) {
                     v = Value::date(dateFromText(v.toText()));
                 break;
             case FieldKind::Integer:
-                if (v.kind() != Value::Kind::Integer)
-                    v = Value::integer(qint64(v.toDouble()));
+                if (v.kind() != Value::Kind::Integer) {
+                    // Whole numbers typed, or read from a file as numbers.
+                    bool ok = false;
+                    qint64 n = v.toText().trimmed().toLongLong(&ok);
+                    if (!ok) {
+                        const double d = v.toText().trimmed().toDouble(&ok);
+                        ok = ok && d == double(qint64(d));
+                        n = qint64(d);
+                    }
+                    if (!ok)
+                        fail(QStringLiteral("'%1' is not a valid integer value").arg(v.toText()));
+                    v = Value::integer(n);
+                }
                 break;
         }
     }
@@ -279,11 +292,23 @@ void DataSet::open() {
             m_filter = master->fieldValue(m_masterField);
         }
     }
-    readRows();
+    m_rows.clear();
+    m_rowsPending = m_readWhenNeeded && !m_master;
+    if (!m_rowsPending)
+        readRows();
     m_current = m_rows.empty() ? -1 : 0;
     m_bof = true;
     m_eof = m_rows.empty();
     setState(dsBrowse);
+}
+
+void DataSet::readRowsNow() {
+    // Read as open would have read them: on the first row.
+    readRows();
+    m_rowsPending = false;
+    m_current = m_rows.empty() ? -1 : 0;
+    m_bof = true;
+    m_eof = m_rows.empty();
 }
 
 void DataSet::close() {
@@ -295,6 +320,7 @@ void DataSet::close() {
     m_pending.clear();
     m_pendingKey.clear();
     m_rows.clear();
+    m_rowsPending = false;
     m_current = -1;
     m_bof = m_eof = true;
     m_filter.reset();
@@ -318,6 +344,7 @@ void DataSet::checkBrowseMode() {
 
 void DataSet::first() {
     checkActive();
+    readPendingRows();
     checkBrowseMode();
     m_current = m_rows.empty() ? -1 : 0;
     m_bof = true;
@@ -327,6 +354,7 @@ void DataSet::first() {
 
 void DataSet::last() {
     checkActive();
+    readPendingRows();
     checkBrowseMode();
     m_current = int(m_rows.size()) - 1;
     m_eof = true;
@@ -336,6 +364,7 @@ void DataSet::last() {
 
 void DataSet::next() {
     checkActive();
+    readPendingRows();
     checkBrowseMode();
     if (m_eof)
         return;
@@ -350,6 +379,7 @@ void DataSet::next() {
 
 void DataSet::prior() {
     checkActive();
+    readPendingRows();
     checkBrowseMode();
     if (m_bof)
         return;
@@ -364,6 +394,7 @@ void DataSet::prior() {
 
 void DataSet::moveTo(int row) {
     checkActive();
+    readPendingRows();
     // `row` counts the rows as they stand now, a new row among them; when
     // ending the edit abandons that new row, the rows after it move up.
     const int rowsBefore = int(m_rows.size());
@@ -380,6 +411,7 @@ void DataSet::moveTo(int row) {
 
 void DataSet::insert() {
     checkActive();
+    readPendingRows();
     checkBrowseMode();
     m_rowBeforeInsert = m_current;
     m_bofBeforeInsert = m_bof;
@@ -406,6 +438,7 @@ void DataSet::insert() {
 
 void DataSet::edit() {
     checkActive();
+    readPendingRows();
     if (isEditing())
         return;
     if (m_rows.empty()) {
@@ -601,6 +634,7 @@ void DataSet::cancel() {
 
 void DataSet::remove() {
     checkActive();
+    readPendingRows();
     if (m_state == dsInsert) {
         cancel();
         return;
@@ -624,6 +658,7 @@ void DataSet::remove() {
 
 int DataSet::recordCount() const {
     checkActive();
+    readPendingRows();
     return int(m_rows.size()) - (m_state == dsInsert ? 1 : 0);
 }
 

@@ -21,9 +21,10 @@ namespace marvesa {
 // one current row, the beginning-of-table and end-of-table flags, and while
 // editing the pending values of the current row with the modified flag.
 //
-// Rows are read when the table opens (a static cursor); post stores one row,
-// delete removes one at once, refresh reads the values again. Every change is
-// announced synchronously to the table's data sources.
+// Rows are read when the table opens (a static cursor), or, for a table
+// set to read them when needed, the first time anything looks at them; post
+// stores one row, delete removes one at once, refresh reads the values
+// again. Every change is announced synchronously to the table's data sources.
 class DataSet {
 public:
     DataSet(QString componentName, QString tableName, Connection* connection);
@@ -64,6 +65,13 @@ public:
     // counter and the values they were given, the other columns NULL.
     void setReadBackAfterInsert(bool on) { m_readBackAfterInsert = on; }
 
+    // Whether the rows are read only when something first looks at them
+    // (moves, counts, reads a value, inserts, edits, deletes, refreshes)
+    // rather than when the table opens: a table that may hold many rows
+    // nobody reads costs nothing until somebody does. Opening still checks
+    // the table and its columns. Off by default; not for a detail table.
+    void setReadWhenNeeded(bool on) { m_readWhenNeeded = on; }
+
     // Makes this table the detail of `master`: its rows are those whose
     // `detailField` equals the master's current `masterField`.
     void setMasterSource(DataSource* master, const QString& masterField,
@@ -78,10 +86,19 @@ public:
     DataSetState state() const { return m_state; }
     bool active() const { return m_state != dsInactive; }
     bool isEditing() const { return m_state == dsEdit || m_state == dsInsert; }
-    bool bof() const { return m_bof; }
-    bool eof() const { return m_eof; }
+    bool bof() const {
+        readPendingRows();
+        return m_bof;
+    }
+    bool eof() const {
+        readPendingRows();
+        return m_eof;
+    }
     bool modified() const { return m_modified; }
-    bool isEmpty() const { return m_rows.empty(); }
+    bool isEmpty() const {
+        readPendingRows();
+        return m_rows.empty();
+    }
 
     void open();
     void close();
@@ -109,6 +126,17 @@ public:
     // would end the detail's edit.
     bool reloadInPlace();
 
+    // Shows the given rows as the database now holds them, reading again
+    // only those of this table: the rows another desk inserted, changed or
+    // deleted (a deleted row is not read). A row that is new here takes its
+    // place in counter order; a detail table shows only the rows of its
+    // master's current row. Otherwise as reloadInPlace(): nothing ended, the
+    // current row kept while it exists (else the row that followed it, or
+    // the new last row), one deDataSetChange when anything differs, nothing
+    // outside dsBrowse. A table ordered by another column reads its rows
+    // whole instead. Returns whether anything differed.
+    bool applyRowChanges(const std::vector<RowChange>& changes);
+
     // Ends a pending edit: the row is posted when something in it changed and
     // abandoned otherwise (after the controls have written their text).
     void checkBrowseMode();
@@ -133,8 +161,14 @@ public:
 
     // For grids: the rows as they stand, the current one with its pending
     // values; no copy is made.
-    int rowCount() const { return int(m_rows.size()); }
-    int currentRow() const { return m_current; }
+    int rowCount() const {
+        readPendingRows();
+        return int(m_rows.size());
+    }
+    int currentRow() const {
+        readPendingRows();
+        return m_current;
+    }
     Value valueAt(int row, int fieldIndex) const;
 
     // The data sources announce the table's events to their listeners.
@@ -163,6 +197,15 @@ private:
     Value currentValue(int fieldIndex) const;
     ReadRequest readRequest() const;
     void readRows();
+    // The rows of a table that reads them when needed, if not read yet.
+    void readPendingRows() const {
+        if (m_rowsPending)
+            const_cast<DataSet*>(this)->readRowsNow();
+    }
+    void readRowsNow();
+    // Whether a row holding `values` belongs to this table's rows (a detail
+    // table's: those of its master's current row).
+    bool shownHere(const QVector<QVariant>& values) const;
     QStringList fieldNames() const;
     void abandonPending();
     void storePending();
@@ -194,6 +237,9 @@ private:
     QString m_rowKeyColumn;
     QString m_pendingKey;
     bool m_readBackAfterInsert = true;
+    bool m_readWhenNeeded = false;
+    // Open, its rows not read yet.
+    bool m_rowsPending = false;
     BeforeImplicitPostHandler m_onBeforeImplicitPost;
     std::vector<DataSource*> m_sources;
 

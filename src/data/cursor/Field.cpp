@@ -46,6 +46,9 @@ void Field::setDefaultText(const QString& text) {
             setValue(text.isEmpty() ? Value() : Value::date(dateFromText(text)));
             break;
         case FieldKind::Integer:
+            // Converted, or refused, by setValue.
+            setValue(text.trimmed().isEmpty() ? Value() : Value::text(text));
+            break;
         case FieldKind::Counter:
             setValue(Value::text(text));
             break;  // refused by setValue

@@ -42,6 +42,12 @@ TdmMarvesa::TdmMarvesa()
     // The staging table is filled row by row and only read after a refresh:
     // reading each new row back would double the statements of an export.
     TBL_EXPORT.setReadBackAfterInsert(false);
+    // It stays open for the whole run, yet nothing reads it ("Esporta"
+    // rebuilds and reads the database table itself): its rows, one per
+    // member of the last export, are read only if something asks for them,
+    // so that starting the program costs the same however large that
+    // export was.
+    TBL_EXPORT.setReadWhenNeeded(true);
 
     TBL_ANAGRAFICA.fieldByName(QStringLiteral("DATA_NASCITA"))->setEditMask(kDateMaskRequiredYear);
     TBL_ANAGRAFICA.fieldByName(QStringLiteral("DATA_INGRESSO"))->setEditMask(kDateMaskRequiredYear);

@@ -30,7 +30,8 @@ public:
     // Opens the data store: sets the database path (a file, or a server
     // connection as databaseLocation() gives it), connects, then opens
     // TBL_NUCLEO, TBL_ANAGRAFICA, TBL_COMUNI, TBL_NAZIONI and TBL_EXPORT in
-    // this order. A failure stops there: the tables after it stay closed.
+    // this order (TBL_EXPORT reads its rows only when something asks for
+    // them). A failure stops there: the tables after it stay closed.
     // Once everything is open the module starts following other desks.
     void DataModuleCreate();
     void DataModuleCreate(const QString& path);
@@ -55,8 +56,9 @@ public:
     DataSource dsEXPORT;
 
     // Shows in TBL_NUCLEO and TBL_ANAGRAFICA, while they browse, what other
-    // desks store and delete. The reference lists never change and the
-    // staging table is rebuilt by each export: they are not followed.
+    // desks store and delete, reading again only the rows they changed. The
+    // reference lists never change and the staging table is rebuilt by each
+    // export: they are not followed.
     ChangeFollower otherDesks;
 };
 

@@ -3,6 +3,7 @@
 #include "data/base/Error.h"
 #include "data/registry/DuplicateCheck.h"
 #include "data/registry/PostgresRegistryQueries.h"
+#include "data/schema/RowChangeTriggers.h"
 #include "data/schema/SchemaWriter.h"
 #include "data/schema/ServerSchema.h"
 #include "data/schema/SqliteSchema.h"
@@ -122,7 +123,10 @@ const std::vector<UpgradeStep>& upgradeSteps() {
              if (engine.dialect() == SqlDialect::PostgreSQL)
                  PostgresRegistryQueries::updateSearchObjects(engine);
          }},
-        // The duplicate check: the members' name keys (computed for every
+        // 2: the other desks learn which rows changed (the change log of a
+        // file, the notices of a server naming the rows).
+        {2, rowChangeStatements, {}},
+        // 4: the duplicate check: the members' name keys (computed for every
         // member already stored) and the pairs declared different people.
         {4, nameKeyTrigger, [](QtSqlEngine& engine) { duplicates::fillMissingKeys(engine); }},
     };

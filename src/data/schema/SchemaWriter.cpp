@@ -65,18 +65,22 @@ QString createIndex(const SchemaDialect& dialect, const TableDef& table, const I
 
 }  // namespace
 
+bool makes(const SchemaDialect& dialect, const TableDef& table) {
+    return !table.changeLog || dialect.keepsChangeLog;
+}
+
 QStringList createStatements(const SchemaDialect& dialect, int version,
                              const std::vector<const TableDef*>& tables) {
     QStringList statements;
     for (const TableDef* t : tables) {
-        if (t->since > version)
+        if (t->since > version || !makes(dialect, *t))
             continue;
         statements << createTable(dialect, *t, version);
         if (dialect.afterTable)
             statements << dialect.afterTable(*t);
     }
     for (const TableDef* t : tables) {
-        if (t->since > version)
+        if (t->since > version || !makes(dialect, *t))
             continue;
         for (const IndexDef& i : t->indexes) {
             if (i.since <= version)
@@ -90,6 +94,8 @@ QStringList addedStatements(const SchemaDialect& dialect, int version,
                             const std::vector<const TableDef*>& tables) {
     QStringList statements;
     for (const TableDef* t : tables) {
+        if (!makes(dialect, *t))
+            continue;
         if (t->since == version) {
             statements << createTable(dialect, *t, version);
             if (dialect.afterTable)
@@ -104,7 +110,7 @@ QStringList addedStatements(const SchemaDialect& dialect, int version,
         }
     }
     for (const TableDef* t : tables) {
-        if (t->since > version)
+        if (t->since > version || !makes(dialect, *t))
             continue;
         for (const IndexDef& i : t->indexes) {
             if (i.since == version)

@@ -26,7 +26,13 @@ struct SchemaDialect {
     // Statements that follow the making of a table (a server announces the
     // changes of some tables to the other desks); may be empty.
     std::function<QStringList(const TableDef& table)> afterTable;
+    // Whether the database keeps the change log (TableDef::changeLog).
+    bool keepsChangeLog = false;
 };
+
+// Whether a database of this dialect has `table` at all (a server keeps no
+// change log).
+bool makes(const SchemaDialect& dialect, const TableDef& table);
 
 // The statements that make the tables a database of version `version` has
 // (every declared one, by default), each with its columns, and then their

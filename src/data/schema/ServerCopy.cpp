@@ -11,6 +11,8 @@
 
 #include "data/base/Error.h"
 #include "data/schema/SchemaUpgrade.h"
+#include "data/schema/SchemaWriter.h"
+#include "data/schema/ServerSchema.h"
 #include "data/schema/ServerSession.h"
 #include "data/sql/EngineFactory.h"
 #include "data/sql/SqlText.h"
@@ -157,6 +159,8 @@ ServerDatabase copyToServer(const QString& file, const QString& connection) {
     session.createTables();
     ServerDatabase copied{session.describe(), {}};
     for (const TableDef* t : allTables()) {
+        if (!makes(serverDialect(), *t))
+            continue;
         QStringList columns;
         for (const ColumnDef& c : t->columns)
             columns << quoteIdentifier(c.name);

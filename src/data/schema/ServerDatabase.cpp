@@ -4,6 +4,8 @@
 
 #include "data/schema/ReferenceLists.h"
 #include "data/schema/SchemaUpgrade.h"
+#include "data/schema/SchemaWriter.h"
+#include "data/schema/ServerSchema.h"
 #include "data/schema/ServerSession.h"
 
 namespace marvesa::schema {
@@ -26,7 +28,7 @@ ServerDatabase createServerDatabase(const QString& connection, int version) {
     // The tables of the version made: an older one has fewer.
     const int madeVersion = version < 0 ? currentVersion() : version;
     for (const TableDef* t : allTables()) {
-        if (t->since <= madeVersion)
+        if (t->since <= madeVersion && makes(serverDialect(), *t))
             made.rows.append({t->name, session.count(*t)});
     }
     session.commit();

@@ -23,8 +23,10 @@ const SchemaDialect& serverDialect() {
         // The "C" collation compares the characters' codes, whatever the
         // database's own collation.
         d.characterCodeOrder = QStringLiteral(" COLLATE \"C\"");
-        // Every committed change of a table that announces its changes is
-        // announced to the other desks, with the table's name.
+        // The first version announced every committed change of a table
+        // that announces its changes with the table's name alone; version 2
+        // replaces this trigger with those that name the rows
+        // (schema/RowChangeTriggers).
         d.afterTable = [](const TableDef& table) {
             return table.announcesChanges ? QStringList{serverChangeTrigger(table)} : QStringList();
         };
@@ -36,7 +38,8 @@ const SchemaDialect& serverDialect() {
 QStringList serverCreateStatements(int version) {
     if (version < 0)
         version = currentVersion();
-    // The function the change triggers call, before the tables.
+    // The function the first version's change triggers call, before the
+    // tables.
     QStringList statements{
         QStringLiteral("CREATE OR REPLACE FUNCTION marvesa_announce_change() RETURNS trigger "
                        "LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_notify('%1', TG_TABLE_NAME); "

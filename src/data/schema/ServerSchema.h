@@ -17,7 +17,9 @@ const SchemaDialect& serverDialect();
 // with the announcement of their changes to the other desks.
 QStringList serverCreateStatements(int version = -1);
 
-// The trigger that announces the changes of `table` to the other desks.
+// The first version's trigger that announces the changes of `table` to the
+// other desks by its name (replaced in version 2 by those that name the
+// rows, schema/RowChangeTriggers).
 QString serverChangeTrigger(const TableDef& table);
 
 }  // namespace marvesa::schema

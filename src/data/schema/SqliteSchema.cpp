@@ -23,6 +23,8 @@ const SchemaDialect& sqliteDialect() {
         // The local time, in the stored form of every date-time.
         d.insertionTime = QStringLiteral("(strftime('%Y-%m-%dT%H:%M:%S', 'now', 'localtime'))");
         // Text is always compared by the characters' codes (BINARY).
+        // The other desks read which rows changed from the change log.
+        d.keepsChangeLog = true;
         return d;
     }();
     return dialect;

@@ -160,6 +160,22 @@ const TableDef& nazioni() {
     return def;
 }
 
+const TableDef& changeLog() {
+    static const TableDef def = [] {
+        // One entry per row of a table that announces its changes, numbered
+        // in commit order by its counter: the table, the row's counter and
+        // I, U or D for inserted, updated, deleted.
+        TableDef t{name("TBL_SYS_MODIFICHE"),
+                   {counter("ID_MODIFICA"), text("TABELLA", 30), integer("ID_RIGA"),
+                    text("OPERAZIONE", 1)},
+                   {}};
+        t.changeLog = true;
+        t.since = 2;
+        return t;
+    }();
+    return def;
+}
+
 const TableDef& distinctPeople() {
     static const TableDef def = [] {
         IndexDef pair{name("IDX_NON_DOPPIONI_COPPIA"),
@@ -180,7 +196,8 @@ const TableDef& distinctPeople() {
 }
 
 std::vector<const TableDef*> allTables() {
-    return {&nucleo(), &anagrafica(), &exportTable(), &comuni(), &nazioni(), &distinctPeople()};
+    return {&nucleo(),  &anagrafica(), &exportTable(),   &comuni(),
+            &nazioni(), &changeLog(),  &distinctPeople()};
 }
 
 }  // namespace schema

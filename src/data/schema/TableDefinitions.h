@@ -61,8 +61,12 @@ struct TableDef {
     // counters only need to be assigned by the database, never kept apart
     // from those of deleted rows.
     bool staging = false;
-    // Every committed change is announced to the other desks on a server.
+    // The other desks learn which of its rows each commit inserted, changed
+    // or deleted (schema/RowChangeTriggers).
     bool announcesChanges = false;
+    // The log of those changes a database file keeps for its desks; a server
+    // announces them instead and has no such table.
+    bool changeLog = false;
     int since = 0;  // as ColumnDef::since
 
     // The row-key column (ColumnDef::rowKey), or null.
@@ -80,6 +84,7 @@ const TableDef& anagrafica();   // TBL_ANAGRAFICA
 const TableDef& exportTable();  // TBL_EXPORT
 const TableDef& comuni();       // TBL_SYS_COMUNI
 const TableDef& nazioni();      // TBL_SYS_NAZIONE
+const TableDef& changeLog();    // TBL_SYS_MODIFICHE (version 2)
 // TBL_NON_DOPPIONI: pairs of members the clerk declared "non è la stessa
 // persona", never shown again as duplicates.
 const TableDef& distinctPeople();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "data/base/Error.h"
+#include "data/sql/CommittedChanges.h"
 
 namespace marvesa {
 
@@ -135,6 +136,15 @@ public:
     // cannot tell which. Changes made through this engine are not announced. An
     // empty function stops watching.
     virtual void watchChanges(std::function<void(const QStringList& tables)> changed) = 0;
+
+    // Watches the same commits row by row: `changed` is called on this
+    // thread's event loop with the rows other connections inserted, changed
+    // or deleted in the tables that announce their changes, in commit order,
+    // or with the tables to read whole when the engine cannot name every row
+    // (everything, when it cannot tell what changed: this connection may have
+    // missed some of it). Changes made through this engine are not announced.
+    // Independent of watchChanges(); an empty function stops watching.
+    virtual void watchRows(std::function<void(const CommittedChanges& changes)> changed) = 0;
 
     // ---------------------------------------------------------------------
     // Units of work and statements of the program's own.

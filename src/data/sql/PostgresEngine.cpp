@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QTimer>
 
 #include "data/base/Error.h"
 
@@ -131,8 +132,21 @@ void PostgresEngine::startSession() {
     // Every commit waits until the server has it on disk, whatever the
     // server's default.
     runSetting(QStringLiteral("SET synchronous_commit TO on"), what);
-    if (m_watch)
+    if (m_watch || m_watchRows) {
         subscribe();
+        // Connected again after the connection went away: what the other
+        // desks did meanwhile was announced to nobody here.
+        if (m_hadSession && m_watchRows) {
+            QTimer::singleShot(0, m_listener.get(), [this] {
+                if (const auto watch = m_watchRows) {
+                    CommittedChanges everything;
+                    everything.everything = true;
+                    watch(everything);
+                }
+            });
+        }
+    }
+    m_hadSession = true;
 }
 
 void PostgresEngine::forgetSession() {
@@ -320,6 +334,82 @@ void PostgresEngine::startTransaction(const QString& lockTable) {
 // ------------------------------------------------------------------
 // Changes by other desks.
 
+CommittedChanges PostgresEngine::readNotice(const QString& payload) {
+    CommittedChanges changes;
+    const QStringList parts = payload.split(QLatin1Char(':'));
+    const QString& table = parts.first();
+    if (table.isEmpty()) {
+        changes.everything = true;
+        return changes;
+    }
+    if (parts.size() != 3 || parts[1].size() != 1) {
+        changes.wholeTables << table;
+        return changes;
+    }
+    const QChar op = parts[1].front();
+    const RowChange::Kind kind = op == QLatin1Char('I')   ? RowChange::Kind::Inserted
+                                 : op == QLatin1Char('D') ? RowChange::Kind::Deleted
+                                                          : RowChange::Kind::Updated;
+    for (const QStringView id : QStringView(parts[2]).split(QLatin1Char(','))) {
+        bool ok = false;
+        const qint64 n = id.toLongLong(&ok);
+        if (!ok) {
+            changes.rows.clear();
+            changes.wholeTables << table;
+            return changes;
+        }
+        changes.rows.push_back({table, n, kind});
+    }
+    return changes;
+}
+
+void PostgresEngine::heard(const QString& channel, bool own, const QString& payload) {
+    if (own || channel != QLatin1String(kChangeChannel))
+        return;
+    const CommittedChanges changes = readNotice(payload);
+    // Copies: a watcher may stop watching from inside.
+    if (const auto watch = m_watch) {
+        watch(changes.everything ? QStringList()
+                                 : QStringList{payload.section(QLatin1Char(':'), 0, 0)});
+    }
+    if (const auto watchRows = m_watchRows)
+        watchRows(changes);
+}
+
+void PostgresEngine::takeWaitingNotices() {
+    if (!isConnected() || reconnectPending())
+        return;
+    // The driver names the handle's type after libpq's struct.
+    const QVariant handle = database().driver()->handle();
+    if (!handle.isValid() || (qstrcmp(handle.typeName(), "PGconn*") != 0 &&
+                              qstrcmp(handle.typeName(), "pg_conn*") != 0)) {
+        return;
+    }
+    PGconn* conn = *static_cast<PGconn* const*>(handle.constData());
+    if (!conn || PQstatus(conn) != CONNECTION_OK)
+        return;
+    PQconsumeInput(conn);
+    // The driver leaves the end of a statement's results unread until the
+    // next statement; the library reads no notice past it. Read here, as
+    // far as it has arrived: never waiting, and never while a statement of
+    // this connection is still running (its results are all in by then).
+    if (PQtransactionStatus(conn) == PQTRANS_ACTIVE) {
+        while (!PQisBusy(conn)) {
+            PGresult* rest = PQgetResult(conn);
+            if (!rest)
+                break;
+            PQclear(rest);
+        }
+    }
+    while (PGnotify* notice = PQnotifies(conn)) {
+        const QString channel = QString::fromUtf8(notice->relname);
+        const bool own = notice->be_pid == PQbackendPID(conn);
+        const QString payload = QString::fromUtf8(notice->extra);
+        PQfreemem(notice);
+        heard(channel, own, payload);
+    }
+}
+
 void PostgresEngine::subscribe() {
     QSqlDriver* driver = database().driver();
     m_listener = std::make_unique<QObject>();
@@ -327,17 +417,20 @@ void PostgresEngine::subscribe() {
         driver, &QSqlDriver::notification, m_listener.get(),
         [this](const QString& channel, QSqlDriver::NotificationSource source,
                const QVariant& payload) {
-            if (source == QSqlDriver::SelfSource || !m_watch)
-                return;
-            if (channel != QLatin1String(kChangeChannel))
-                return;
-            const QString table = payload.toString();
-            m_watch(table.isEmpty() ? QStringList() : QStringList{table});
+            heard(channel, source == QSqlDriver::SelfSource, payload.toString());
         },
         // Heard once the driver has done with the notification:
         // what the watcher does may connect again, which
         // replaces the driver that is still reading it.
         Qt::QueuedConnection);
+    // The driver takes notices in when its socket turns readable, but one
+    // that arrives after a statement whose results it has not read to their
+    // end waits in the client library until the connection's next
+    // statement. Taken from the library on a timer, it waits no longer.
+    auto* poll = new QTimer(m_listener.get());
+    poll->setInterval(kNoticePollMs);
+    QObject::connect(poll, &QTimer::timeout, m_listener.get(), [this] { takeWaitingNotices(); });
+    poll->start();
     if (!driver->subscribedToNotifications().contains(QLatin1String(kChangeChannel)) &&
         !driver->subscribeToNotification(QLatin1String(kChangeChannel))) {
         fail(QStringLiteral("Impossibile seguire le modifiche delle altre postazioni"),
@@ -347,10 +440,19 @@ void PostgresEngine::subscribe() {
 
 void PostgresEngine::watchChanges(std::function<void(const QStringList& tables)> changed) {
     m_watch = std::move(changed);
+    listen();
+}
+
+void PostgresEngine::watchRows(std::function<void(const CommittedChanges& changes)> changed) {
+    m_watchRows = std::move(changed);
+    listen();
+}
+
+void PostgresEngine::listen() {
     // Otherwise subscribed when the connection opens.
     if (!isConnected() || reconnectPending())
         return;
-    if (m_watch) {
+    if (m_watch || m_watchRows) {
         if (!m_listener)
             subscribe();
     } else if (m_listener) {

@@ -31,12 +31,21 @@ public:
     QVector<EngineColumn> columns(const QString& table) override;
     QString location() const override;
     void watchChanges(std::function<void(const QStringList& tables)> changed) override;
+    void watchRows(std::function<void(const CommittedChanges& changes)> changed) override;
     SqlDialect dialect() const override { return SqlDialect::PostgreSQL; }
 
     static constexpr int kFirstLockWaitMs = 100;
 
     // The channel the database's triggers announce changes on.
     static constexpr const char* kChangeChannel = "marvesa_changes";
+    // How often notices the driver has not handed over are looked for.
+    static constexpr int kNoticePollMs = 250;
+
+    // What one notice of the channel says (schema/RowChangeTriggers):
+    // "TABLE:OP:ID,ID,..." names rows, "TABLE:*" the table to read whole, a
+    // table's name alone (as databases of the first version announce) the
+    // same.
+    static CommittedChanges readNotice(const QString& payload);
 
 protected:
     QString driverName() const override { return QStringLiteral("QPSQL"); }
@@ -82,12 +91,22 @@ private:
     void runSetting(const QString& sql, const QString& what);
     const TableInfo& table(const QString& name);
     void subscribe();
+    // A notice of `channel`, sent by this connection itself when `own`.
+    void heard(const QString& channel, bool own, const QString& payload);
+    // Hands over the notices the client library read but the driver did not.
+    void takeWaitingNotices();
+    // Subscribes, or ends the subscription, as the watchers need.
+    void listen();
 
     QString m_connection;
     ServerAddress m_address;
     QHash<QString, TableInfo> m_tables;
     std::function<void(const QStringList&)> m_watch;
+    std::function<void(const CommittedChanges&)> m_watchRows;
     std::unique_ptr<QObject> m_listener;
+    // Whether a session was opened before: notices sent while the
+    // connection was away are lost.
+    bool m_hadSession = false;
 };
 
 }  // namespace marvesa

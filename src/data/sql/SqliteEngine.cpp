@@ -126,7 +126,7 @@ void SqliteEngine::connect() {
     if (info.size() == 0)
         throw Error(notADatabase(location()));
     QtSqlEngine::connect();
-    if (m_changed && m_changePoll)
+    if ((m_changed || m_rowsChanged) && m_changePoll)
         m_changePoll->start();
 }
 
@@ -162,6 +162,16 @@ void SqliteEngine::startSession() {
     execPragma(QStringLiteral("PRAGMA synchronous=FULL"),
                QStringLiteral("Impossibile preparare il database"));
     m_dataVersion = dataVersion();
+    m_notesOwnChanges = false;
+    m_lastChange = lastLoggedChange();
+    if (m_rowsChanged) {
+        try {
+            noteOwnChanges();
+        } catch (const std::exception& e) {
+            // Tried again at the next poll.
+            qWarning("%s", e.what());
+        }
+    }
     execPragma(QStringLiteral("PRAGMA journal_size_limit=%1").arg(kJournalSizeLimit),
                QStringLiteral("Impossibile preparare il database"));
 }
@@ -183,6 +193,7 @@ void SqliteEngine::forgetSession() {
     m_knownTables.clear();
     m_textColumns.clear();
     m_copyMethod.reset();
+    m_notesOwnChanges = false;
 }
 
 // ------------------------------------------------------------------
@@ -295,9 +306,8 @@ qint64 SqliteEngine::dataVersion() {
     return version;
 }
 
-void SqliteEngine::watchChanges(std::function<void(const QStringList& tables)> changed) {
-    m_changed = std::move(changed);
-    if (!m_changed) {
+void SqliteEngine::startPolling() {
+    if (!m_changed && !m_rowsChanged) {
         if (m_changePoll)
             m_changePoll->stop();
         return;
@@ -311,12 +321,33 @@ void SqliteEngine::watchChanges(std::function<void(const QStringList& tables)> c
         m_changePoll->start();
 }
 
+void SqliteEngine::watchChanges(std::function<void(const QStringList& tables)> changed) {
+    m_changed = std::move(changed);
+    startPolling();
+}
+
+void SqliteEngine::watchRows(std::function<void(const CommittedChanges& changes)> changed) {
+    m_rowsChanged = std::move(changed);
+    if (m_rowsChanged && isConnected()) {
+        try {
+            noteOwnChanges();
+        } catch (const std::exception& e) {
+            // Tried again at the next poll; until then nothing is named.
+            qWarning("%s", e.what());
+        }
+    }
+    startPolling();
+}
+
 void SqliteEngine::pollChanges() {
-    if (!isConnected() || !m_changed)
+    if (!isConnected() || (!m_changed && !m_rowsChanged))
         return;
     qint64 version = -1;
+    CommittedChanges rows;
     try {
         version = dataVersion();
+        if (version != m_dataVersion && m_rowsChanged)
+            rows = readChangeLog();
     } catch (const std::exception& e) {
         // Asked again at the next tick.
         qWarning("%s", e.what());
@@ -325,10 +356,126 @@ void SqliteEngine::pollChanges() {
     if (version == m_dataVersion)
         return;
     m_dataVersion = version;
-    // A copy: the watcher may stop watching, or start again, from inside.
-    const auto changed = m_changed;
-    // SQLite does not tell which tables changed.
-    changed(QStringList());
+    // Copies: the watcher may stop watching, or start again, from inside.
+    if (const auto changed = m_changed) {
+        // By data_version alone SQLite does not tell which tables changed.
+        changed(QStringList());
+    }
+    if (!rows.isEmpty()) {
+        if (const auto rowsChanged = m_rowsChanged)
+            rowsChanged(rows);
+    }
+}
+
+// ------------------------------------------------------------------
+// The change log.
+
+namespace {
+
+QString logTable() {
+    return quoteIdentifier(schema::changeLog().name);
+}
+
+// The temporary table and trigger of a connection that note its own
+// entries in the change log.
+const char* const kOwnChanges = "marvesa_own_changes";
+const char* const kNoteOwnChange = "marvesa_note_own_change";
+
+}  // namespace
+
+bool SqliteEngine::hasChangeLog() {
+    QSqlQuery& q = prepared(
+        QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?"));
+    q.addBindValue(schema::changeLog().name);
+    run(q, QStringLiteral("Impossibile leggere lo schema del database"));
+    const bool found = q.next() && q.value(0).toInt() > 0;
+    q.finish();
+    return found;
+}
+
+qint64 SqliteEngine::lastLoggedChange() {
+    if (!hasChangeLog())
+        return 0;
+    QSqlQuery& q =
+        prepared(QStringLiteral("SELECT coalesce(max(\"ID_MODIFICA\"), 0) FROM ") + logTable());
+    run(q, QStringLiteral("Impossibile leggere le modifiche delle altre postazioni"));
+    const qint64 last = q.next() ? q.value(0).toLongLong() : 0;
+    q.finish();
+    return last;
+}
+
+bool SqliteEngine::noteOwnChanges() {
+    if (m_notesOwnChanges)
+        return true;
+    // A database of an earlier version gets its log when it is upgraded,
+    // after the connection is made.
+    if (!hasChangeLog())
+        return false;
+    // TEMP: this connection's alone, gone when it closes; written within
+    // the transaction of the commit that writes the entry.
+    for (const QString& sql :
+         {QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS %1 (\"ID_MODIFICA\" INTEGER PRIMARY KEY)")
+              .arg(quoteIdentifier(QLatin1String(kOwnChanges))),
+          QStringLiteral("CREATE TEMP TRIGGER IF NOT EXISTS %1 AFTER INSERT ON main.%2 BEGIN "
+                         "INSERT OR IGNORE INTO %3 VALUES (NEW.\"ID_MODIFICA\"); END")
+              .arg(quoteIdentifier(QLatin1String(kNoteOwnChange)), logTable(),
+                   quoteIdentifier(QLatin1String(kOwnChanges)))}) {
+        execDirect(sql, QStringLiteral("Impossibile seguire le modifiche delle altre postazioni"));
+    }
+    m_notesOwnChanges = true;
+    return true;
+}
+
+CommittedChanges SqliteEngine::readChangeLog() {
+    CommittedChanges changes;
+    if (!noteOwnChanges()) {
+        // No log: which rows changed cannot be told.
+        changes.everything = true;
+        return changes;
+    }
+    const QString what = QStringLiteral("Impossibile leggere le modifiche delle altre postazioni");
+    const QString own = QStringLiteral("temp.") + quoteIdentifier(QLatin1String(kOwnChanges));
+    QSqlQuery& q = prepared(
+        QStringLiteral("SELECT l.\"ID_MODIFICA\", l.\"TABELLA\", l.\"ID_RIGA\", "
+                       "l.\"OPERAZIONE\", o.\"ID_MODIFICA\" IS NOT NULL FROM %1 l LEFT JOIN %2 o "
+                       "ON o.\"ID_MODIFICA\" = l.\"ID_MODIFICA\" WHERE l.\"ID_MODIFICA\" > ? "
+                       "ORDER BY l.\"ID_MODIFICA\"")
+            .arg(logTable(), own),
+        what);
+    q.addBindValue(m_lastChange);
+    run(q, what);
+    qint64 last = m_lastChange;
+    while (q.next()) {
+        const qint64 number = q.value(0).toLongLong();
+        // The entries follow each other without a gap; one missing was
+        // pruned before this connection read it: it fell behind.
+        if (number != last + 1)
+            changes.everything = true;
+        last = number;
+        if (q.value(4).toBool() || changes.everything)
+            continue;
+        RowChange c;
+        c.table = q.value(1).toString();
+        c.id = q.value(2).toLongLong();
+        const QString kind = q.value(3).toString();
+        c.kind = kind == QLatin1String("I")   ? RowChange::Kind::Inserted
+                 : kind == QLatin1String("D") ? RowChange::Kind::Deleted
+                                              : RowChange::Kind::Updated;
+        changes.rows.push_back(std::move(c));
+    }
+    const QSqlError error = q.lastError();
+    q.finish();
+    if (error.isValid())
+        fail(what, engineText(error));
+    if (changes.everything)
+        changes.rows.clear();
+    if (last != m_lastChange) {
+        // Marked as seen only once forgotten: a failure here reads the same
+        // entries again at the next poll.
+        exec(QStringLiteral("DELETE FROM %1 WHERE \"ID_MODIFICA\" <= ?").arg(own), {last}, what);
+        m_lastChange = last;
+    }
+    return changes;
 }
 
 }  // namespace marvesa

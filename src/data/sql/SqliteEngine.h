@@ -26,7 +26,10 @@ namespace marvesa {
 // Changes other connections commit are noticed by polling SQLite's
 // data_version of this connection on a timer: it moves whenever another
 // connection, in this process or another, commits, and never for this
-// connection's own commits.
+// connection's own commits. Which rows changed is then read from the file's
+// change log (schema/RowChangeTriggers), from the entry after the last one
+// this connection saw; the entries of its own commits are noted as they are
+// written, by a trigger of this connection's own (TEMP), and passed over.
 class SqliteEngine : public QtSqlEngine {
 public:
     explicit SqliteEngine(QString path);
@@ -37,6 +40,7 @@ public:
     QVector<EngineColumn> columns(const QString& table) override;
     QString location() const override;
     void watchChanges(std::function<void(const QStringList& tables)> changed) override;
+    void watchRows(std::function<void(const CommittedChanges& changes)> changed) override;
     SqlDialect dialect() const override { return SqlDialect::SQLite; }
 
     // A consistent copy of the whole database as it stands when the copy
@@ -95,6 +99,14 @@ private:
     // copyTo() by each method.
     void copyOnline(const QString& destination);
     void copyByVacuum(const QString& destination);
+    void startPolling();
+    // The change log: whether the file has one; its last entry; from now on
+    // the entries of this connection's own commits are noted, once the log
+    // exists (true then); what others committed after the last entry seen.
+    bool hasChangeLog();
+    qint64 lastLoggedChange();
+    bool noteOwnChanges();
+    CommittedChanges readChangeLog();
 
     QString m_path;
     QHash<QString, bool> m_knownTables;
@@ -107,6 +119,12 @@ private:
     qint64 m_dataVersion = -1;
     // Learnt on the first copyTo() of a connection.
     std::optional<CopyMethod> m_copyMethod;
+
+    std::function<void(const CommittedChanges&)> m_rowsChanged;
+    // The last entry of the change log seen, taken when the connection is
+    // made as data_version is.
+    qint64 m_lastChange = 0;
+    bool m_notesOwnChanges = false;
 };
 
 }  // namespace marvesa

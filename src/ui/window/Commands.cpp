@@ -10,6 +10,7 @@
 #include "data/registry/DataModule.h"
 #include "data/registry/DuplicateCheck.h"
 #include "data/registry/FamilyCode.h"
+#include "data/registry/FamilyUnitDeletion.h"
 #include "data/registry/Navigation.h"
 #include "export/FileOpener.h"
 #include "export/SpreadsheetOutput.h"
@@ -68,20 +69,37 @@ void setExportServices(ExportServices services) {
     g_exportServices = std::move(services);
 }
 
+namespace {
+
+// Another desk added members to the family unit being deleted after this
+// one showed them.
+QString moreMembersMessage(const QString& code, int shown, int stored) {
+    const QString text =
+        QStringLiteral(
+            "Un'altra postazione ha aggiunto familiari al Nucleo Familiare %1 dopo "
+            "che è stato mostrato.") +
+        kTwoReturns + QStringLiteral("Familiari mostrati: %2\rFamiliari nel database: %3") +
+        kTwoReturns + QStringLiteral("Cancellare il Nucleo Familiare con tutti i suoi familiari?");
+    return text.arg(code).arg(shown).arg(stored);
+}
+
+}  // namespace
+
 void deleteFamilyUnitWithMembers(TdmMarvesa& dm) {
-    const Value code = dm.TBL_NUCLEO.fieldValue(QStringLiteral("CODICE_NUCLEO"));
-    // A family unit stored without a code has no members ("Nuovo" refuses
-    // one): it goes alone. With no family unit at all, reading the code as
-    // text fails and nothing is deleted.
-    if (!(code.isNull() && !dm.TBL_NUCLEO.isEmpty())) {
-        const QString c = code.toText();
-        // The member table shows exactly the members carrying this code.
-        while (!dm.TBL_ANAGRAFICA.isEmpty() &&
-               dm.TBL_ANAGRAFICA.fieldValue(QStringLiteral("CODICE_NUCLEO")) == Value::text(c)) {
-            dm.TBL_ANAGRAFICA.remove();
-        }
+    // The members the operator was asked about are those shown. When the
+    // database holds more (another desk stored them meanwhile), the operator
+    // is told and asked again before anything is deleted.
+    int agreed = dm.TBL_ANAGRAFICA.active() ? dm.TBL_ANAGRAFICA.recordCount() : 0;
+    for (;;) {
+        const FamilyUnitDeletion deletion = deleteCurrentFamilyUnit(dm, agreed);
+        if (deletion.deleted)
+            return;
+        const QString code =
+            dm.TBL_NUCLEO.fieldByName(QStringLiteral("CODICE_NUCLEO"))->displayText();
+        if (!Dialogs::confirm(moreMembersMessage(code, agreed, deletion.storedMembers)))
+            return;
+        agreed = deletion.storedMembers;
     }
-    dm.TBL_NUCLEO.remove();
 }
 
 // ------------------------------------------------------------ family unit

@@ -7,9 +7,13 @@ namespace marvesa {
 class FileOpener;
 class TdmMarvesa;
 
-// Deletes the current family unit with every member that carries its code.
-// "Elimina" and Ctrl+Delete in the family-unit grid both use it, so no member
-// is ever left behind without its family unit.
+// Deletes the current family unit with every member that carries its code,
+// in one transaction with the members the database holds at that moment
+// (registry/FamilyUnitDeletion). "Elimina" and Ctrl+Delete in the
+// family-unit grid both use it, after their own confirmation, so no member
+// is ever left behind without its family unit. When the database holds more
+// members than the member table shows (another desk stored them meanwhile),
+// the operator is told and asked again before anything is deleted.
 void deleteFamilyUnitWithMembers(TdmMarvesa& dm);
 
 // Where "Esporta" writes its spreadsheet and how it hands it to the operator;
