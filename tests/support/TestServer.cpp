@@ -1,12 +1,15 @@
 #include "support/TestServer.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
 
+#include "data/schema/SchemaUpgrade.h"
 #include "data/schema/ServerDatabase.h"
+#include "data/schema/ServerSchema.h"
 #include "support/TestEngine.h"
 
 namespace marvesa::test {
@@ -37,6 +40,21 @@ void TestServer::admin(const QString& sql) {
     QSqlQuery q(QSqlDatabase::database(kAdmin, false));
     if (!q.exec(sql))
         qFatal("test server: %s: %s", qPrintable(sql), qPrintable(q.lastError().text()));
+}
+
+QString TestServer::blankTemplate() {
+    static const QString name = [] {
+        const int version = schema::currentVersion();
+        const QString shape = (schema::serverCreateStatements(version) +
+                               schema::newDatabaseStatements(SqlDialect::PostgreSQL, version))
+                                  .join(QLatin1Char('\n'));
+        return QStringLiteral("marvesa_template_") +
+               QString::fromLatin1(
+                   QCryptographicHash::hash(shape.toUtf8(), QCryptographicHash::Sha1)
+                       .toHex()
+                       .left(12));
+    }();
+    return name;
 }
 
 TestServer::TestServer() : m_address(serverAddress()) {

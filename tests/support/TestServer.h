@@ -21,7 +21,10 @@ public:
     static TestServer& instance();
 
     // The template every new database is copied from unless told otherwise.
-    static QString blankTemplate() { return QStringLiteral("marvesa_template"); }
+    // Its name carries a digest of the schema it was made with, so that a
+    // server kept between builds never hands out a database of an older
+    // shape.
+    static QString blankTemplate();
 
     // The connection string of the database `name` on the test server.
     QString connection(const QString& name) const { return m_address.connectionString(name); }
