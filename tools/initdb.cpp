@@ -2,7 +2,9 @@
 // new, empty database with its tables and the reference lists of
 // municipalities and countries, in a file or on a PostgreSQL server; moves an
 // office's file database to the server; brings a database made by an earlier
-// version up to date.
+// version up to date. On a server it also makes the three roles of the
+// desks (marvesa_lettura, marvesa_operatore, marvesa_amministratore) and
+// gives them their rights.
 //
 //   marvesa-initdb [--gruppo GRUPPO] PATH
 //   marvesa-initdb CONNECTION
@@ -63,6 +65,11 @@ void printRows(const marvesa::schema::ServerDatabase& db) {
         out() << "  " << t.first << ": " << t.second << " righe\n";
 }
 
+void printRoles() {
+    out() << "Ruoli marvesa_lettura, marvesa_operatore e marvesa_amministratore pronti, con i loro "
+             "permessi.\n";
+}
+
 void requireServer(const QString& connection) {
     if (!marvesa::ServerAddress::isServerConnection(connection)) {
         throw UsageError{
@@ -78,6 +85,7 @@ int create(const QStringList& args, const QString& group) {
         const auto made = marvesa::schema::createServerDatabase(path);
         out() << "Create le tabelle di Marvesa nel " << made.description << ":\n";
         printRows(made);
+        printRoles();
         return 0;
     }
     const QString folder = QFileInfo(path).absolutePath();
@@ -106,6 +114,7 @@ int copyFrom(const QStringList& args) {
     const auto copied = marvesa::schema::copyToServer(args.at(0), args.at(1));
     out() << "Copiato il database \"" << args.at(0) << "\" nel " << copied.description << ":\n";
     printRows(copied);
+    printRoles();
     return 0;
 }
 
@@ -113,6 +122,9 @@ int upgrade(const QStringList& args) {
     const std::unique_ptr<marvesa::QtSqlEngine> engine = marvesa::openEngine(args.at(0));
     const int before = marvesa::schema::upgradeDatabase(*engine);
     const int now = marvesa::schema::currentVersion();
+    // A server database gets the three roles and their rights too, whatever
+    // its version.
+    marvesa::schema::giveServerRoles(*engine, true);
     if (before == now) {
         out() << "Il database \"" << engine->location() << "\" è già della versione " << now
               << ".\n";
@@ -120,6 +132,8 @@ int upgrade(const QStringList& args) {
         out() << "Aggiornato il database \"" << engine->location() << "\" dalla versione " << before
               << " alla " << now << ".\n";
     }
+    if (engine->dialect() == marvesa::SqlDialect::PostgreSQL)
+        printRoles();
     return 0;
 }
 
@@ -151,7 +165,9 @@ const char* const kUsage =
     "(\"service=marvesa\", \"postgresql://server/marvesa\"); con --copy-from vi\n"
     "copia tutte le righe del database FILE.\n"
     "Con --aggiorna porta alla versione di questo programma un database creato\n"
-    "da una versione precedente (sul server, come proprietario delle tabelle).\n";
+    "da una versione precedente (sul server, come proprietario delle tabelle).\n"
+    "Sul server crea anche i ruoli marvesa_lettura, marvesa_operatore e\n"
+    "marvesa_amministratore e dà loro i permessi sulle tabelle.\n";
 
 int run(QStringList args) {
     if (!args.isEmpty()) {

@@ -257,7 +257,7 @@ private slots:
         QVERIFY(tool.waitForFinished(60000));
         QCOMPARE(tool.exitCode(), 0);
         QVERIFY(QString::fromUtf8(tool.readAllStandardOutput())
-                    .contains(QStringLiteral("versione %1").arg(currentVersion())));
+                    .contains(QStringLiteral("dalla versione 0 alla %1").arg(currentVersion())));
         auto byTool = openEngine(another);
         QCOMPARE(storedVersion(*byTool), currentVersion());
         QCOMPARE(shapeOf(*byTool), expected);

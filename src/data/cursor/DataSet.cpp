@@ -114,6 +114,7 @@ Value DataSet::storedValue(const Row& row, int fieldIndex) const {
         return Value();
     switch (m_fields[fieldIndex]->kind()) {
         case FieldKind::Counter:
+        case FieldKind::Integer:
             return Value::integer(v.toLongLong());
         case FieldKind::Text:
         case FieldKind::Memo:
@@ -142,8 +143,9 @@ QVariant DataSet::toStorage(const Field& field, const Value& value) const {
         case Value::Kind::DateTime:
             return dateTimeToStorage(*value.dateTimeIf());
         case Value::Kind::Integer:
-            return field.kind() == FieldKind::Counter ? QVariant(qint64(value.toDouble()))
-                                                      : QVariant(value.toText());
+            return field.kind() == FieldKind::Counter || field.kind() == FieldKind::Integer
+                       ? QVariant(qint64(value.toDouble()))
+                       : QVariant(value.toText());
         case Value::Kind::Null:
             break;
     }
@@ -185,6 +187,16 @@ void DataSet::setCurrentValue(int fieldIndex, const Value& value, bool raise) {
             case FieldKind::DateTime:
                 if (v.kind() == Value::Kind::Text)
                     v = Value::date(dateFromText(v.toText()));
+                break;
+            case FieldKind::Integer:
+                if (v.kind() != Value::Kind::Integer) {
+                    bool ok = false;
+                    const qint64 n = v.toText().trimmed().toLongLong(&ok);
+                    if (!ok) {
+                        fail(QStringLiteral("'%1' is not a valid integer value").arg(v.toText()));
+                    }
+                    v = Value::integer(n);
+                }
                 break;
         }
     }

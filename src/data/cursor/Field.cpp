@@ -45,6 +45,9 @@ void Field::setDefaultText(const QString& text) {
         case FieldKind::DateTime:
             setValue(text.isEmpty() ? Value() : Value::date(dateFromText(text)));
             break;
+        case FieldKind::Integer:
+            setValue(text.isEmpty() ? Value() : Value::text(text));
+            break;  // a number, or refused by setValue
         case FieldKind::Counter:
             setValue(Value::text(text));
             break;  // refused by setValue

@@ -4,6 +4,7 @@
 
 #include "data/cursor/ChangeFollower.h"
 #include "data/cursor/DataSet.h"
+#include "data/registry/AccessRole.h"
 
 namespace marvesa {
 
@@ -41,6 +42,10 @@ public:
 
     DataSource* dataSourceByName(const QString& name);
 
+    // What the connection's role may do, read when the data store opens
+    // (everything on a file, or before it opens).
+    const AccessRights& accessRights() const { return m_rights; }
+
     Connection cnQuaz;
     DataSet TBL_NUCLEO;
     DataSet TBL_ANAGRAFICA;
@@ -57,6 +62,9 @@ public:
     // desks store and delete. The reference lists never change and the
     // staging table is rebuilt by each export: they are not followed.
     ChangeFollower otherDesks;
+
+private:
+    AccessRights m_rights;
 };
 
 // The blank-date rule of the two end-of-hosting columns: a text that is only

@@ -17,6 +17,8 @@ QString columnType(const SchemaDialect& dialect, const TableDef& table, const Co
             return dialect.dateTime;
         case FieldKind::Memo:
             return dialect.memo;
+        case FieldKind::Integer:
+            return dialect.integer;
     }
     return QString();
 }
@@ -28,6 +30,9 @@ QString columnSql(const SchemaDialect& dialect, const TableDef& table, const Col
             break;
         case ColumnDefault::InsertionTime:
             sql += QStringLiteral(" DEFAULT ") + dialect.insertionTime;
+            break;
+        case ColumnDefault::InsertionTimeUtc:
+            sql += QStringLiteral(" DEFAULT ") + dialect.insertionTimeUtc;
             break;
     }
     return sql;

@@ -3,6 +3,7 @@
 #include <QSqlError>
 
 #include "data/schema/ReferenceLists.h"
+#include "data/schema/SchemaUpgrade.h"
 #include "data/schema/ServerSession.h"
 
 namespace marvesa::schema {
@@ -21,9 +22,13 @@ ServerDatabase createServerDatabase(const QString& connection, int version) {
     load(comuni(), comuniList);
     load(nazioni(), nazioniList);
     session.createSearchObjects();
+    session.giveRoles();
     ServerDatabase made{session.describe(), {}};
-    for (const TableDef* t : allTables())
-        made.rows.append({t->name, session.count(*t)});
+    const int madeVersion = version < 0 ? currentVersion() : version;
+    for (const TableDef* t : allTables()) {
+        if (t->since <= madeVersion)
+            made.rows.append({t->name, session.count(*t)});
+    }
     session.commit();
     return made;
 }

@@ -18,8 +18,11 @@ const SchemaDialect& sqliteDialect() {
         d.text = QStringLiteral("VARCHAR(%1)");
         d.dateTime = QStringLiteral("DATETIME");
         d.memo = QStringLiteral("TEXT");
+        // Not INTEGER, which the program reads as a table's counter.
+        d.integer = QStringLiteral("BIGINT");
         // The local time, in the stored form of every date-time.
         d.insertionTime = QStringLiteral("(strftime('%Y-%m-%dT%H:%M:%S', 'now', 'localtime'))");
+        d.insertionTimeUtc = QStringLiteral("(strftime('%Y-%m-%dT%H:%M:%S', 'now'))");
         // Text is always compared by the characters' codes (BINARY).
         return d;
     }();

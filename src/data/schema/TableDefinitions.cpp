@@ -24,6 +24,9 @@ ColumnDef dateTime(const char* n) {
 ColumnDef memo(const char* n) {
     return {name(n), FieldKind::Memo, 0};
 }
+ColumnDef integer(const char* n) {
+    return {name(n), FieldKind::Integer, 0};
+}
 // The time of registration, filled by the database: the program never
 // writes it.
 ColumnDef insertionTime(const char* n) {
@@ -32,6 +35,9 @@ ColumnDef insertionTime(const char* n) {
 
 IndexDef index(const char* n, const char* column) {
     return {name(n), {name(column)}};
+}
+IndexDef index(const char* n, const char* first, const char* second) {
+    return {name(n), {name(first), name(second)}};
 }
 // No two rows hold the same value, the empty text excepted.
 IndexDef uniqueUnlessEmpty(const char* n, const char* column) {
@@ -59,6 +65,7 @@ const TableDef& nucleo() {
             // store it.
             {uniqueUnlessEmpty("IDX_NUCLEO_CODICE_NUCLEO", "CODICE_NUCLEO")}};
         t.announcesChanges = true;
+        t.keepsHistory = true;
         return t;
     }();
     return def;
@@ -77,6 +84,7 @@ const TableDef& anagrafica() {
                    // The members are always read filtered by family code.
                    {index("IDX_ANAGRAFICA_CODICE_NUCLEO", "CODICE_NUCLEO")}};
         t.announcesChanges = true;
+        t.keepsHistory = true;
         return t;
     }();
     return def;
@@ -114,8 +122,31 @@ const TableDef& nazioni() {
     return def;
 }
 
+const TableDef& storico() {
+    static const TableDef def = [] {
+        ColumnDef when{name("QUANDO"), FieldKind::DateTime, 0, ColumnDefault::InsertionTimeUtc};
+        TableDef t{name("TBL_STORICO"),
+                   {counter("ID_STORICO"), when, text("UTENTE", 128), text("POSTAZIONE", 200),
+                    text("TABELLA", 30), integer("ID_RIGA"), text("CODICE_NUCLEO", 20),
+                    text("OPERAZIONE", 10), memo("VALORI")},
+                   // "Storico" reads the rows of one family unit: its own and
+                   // its members', by family code, and a row's history by its
+                   // table and counter.
+                   {index("IDX_STORICO_CODICE_NUCLEO", "CODICE_NUCLEO"),
+                    index("IDX_STORICO_RIGA", "TABELLA", "ID_RIGA")}};
+        const int version = 3;
+        t.since = version;
+        for (ColumnDef& c : t.columns)
+            c.since = version;
+        for (IndexDef& i : t.indexes)
+            i.since = version;
+        return t;
+    }();
+    return def;
+}
+
 std::vector<const TableDef*> allTables() {
-    return {&nucleo(), &anagrafica(), &exportTable(), &comuni(), &nazioni()};
+    return {&nucleo(), &anagrafica(), &exportTable(), &comuni(), &nazioni(), &storico()};
 }
 
 }  // namespace schema
@@ -126,6 +157,9 @@ FieldKind fieldKindFromDeclaredType(const QString& declaredType, int* width) {
     if (t.contains(QLatin1String("DATE")) || t.contains(QLatin1String("TIME"))) {
         return FieldKind::DateTime;
     }
+    // A counter is the table's INTEGER key; a plain whole number is BIGINT.
+    if (t == QLatin1String("BIGINT"))
+        return FieldKind::Integer;
     if (t.startsWith(QLatin1String("INT")))
         return FieldKind::Counter;
     static const QRegularExpression widthRe(QStringLiteral("\\((\\d+)\\)"));

@@ -12,12 +12,14 @@ enum class FieldKind {
     Text,      // text of at most `width` UTF-16 code units
     DateTime,  // a date with a time of day
     Memo,      // text without a length limit
+    Integer,   // a whole number the program writes (a counter of another table)
 };
 
 // What the database puts in a column an insert leaves out.
 enum class ColumnDefault {
     Null,
-    InsertionTime,  // the local date and time of the insert, to the second
+    InsertionTime,     // the local date and time of the insert, to the second
+    InsertionTimeUtc,  // the same in UTC, for records read in several time zones
 };
 
 struct ColumnDef {
@@ -53,6 +55,9 @@ struct TableDef {
     bool staging = false;
     // Every committed change is announced to the other desks on a server.
     bool announcesChanges = false;
+    // Every insert, update and delete leaves a row in TBL_STORICO, written
+    // by the database itself in the same transaction (schema/RecordHistory).
+    bool keepsHistory = false;
     int since = 0;  // as ColumnDef::since
 };
 
@@ -63,6 +68,7 @@ const TableDef& anagrafica();   // TBL_ANAGRAFICA
 const TableDef& exportTable();  // TBL_EXPORT
 const TableDef& comuni();       // TBL_SYS_COMUNI
 const TableDef& nazioni();      // TBL_SYS_NAZIONE
+const TableDef& storico();      // TBL_STORICO: who changed what and when (version 3)
 
 // Every table the program declares, in the order they are created: the
 // five it started with, then those later versions added.

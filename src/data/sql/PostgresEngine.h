@@ -44,6 +44,7 @@ protected:
     [[noreturn]] void failOpening(const QSqlError& error) const override;
     void startSession() override;
     void forgetSession() override;
+    void identify(const QString& account, const QString& computer) override;
     std::unique_ptr<QtSqlEngine> makeTwin() const override;
 
     void checkTable(const QString& table) override { this->table(table); }
@@ -63,6 +64,7 @@ protected:
     void busyWaitRanOut() override;
     bool isUniqueViolation(const QSqlError& error, const QString& text,
                            QString* index) const override;
+    bool isPermissionDenied(const QSqlError& error) const override;
     bool connectionLost() const override;
     QString lostConnectionMessage(const QString& text, bool ran) const override;
     void startTransaction(const QString& lockTable) override;

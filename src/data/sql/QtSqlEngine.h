@@ -111,6 +111,19 @@ public:
     // The name of the QSqlDatabase connection.
     const QString& connectionName() const { return m_connectionName; }
 
+    // Tells the database who works on this connection (Workstation::current()),
+    // for the rows of the record history its changes write. Done whenever
+    // the connection opens; the data module does it again after bringing a
+    // database up to the version that keeps the history.
+    void identifyWorkstation();
+
+    // Runs `work` (which runs its own write transaction) so that what it
+    // overwrites or deletes leaves no copy behind in the database's files:
+    // a file overwrites the space it frees with zeros while `work` runs, then
+    // writes its journal back and empties it. Hooks: startErasing(),
+    // finishErasing().
+    void runErasing(const std::function<void()>& work);
+
 protected:
     QtSqlEngine();
 
@@ -128,6 +141,16 @@ protected:
     [[noreturn]] virtual void failOpening(const QSqlError& error) const = 0;
     virtual void startSession() {}
     virtual void forgetSession() {}
+    // Around the work of runErasing(); finishErasing() also runs when the
+    // work failed, and never throws.
+    virtual void startErasing() {}
+    virtual void finishErasing() {}
+    // Who works on the connection, in the engine's own way (a file: a
+    // temporary trigger; a server: the connection's application name).
+    virtual void identify(const QString& account, const QString& computer) {
+        Q_UNUSED(account);
+        Q_UNUSED(computer);
+    }
     // An engine of the same kind on the same database, not yet connected.
     virtual std::unique_ptr<QtSqlEngine> makeTwin() const = 0;
 
@@ -167,6 +190,12 @@ protected:
     virtual void busyWaitRanOut() {}
     virtual bool isUniqueViolation(const QSqlError& error, const QString& text,
                                    QString* index) const = 0;
+    // Whether the database refused the statement to this connection's role
+    // (a desk that may only read, on a server).
+    virtual bool isPermissionDenied(const QSqlError& error) const {
+        Q_UNUSED(error);
+        return false;
+    }
     virtual bool connectionLost() const { return false; }
     // `ran`: the statement had started (its changes are lost with it).
     virtual QString lostConnectionMessage(const QString& text, bool ran) const;
@@ -192,6 +221,9 @@ protected:
     // The failure of `query`, as run() reports it.
     [[noreturn]] void failStatement(QSqlQuery& query, const QString& what, const QString& table);
     [[noreturn]] void fail(const QString& what, const QString& engineText) const;
+    // What the operator reads when the database refused a statement to this
+    // connection's role.
+    QString permissionDeniedMessage(const QString& what, const QString& engineText) const;
     void requireConnected() const;
     void setInTransaction(bool open) { m_inTransaction = open; }
     // The connection went away: the next statement connects again.

@@ -53,6 +53,9 @@ protected:
     [[noreturn]] void failOpening(const QSqlError& error) const override;
     void startSession() override;
     void forgetSession() override;
+    void identify(const QString& account, const QString& computer) override;
+    void startErasing() override;
+    void finishErasing() override;
     std::unique_ptr<QtSqlEngine> makeTwin() const override;
 
     void checkTable(const QString& table) override;
