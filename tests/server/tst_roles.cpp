@@ -252,6 +252,18 @@ private slots:
                         u"x.xlsx"_s);
         });
         QVERIFY2(import.contains(u"Solo il ruolo marvesa_amministratore"_s), qPrintable(import));
+
+        // The history stays as written: the operator may not change or
+        // delete its rows, the administrator neither outside an
+        // anonymisation.
+        const int rows = sql.count(u"TBL_STORICO"_s);
+        for (const QString& login : {m_operator, m_administrator}) {
+            Sql desk(asLogin(f.path, login));
+            desk.exec(u"UPDATE TBL_STORICO SET VALORI = 'ALTERATO'"_s);
+            desk.exec(u"DELETE FROM TBL_STORICO"_s);
+            QCOMPARE(sql.count(u"TBL_STORICO"_s), rows);
+            QCOMPARE(sql.count(u"TBL_STORICO"_s, u"VALORI = 'ALTERATO'"_s), 0);
+        }
     }
 
     // The administrator anonymises and erases, under its own name.
