@@ -4,7 +4,9 @@
 // office's file database to the server; brings a database made by an earlier
 // version up to date; makes and puts back copies of a database file; brings
 // in a list the office keeps (a CSV file or a workbook), showing first what
-// it would store.
+// it would store. On a server it also makes the three roles of the desks
+// (marvesa_lettura, marvesa_operatore, marvesa_amministratore) and gives
+// them their rights.
 //
 //   marvesa-initdb [--gruppo GRUPPO] PATH
 //   marvesa-initdb CONNECTION
@@ -78,6 +80,11 @@ void printRows(const marvesa::schema::ServerDatabase& db) {
         out() << "  " << t.first << ": " << t.second << " righe\n";
 }
 
+void printRoles() {
+    out() << "Ruoli marvesa_lettura, marvesa_operatore e marvesa_amministratore pronti, con i loro "
+             "permessi.\n";
+}
+
 void requireServer(const QString& connection) {
     if (!marvesa::ServerAddress::isServerConnection(connection)) {
         throw UsageError{
@@ -93,6 +100,7 @@ int create(const QStringList& args, const QString& group) {
         const auto made = marvesa::schema::createServerDatabase(path);
         out() << "Create le tabelle di Marvesa nel " << made.description << ":\n";
         printRows(made);
+        printRoles();
         return 0;
     }
     const marvesa::schema::CreatedDatabase made =
@@ -111,6 +119,7 @@ int copyFrom(const QStringList& args) {
     const auto copied = marvesa::schema::copyToServer(args.at(0), args.at(1));
     out() << "Copiato il database \"" << args.at(0) << "\" nel " << copied.description << ":\n";
     printRows(copied);
+    printRoles();
     return 0;
 }
 
@@ -118,6 +127,9 @@ int upgrade(const QStringList& args) {
     const std::unique_ptr<marvesa::QtSqlEngine> engine = marvesa::openEngine(args.at(0));
     const int before = marvesa::schema::upgradeDatabase(*engine);
     const int now = marvesa::schema::currentVersion();
+    // A server database gets the three roles and their rights too, whatever
+    // its version.
+    marvesa::schema::giveServerRoles(*engine, true);
     if (before == now) {
         out() << "Il database \"" << engine->location() << "\" è già della versione " << now
               << ".\n";
@@ -125,6 +137,8 @@ int upgrade(const QStringList& args) {
         out() << "Aggiornato il database \"" << engine->location() << "\" dalla versione " << before
               << " alla versione " << now << ".\n";
     }
+    if (engine->dialect() == marvesa::SqlDialect::PostgreSQL)
+        printRoles();
     return 0;
 }
 
@@ -253,7 +267,9 @@ const char* const kUsage =
     "Con --importa mostra che cosa aggiungerebbe al database dal file FILE\n"
     "(.csv, .xlsx, .xltx): nuclei, componenti, righe scartate e possibili\n"
     "doppioni, senza salvare nulla; con --conferma lo salva, tutto o niente, e\n"
-    "scrive le righe scartate in un file CSV accanto a FILE.\n";
+    "scrive le righe scartate in un file CSV accanto a FILE.\n"
+    "Sul server crea anche i ruoli marvesa_lettura, marvesa_operatore e\n"
+    "marvesa_amministratore e dà loro i permessi sulle tabelle.\n";
 
 int run(QStringList args) {
     if (!args.isEmpty()) {

@@ -9,6 +9,7 @@
 #include "data/base/TextRules.h"
 #include "data/base/Value.h"
 #include "data/registry/DataModule.h"
+#include "data/registry/History.h"
 #include "data/sql/Engine.h"
 #include "data/sql/WriteTransaction.h"
 #include "export/ThreadedWorkbookWriter.h"
@@ -222,8 +223,13 @@ ExportOutcome exportInOneTransaction(TdmMarvesa& dm, WorkbookWriter& writer, Exp
                         .arg(plan.total));
     }
     // Nothing is stored unless every row reached the workbook.
-    if (plan.total > 0)
+    if (plan.total > 0) {
         threaded.waitForRows();
+        // The export is recorded in its own transaction: who, when, how
+        // many members, which file.
+        recordEvent(engine, QString::fromLatin1(kEventExport), QStringLiteral("TBL_EXPORT"), staged,
+                    threaded.plannedFile());
+    }
     const std::int64_t beforeCommit = clock.nsecsElapsed();
     transaction.commit();
     if (timings)

@@ -23,6 +23,7 @@ void ThreadedWorkbookWriter::begin() {
     m_ended = m_abandoned = m_begun = m_rowsWritten = m_done = false;
     m_failure = nullptr;
     m_file.clear();
+    m_plannedFile.clear();
     m_thread = std::thread([this] { run(); });
     {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -36,8 +37,10 @@ void ThreadedWorkbookWriter::run() {
     try {
         m_inner.begin();
         begun = true;
+        QString planned = m_inner.plannedFile();
         {
             std::lock_guard<std::mutex> lock(m_mutex);
+            m_plannedFile = std::move(planned);
             m_begun = true;
             m_changed.notify_all();
         }
@@ -149,6 +152,11 @@ void ThreadedWorkbookWriter::waitForRows() {
         m_changed.wait(lock, [this] { return m_rowsWritten || m_done; });
     }
     rethrowFailure();
+}
+
+QString ThreadedWorkbookWriter::plannedFile() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_plannedFile;
 }
 
 QString ThreadedWorkbookWriter::finish() {

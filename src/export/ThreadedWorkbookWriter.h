@@ -49,6 +49,8 @@ public:
     void waitForRows();
     QString finish() override;
     void abandon() override;
+    // The wrapped writer's, as it was when its begin() ended.
+    QString plannedFile() const override;
 
     // Rows per batch, batches the queue holds at most.
     static constexpr int BatchRows = 256;
@@ -68,7 +70,7 @@ private:
     WorkbookWriter& m_inner;
     Converter m_converter;
     std::thread m_thread;
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::vector<Row>> m_queue;
     std::vector<Row> m_batch;
@@ -79,6 +81,7 @@ private:
     bool m_done = false;         // the thread has finished its work
     std::exception_ptr m_failure;
     QString m_file;
+    QString m_plannedFile;
 };
 
 }  // namespace marvesa

@@ -48,6 +48,11 @@ public:
     // abandoned before finish() leaves no file behind.
     virtual QString finish() = 0;
 
+    // The full path finish() will give, known once begin() has chosen it
+    // (for the record of the export, written before the file is complete);
+    // empty when the writer cannot tell.
+    virtual QString plannedFile() const { return QString(); }
+
     // Gives up the workbook being written, if any: its file is removed.
     // Never throws.
     virtual void abandon() = 0;

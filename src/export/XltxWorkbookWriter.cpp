@@ -355,6 +355,10 @@ void XltxWorkbookWriter::writeRow(const QVector<Cell>& cells) {
     ++m_row;
 }
 
+QString XltxWorkbookWriter::plannedFile() const {
+    return m_path.isEmpty() ? QString() : m_path.chopped(int(qstrlen(PartialSuffix)));
+}
+
 QString XltxWorkbookWriter::finish() {
     if (!m_workbook)
         throw Error(QStringLiteral("Nessun foglio di calcolo in scrittura."));

@@ -49,6 +49,7 @@ public:
     void writeRow(const QVector<Cell>& cells) override;
     QString finish() override;
     void abandon() override;
+    QString plannedFile() const override;
 
     // The folder the workbooks go to: the one asked for, or after begin()
     // the private folder used in its place.

@@ -198,6 +198,7 @@ class WindowChecks:
         self.new_member()
         self.search_dialog()
         self.summary_dialog()
+        self.history_dialog()
 
     def browse_state(self):
         self.wait_states(BROWSING, "browse: the twelve buttons by name and state")
@@ -428,3 +429,24 @@ class WindowChecks:
                                     for w in self.s.children(self.s.app)),
                     "Esc closes 'Riepilogo'")
         self.check(True, "Riepilogo: Esc closes it")
+
+    def history_dialog(self):
+        """Ctrl+H: "Storico" of the family unit shown, each line of the list
+        read whole; Esc closes it."""
+        title = "Storico del nucleo familiare QX100"
+        self.s.focus_newest_window()  # back to the window once "Riepilogo" closed
+        self.check(self.s.find(self.s.window, "push button", "Storico") is not None,
+                   "the button 'Storico' by name")
+        self.s.keys("ctrl+h")
+        dialog = self.s.wait(lambda: self.s.top_level("dialog", title), "'Storico' opens")
+        self.s.focus_newest_window()
+        lines = self.control("list", "Storico delle modifiche", root=dialog)
+        items = [n.name for n in self.s.find_all(lines, "list item", depth=1, into_lists=True)]
+        self.check(len(items) >= 2 and items[-1].endswith("creato il nucleo familiare QX100")
+                   and ", un altro programma: " in items[-1],
+                   "Storico: each line read whole", "(got %r)" % items)
+        self.check(self.s.find(dialog, "label", "Righe dello storico") is not None,
+                   "Storico: the count of lines by name")
+        self.s.keys("Escape")
+        self.s.wait(lambda: self.s.top_level("dialog", title) is None, "Esc closes 'Storico'")
+        self.check(True, "Storico: Esc closes it")

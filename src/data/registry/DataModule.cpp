@@ -101,8 +101,13 @@ void TdmMarvesa::DataModuleCreate(const QString& path) {
     cnQuaz.connect();
     // A database made by an earlier version takes this version's shape
     // before anything reads it.
-    if (auto* engine = dynamic_cast<QtSqlEngine*>(&cnQuaz.engine()))
-        schema::upgradeDatabase(*engine);
+    if (auto* engine = dynamic_cast<QtSqlEngine*>(&cnQuaz.engine())) {
+        if (schema::upgradeDatabase(*engine) < schema::currentVersion()) {
+            // The history table may be new: its changes are this desk's.
+            engine->identifyWorkstation();
+        }
+    }
+    m_rights = readAccessRights(cnQuaz.engine());
     TBL_NUCLEO.open();
     TBL_ANAGRAFICA.open();
     TBL_COMUNI.open();

@@ -4,6 +4,7 @@
 
 #include "data/cursor/ChangeFollower.h"
 #include "data/cursor/DataSet.h"
+#include "data/registry/AccessRole.h"
 
 namespace marvesa {
 
@@ -43,6 +44,10 @@ public:
 
     DataSource* dataSourceByName(const QString& name);
 
+    // What the connection's role may do, read when the data store opens
+    // (everything on a file, or before it opens).
+    const AccessRights& accessRights() const { return m_rights; }
+
     Connection cnQuaz;
     DataSet TBL_NUCLEO;
     DataSet TBL_ANAGRAFICA;
@@ -60,6 +65,9 @@ public:
     // reference lists never change and the staging table is rebuilt by each
     // export: they are not followed.
     ChangeFollower otherDesks;
+
+private:
+    AccessRights m_rights;
 };
 
 // The blank-date rule of the two end-of-hosting columns: a text that is only

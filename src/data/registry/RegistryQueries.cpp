@@ -179,6 +179,18 @@ QString OfficeSummary::toTabSeparatedText() const {
     return out;
 }
 
+void forgetErasedWords(QtSqlEngine& engine) {
+    switch (engine.dialect()) {
+        case SqlDialect::SQLite:
+            SqliteRegistryQueries::mergeSearchTables(engine);
+            break;
+        case SqlDialect::PostgreSQL:
+            // The trigram indexes follow the rows: an erased value's entries
+            // go with the old row version when the server vacuums the table.
+            break;
+    }
+}
+
 std::unique_ptr<RegistryQueries> registryQueriesFor(Engine& engine) {
     if (auto* sql = dynamic_cast<QtSqlEngine*>(&engine)) {
         switch (sql->dialect()) {

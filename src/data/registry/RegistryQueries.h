@@ -9,6 +9,7 @@
 namespace marvesa {
 
 class Engine;
+class QtSqlEngine;
 
 // One line found by "Cerca": a member, or a family unit.
 struct SearchHit {
@@ -115,6 +116,13 @@ public:
 // connection of their own that closes with the engine; throws
 // marvesa::Error when the engine offers none.
 std::unique_ptr<RegistryQueries> registryQueriesFor(Engine& engine);
+
+// Called inside the transaction that erased personal data: the search
+// structures keep no word of the values erased (a file merges the segments
+// of its full-text tables, which otherwise still hold the old words until
+// they merge by themselves; a server's indexes lose the old row versions
+// with them when the server vacuums the table).
+void forgetErasedWords(QtSqlEngine& engine);
 
 // A typed or pasted search text made comparable, the same for every
 // engine: control and invisible formatting characters dropped (a blank in

@@ -223,6 +223,26 @@ bool SqliteRegistryQueries::ensureSearchTables() {
     return !complete;
 }
 
+void SqliteRegistryQueries::mergeSearchTables(QtSqlEngine& engine) {
+    const QString what = QStringLiteral("Impossibile aggiornare le tabelle di ricerca");
+    for (const char* table : {"CERCA_ANAGRAFICA", "CERCA_NUCLEO"}) {
+        const QString name = QString::fromLatin1(table);
+        bool exists = false;
+        engine.select(
+            QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?"),
+            {name},
+            [&](const Row& row) {
+                exists = row.at(0).toInt() > 0;
+                return false;
+            },
+            what);
+        if (exists) {
+            engine.execDirect(
+                QStringLiteral("INSERT INTO \"%1\" (\"%1\") VALUES ('optimize')").arg(name), what);
+        }
+    }
+}
+
 QString SqliteRegistryQueries::matchExpression(const QString& text) {
     QStringList terms;
     for (QString word : searchWords(text)) {

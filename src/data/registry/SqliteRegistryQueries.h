@@ -35,6 +35,12 @@ public:
     // them.
     bool ensureSearchTables();
 
+    // Merges each search table's segments into one, where the tables exist:
+    // the words of rows changed or deleted since are then gone from the
+    // file's pages, not only marked as deleted. Runs on `engine` (inside its
+    // transaction, when one is open).
+    static void mergeSearchTables(QtSqlEngine& engine);
+
     // The full-text query for a search text: each word as a quoted prefix.
     static QString matchExpression(const QString& text);
 

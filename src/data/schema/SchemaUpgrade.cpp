@@ -3,8 +3,10 @@
 #include "data/base/Error.h"
 #include "data/registry/DuplicateCheck.h"
 #include "data/registry/PostgresRegistryQueries.h"
+#include "data/schema/RecordHistory.h"
 #include "data/schema/RowChangeTriggers.h"
 #include "data/schema/SchemaWriter.h"
+#include "data/schema/ServerRoles.h"
 #include "data/schema/ServerSchema.h"
 #include "data/schema/SqliteSchema.h"
 #include "data/sql/WriteTransaction.h"
@@ -103,7 +105,35 @@ QString fillRowKeys(SqlDialect dialect, const QString& table) {
         .arg(quoteIdentifier(table), key, uuid);
 }
 
+QVariant firstValue(QtSqlEngine& engine, const QString& sql) {
+    QVariant value;
+    engine.select(
+        sql, {},
+        [&](const QVector<QVariant>& row) {
+            value = row.value(0);
+            return false;
+        },
+        QStringLiteral("Impossibile leggere i ruoli del database"));
+    return value;
+}
+
+// The roles' rights, inside the caller's transaction.
+void grantRoles(QtSqlEngine& engine, bool createRoles) {
+    const QString what = QStringLiteral("Impossibile dare i permessi ai ruoli");
+    applyServerRoles([&](const QString& sql) { return firstValue(engine, sql); },
+                     [&](const QString& sql) { engine.execDirect(sql, what); }, createRoles,
+                     engine.location());
+}
+
 }  // namespace
+
+void giveServerRoles(QtSqlEngine& engine, bool createRoles) {
+    if (engine.dialect() != SqlDialect::PostgreSQL)
+        return;
+    WriteTransaction transaction(engine, QStringLiteral("TBL_NUCLEO"));
+    grantRoles(engine, createRoles);
+    transaction.commit();
+}
 
 const std::vector<UpgradeStep>& upgradeSteps() {
     // Each version after the first adds its step here, in order; the tables,
@@ -126,6 +156,10 @@ const std::vector<UpgradeStep>& upgradeSteps() {
         // 2: the other desks learn which rows changed (the change log of a
         // file, the notices of a server naming the rows).
         {2, rowChangeStatements, {}},
+        // 3: the record history, TBL_STORICO, and the triggers that write it.
+        {kHistoryVersion,
+         [](SqlDialect dialect) { return historyStatements(dialect, kHistoryVersion); },
+         {}},
         // 4: the duplicate check: the members' name keys (computed for every
         // member already stored) and the pairs declared different people.
         {4, nameKeyTrigger, [](QtSqlEngine& engine) { duplicates::fillMissingKeys(engine); }},
@@ -227,6 +261,10 @@ int upgradeDatabase(QtSqlEngine& engine, const std::vector<UpgradeStep>& steps) 
             if (step.migrate)
                 step.migrate(engine);
         }
+        // A table a step made is given to the roles at once, where they
+        // exist (marvesa-initdb --aggiorna makes them).
+        if (engine.dialect() == SqlDialect::PostgreSQL)
+            grantRoles(engine, false);
         engine.exec(QStringLiteral("DELETE FROM ") + table, {}, what);
         engine.exec(
             QStringLiteral("INSERT INTO ") + table + QStringLiteral(" (\"VERSIONE\") VALUES (?)"),

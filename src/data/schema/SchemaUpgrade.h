@@ -43,6 +43,12 @@ int storedVersion(QtSqlEngine& engine);
 // was.
 int upgradeDatabase(QtSqlEngine& engine, const std::vector<UpgradeStep>& steps = upgradeSteps());
 
+// On a server: gives the database the three roles and their rights
+// (schema/ServerRoles.h), in a write transaction of its own; makes the roles
+// where they are missing when `createRoles`, and then throws
+// marvesa::Error when this connection may not make them. Nothing on a file.
+void giveServerRoles(QtSqlEngine& engine, bool createRoles);
+
 // What a new database of version `version` gets after its tables and
 // indexes: the statements of every step up to `version` (a new database has
 // no rows to migrate) and, from version 1, the table of the version.

@@ -31,6 +31,9 @@ QString columnSql(const SchemaDialect& dialect, const TableDef& table, const Col
         case ColumnDefault::InsertionTime:
             sql += QStringLiteral(" DEFAULT ") + dialect.insertionTime;
             break;
+        case ColumnDefault::InsertionTimeUtc:
+            sql += QStringLiteral(" DEFAULT ") + dialect.insertionTimeUtc;
+            break;
     }
     return sql;
 }

@@ -18,8 +18,9 @@ struct SchemaDialect {
     QString text;            // a text column's type, "%1" standing for its width
     QString dateTime;
     QString memo;
-    QString integer;
-    QString insertionTime;  // the default that gives the time of the insert
+    QString integer;           // a whole number that is no counter
+    QString insertionTime;     // the default that gives the time of the insert
+    QString insertionTimeUtc;  // the same in UTC
     // What follows an index key kept in the order of the characters' codes;
     // empty where that is the engine's own order.
     QString characterCodeOrder;

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "data/base/Error.h"
+#include "data/registry/History.h"
 #include "data/schema/SchemaUpgrade.h"
 #include "data/schema/SchemaWriter.h"
 #include "data/schema/ServerSchema.h"
@@ -117,6 +118,7 @@ public:
             QStringLiteral("Impossibile leggere il database \"%1\": %2").arg(m_shown, text));
     }
     QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
+    const QString& shown() const { return m_shown; }
     // The last counter the file gave in `t` (0 when it keeps none).
     qint64 lastCounter(const TableDef& t) {
         QSqlQuery q(db());
@@ -157,7 +159,17 @@ ServerDatabase copyToServer(const QString& file, const QString& connection) {
     ServerSession session(connection);
     session.requireNoTables();
     session.createTables();
+    // The rows come with their own history (copied as it is): the triggers
+    // that would record each row again, or put this session's name on the
+    // copied history rows, wait until the copy is done.
+    const auto triggers = [&](const QString& what) {
+        for (const TableDef* t : allTables())
+            session.run(QStringLiteral("ALTER TABLE %1 %2 TRIGGER USER")
+                            .arg(quoteIdentifier(t->name), what));
+    };
+    triggers(QStringLiteral("DISABLE"));
     ServerDatabase copied{session.describe(), {}};
+    qint64 registryRows = 0;
     for (const TableDef* t : allTables()) {
         if (!makes(serverDialect(), *t))
             continue;
@@ -210,8 +222,20 @@ ServerDatabase copyToServer(const QString& file, const QString& connection) {
                              .arg(onServer));
         }
         copied.rows.append({t->name, onServer});
+        if (t->keepsHistory)
+            registryRows += onServer;
     }
+    triggers(QStringLiteral("ENABLE"));
+    // The copy itself is recorded, as an import of the file's rows.
+    HistoryEvent event;
+    event.operation = QString::fromLatin1(kEventImport);
+    event.rows = registryRows;
+    event.fileName = source.shown();
+    event.details.insert(QStringLiteral("copia"), true);
+    const HistoryInsert insert = historyEventInsert(event);
+    session.run(insert.sql, insert.values);
     session.createSearchObjects();
+    session.giveRoles();
     session.commit();
     return copied;
 }

@@ -24,6 +24,7 @@ ServerDatabase createServerDatabase(const QString& connection, int version) {
     load(comuni(), comuniList);
     load(nazioni(), nazioniList);
     session.createSearchObjects();
+    session.giveRoles();
     ServerDatabase made{session.describe(), {}};
     // The tables of the version made: an older one has fewer.
     const int madeVersion = version < 0 ? currentVersion() : version;

@@ -20,6 +20,7 @@ const SchemaDialect& serverDialect() {
         d.integer = QStringLiteral("bigint");
         // The local date and time, to the second.
         d.insertionTime = QStringLiteral("LOCALTIMESTAMP(0)");
+        d.insertionTimeUtc = QStringLiteral("(CURRENT_TIMESTAMP(0) AT TIME ZONE 'UTC')");
         // The "C" collation compares the characters' codes, whatever the
         // database's own collation.
         d.characterCodeOrder = QStringLiteral(" COLLATE \"C\"");

@@ -7,6 +7,7 @@
 
 #include "data/base/Error.h"
 #include "data/registry/PostgresRegistryQueries.h"
+#include "data/schema/ServerRoles.h"
 #include "data/schema/ServerSchema.h"
 #include "data/sql/SqlText.h"
 
@@ -108,6 +109,11 @@ void ServerSession::createTables(int version) {
 void ServerSession::createSearchObjects() {
     QSqlDatabase database = db();
     PostgresRegistryQueries::createSearchObjects(database);
+}
+
+void ServerSession::giveRoles() {
+    applyServerRoles([this](const QString& sql) { return one(sql); },
+                     [this](const QString& sql) { run(sql); }, true, describe());
 }
 
 void ServerSession::commit() {

@@ -35,6 +35,9 @@ public:
     void createTables(int version = -1);
     // What "Cerca" searches with, made once the tables are filled.
     void createSearchObjects();
+    // The three roles, made where missing, and their rights on the tables
+    // (schema/ServerRoles.h).
+    void giveRoles();
     void commit();
 
 private:

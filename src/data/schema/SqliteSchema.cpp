@@ -22,6 +22,7 @@ const SchemaDialect& sqliteDialect() {
         d.integer = QStringLiteral("BIGINT");
         // The local time, in the stored form of every date-time.
         d.insertionTime = QStringLiteral("(strftime('%Y-%m-%dT%H:%M:%S', 'now', 'localtime'))");
+        d.insertionTimeUtc = QStringLiteral("(strftime('%Y-%m-%dT%H:%M:%S', 'now'))");
         // Text is always compared by the characters' codes (BINARY).
         // The other desks read which rows changed from the change log.
         d.keepsChangeLog = true;

@@ -53,6 +53,9 @@ ColumnDef rowKey() {
 IndexDef index(const char* n, const char* column) {
     return {name(n), {name(column)}};
 }
+IndexDef index(const char* n, const char* first, const char* second) {
+    return {name(n), {name(first), name(second)}};
+}
 // No two rows hold the same value, the empty text excepted.
 IndexDef uniqueUnlessEmpty(const char* n, const char* column) {
     IndexDef i = index(n, column);
@@ -94,6 +97,7 @@ const TableDef& nucleo() {
             {uniqueUnlessEmpty("IDX_NUCLEO_CODICE_NUCLEO", "CODICE_NUCLEO"),
              uniqueRowKey("IDX_NUCLEO_CHIAVE_RIGA")}};
         t.announcesChanges = true;
+        t.keepsHistory = true;
         return t;
     }();
     return def;
@@ -123,6 +127,7 @@ const TableDef& anagrafica() {
                           kDuplicateCheck),
                     since(index("IDX_ANAGRAFICA_DATA_NASCITA", "DATA_NASCITA"), kDuplicateCheck)}};
         t.announcesChanges = true;
+        t.keepsHistory = true;
         return t;
     }();
     return def;
@@ -176,6 +181,29 @@ const TableDef& changeLog() {
     return def;
 }
 
+const TableDef& storico() {
+    static const TableDef def = [] {
+        ColumnDef when{name("QUANDO"), FieldKind::DateTime, 0, ColumnDefault::InsertionTimeUtc};
+        TableDef t{name("TBL_STORICO"),
+                   {counter("ID_STORICO"), when, text("UTENTE", 128), text("POSTAZIONE", 200),
+                    text("TABELLA", 30), integer("ID_RIGA"), text("CODICE_NUCLEO", 20),
+                    text("OPERAZIONE", 10), memo("VALORI")},
+                   // "Storico" reads the rows of one family unit: its own and
+                   // its members', by family code, and a row's history by its
+                   // table and counter.
+                   {index("IDX_STORICO_CODICE_NUCLEO", "CODICE_NUCLEO"),
+                    index("IDX_STORICO_RIGA", "TABELLA", "ID_RIGA")}};
+        const int version = 3;
+        t.since = version;
+        for (ColumnDef& c : t.columns)
+            c.since = version;
+        for (IndexDef& i : t.indexes)
+            i.since = version;
+        return t;
+    }();
+    return def;
+}
+
 const TableDef& distinctPeople() {
     static const TableDef def = [] {
         IndexDef pair{name("IDX_NON_DOPPIONI_COPPIA"),
@@ -196,8 +224,8 @@ const TableDef& distinctPeople() {
 }
 
 std::vector<const TableDef*> allTables() {
-    return {&nucleo(),  &anagrafica(), &exportTable(),   &comuni(),
-            &nazioni(), &changeLog(),  &distinctPeople()};
+    return {&nucleo(),  &anagrafica(), &exportTable(), &comuni(),
+            &nazioni(), &changeLog(),  &storico(),     &distinctPeople()};
 }
 
 }  // namespace schema

@@ -18,7 +18,8 @@ enum class FieldKind {
 // What the database puts in a column an insert leaves out.
 enum class ColumnDefault {
     Null,
-    InsertionTime,  // the local date and time of the insert, to the second
+    InsertionTime,     // the local date and time of the insert, to the second
+    InsertionTimeUtc,  // the same in UTC, for records read in several time zones
 };
 
 struct ColumnDef {
@@ -67,6 +68,9 @@ struct TableDef {
     // The log of those changes a database file keeps for its desks; a server
     // announces them instead and has no such table.
     bool changeLog = false;
+    // Every insert, update and delete leaves a row in TBL_STORICO, written
+    // by the database itself in the same transaction (schema/RecordHistory).
+    bool keepsHistory = false;
     int since = 0;  // as ColumnDef::since
 
     // The row-key column (ColumnDef::rowKey), or null.
@@ -85,6 +89,7 @@ const TableDef& exportTable();  // TBL_EXPORT
 const TableDef& comuni();       // TBL_SYS_COMUNI
 const TableDef& nazioni();      // TBL_SYS_NAZIONE
 const TableDef& changeLog();    // TBL_SYS_MODIFICHE (version 2)
+const TableDef& storico();      // TBL_STORICO: who changed what and when (version 3)
 // TBL_NON_DOPPIONI: pairs of members the clerk declared "non è la stessa
 // persona", never shown again as duplicates.
 const TableDef& distinctPeople();

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "data/base/Error.h"
+#include "data/schema/RecordHistory.h"
 
 namespace marvesa {
 
@@ -20,11 +21,12 @@ const char* const kLockTimeout = "55P03";
 // The kind the program gives a column, in the file database's vocabulary, so
 // that tables read without declared columns get the same fields on both
 // engines.
-QString declaredTypeOf(const QString& serverType) {
+QString declaredTypeOf(const QString& serverType, bool identity) {
     const QString t = serverType.toLower();
     if (t == QLatin1String("bigint") || t == QLatin1String("integer") ||
         t == QLatin1String("smallint")) {
-        return QStringLiteral("INTEGER");
+        // The counter is INTEGER, any other whole number BIGINT.
+        return identity ? QStringLiteral("INTEGER") : QStringLiteral("BIGINT");
     }
     if (t.startsWith(QLatin1String("timestamp")) || t == QLatin1String("date")) {
         return QStringLiteral("DATETIME");
@@ -149,6 +151,28 @@ void PostgresEngine::startSession() {
     m_hadSession = true;
 }
 
+void PostgresEngine::identify(const QString&, const QString& computer) {
+    // The server knows the login (session_user) and the address; the
+    // computer's name goes with the connection's application name, which
+    // the history's trigger reads (ASCII, at most 63 bytes).
+    QString name = QString::fromLatin1(schema::kApplicationNamePrefix) + computer;
+    for (QChar& c : name) {
+        if (c.unicode() < 0x20 || c.unicode() > 0x7E)
+            c = QLatin1Char('?');
+    }
+    QSqlQuery q(database());
+    if (!q.prepare(QStringLiteral("SELECT set_config('application_name', ?, false)")))
+        fail(QStringLiteral("Impossibile preparare la connessione"), engineText(q.lastError()));
+    q.addBindValue(name.left(63));
+    if (!q.exec()) {
+        const QString text = engineText(q.lastError());
+        if (connectionLost())
+            markLost();
+        fail(QStringLiteral("Impossibile preparare la connessione"), text);
+    }
+    q.finish();
+}
+
 void PostgresEngine::forgetSession() {
     m_tables.clear();
     m_listener.reset();
@@ -222,6 +246,12 @@ bool PostgresEngine::isUniqueViolation(const QSqlError& error, const QString& te
     return true;
 }
 
+bool PostgresEngine::isPermissionDenied(const QSqlError& error) const {
+    // insufficient_privilege: a table the role may not change, a history
+    // event only the administrator may record.
+    return error.nativeErrorCode() == QLatin1String("42501");
+}
+
 // ------------------------------------------------------------------
 // Tables and the words of the statements.
 
@@ -238,7 +268,7 @@ const PostgresEngine::TableInfo& PostgresEngine::table(const QString& name) {
     TableInfo info;
     while (q.next()) {
         const QString column = q.value(0).toString();
-        const QString type = declaredTypeOf(q.value(1).toString());
+        const QString type = declaredTypeOf(q.value(1).toString(), q.value(2).toBool());
         info.columns.push_back({column, type});
         info.serverTypes.insert(column, q.value(1).toString());
         if (type == QLatin1String("DATETIME"))
@@ -326,6 +356,11 @@ void PostgresEngine::startTransaction(const QString& lockTable) {
                                 "riprovare più tardi")
                      .arg(kWriteWaitMs / 1000),
                  engineText(error));
+        }
+        // A role that may not change the table may not lock it either.
+        if (isPermissionDenied(error)) {
+            throw Error(permissionDeniedMessage(
+                QStringLiteral("Impossibile iniziare la transazione"), engineText(error)));
         }
         failWith(QStringLiteral("Impossibile iniziare la transazione"), error);
     }

@@ -54,6 +54,7 @@ protected:
     void startSession() override;
     void forgetSession() override;
     void forgetTables() override { m_tables.clear(); }
+    void identify(const QString& account, const QString& computer) override;
     std::unique_ptr<QtSqlEngine> makeTwin() const override;
 
     void checkTable(const QString& table) override { this->table(table); }
@@ -74,6 +75,7 @@ protected:
     bool isUniqueViolation(const QSqlError& error, const QString& text,
                            QString* index) const override;
     bool isDiskFull(const QSqlError& error) const override;
+    bool isPermissionDenied(const QSqlError& error) const override;
     bool connectionLost() const override;
     QString lostConnectionMessage(bool ran) const override;
     void startTransaction(const QString& lockTable) override;

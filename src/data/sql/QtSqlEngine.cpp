@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "data/base/Error.h"
+#include "data/base/Workstation.h"
 
 namespace marvesa {
 
@@ -107,6 +108,13 @@ void QtSqlEngine::failWith(const QString& what, const QSqlError& error, bool ran
     fail(what, text);
 }
 
+QString QtSqlEngine::permissionDeniedMessage(const QString& what, const QString& text) const {
+    return QStringLiteral(
+               "%1: il ruolo con cui questa postazione accede al database \"%2\" non permette "
+               "questa operazione, che non è stata eseguita (%3)")
+        .arg(what, location(), text);
+}
+
 void QtSqlEngine::requireConnected() const {
     if (!m_connected) {
         throw Error(QStringLiteral("La connessione al database \"%1\" è chiusa").arg(location()));
@@ -138,8 +146,26 @@ void QtSqlEngine::openDatabase() {
     }
 }
 
+void QtSqlEngine::identifyWorkstation() {
+    requireConnected();
+    const Workstation& who = Workstation::current();
+    identify(who.account, who.computer);
+}
+
+void QtSqlEngine::runErasing(const std::function<void()>& work) {
+    requireConnected();
+    startErasing();
+    struct Finish {
+        QtSqlEngine& engine;
+        ~Finish() { engine.finishErasing(); }
+    } finish{*this};
+    work();
+}
+
 void QtSqlEngine::openSession() {
     startSession();
+    const Workstation& who = Workstation::current();
+    identify(who.account, who.computer);
     for (const QString& sql : m_session) {
         QSqlQuery q(database());
         if (!q.exec(sql))
@@ -286,6 +312,8 @@ void QtSqlEngine::failStatement(QSqlQuery& query, const QString& what, const QSt
     QString message = what;
     if (!table.isEmpty())
         message = message.arg(table);
+    if (isPermissionDenied(error))
+        throw Error(permissionDeniedMessage(message, text));
     QString index;
     if (isUniqueViolation(error, text, &index)) {
         throw UniqueViolation(

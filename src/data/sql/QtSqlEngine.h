@@ -115,6 +115,19 @@ public:
     // engine learnt of them is learnt again at their next use.
     void tablesChanged() { forgetTables(); }
 
+    // Tells the database who works on this connection (Workstation::current()),
+    // for the rows of the record history its changes write. Done whenever
+    // the connection opens; the data module does it again after bringing a
+    // database up to the version that keeps the history.
+    void identifyWorkstation();
+
+    // Runs `work` (which runs its own write transaction) so that what it
+    // overwrites or deletes leaves no copy behind in the database's files:
+    // a file overwrites the space it frees with zeros while `work` runs, then
+    // writes its journal back and empties it. Hooks: startErasing(),
+    // finishErasing().
+    void runErasing(const std::function<void()>& work);
+
 protected:
     QtSqlEngine();
 
@@ -133,6 +146,16 @@ protected:
     virtual void startSession() {}
     virtual void forgetSession() {}
     virtual void forgetTables() {}
+    // Around the work of runErasing(); finishErasing() also runs when the
+    // work failed, and never throws.
+    virtual void startErasing() {}
+    virtual void finishErasing() {}
+    // Who works on the connection, in the engine's own way (a file: a
+    // temporary trigger; a server: the connection's application name).
+    virtual void identify(const QString& account, const QString& computer) {
+        Q_UNUSED(account);
+        Q_UNUSED(computer);
+    }
     // An engine of the same kind on the same database, not yet connected.
     virtual std::unique_ptr<QtSqlEngine> makeTwin() const = 0;
 
@@ -174,6 +197,12 @@ protected:
                                    QString* index) const = 0;
     // Whether the database refused because its disk is full.
     virtual bool isDiskFull(const QSqlError& error) const = 0;
+    // Whether the database refused the statement to this connection's role
+    // (a desk that may only read, on a server).
+    virtual bool isPermissionDenied(const QSqlError& error) const {
+        Q_UNUSED(error);
+        return false;
+    }
     virtual bool connectionLost() const { return false; }
     // What the operator reads when the connection went away; `ran`: the
     // statement had been sent, and whether it was done is not known.
@@ -206,6 +235,9 @@ protected:
     // a full disk or a missing cause read in Italian, with the database's
     // own text as the error's detail. `ran`: the statement had been sent.
     [[noreturn]] void failWith(const QString& what, const QSqlError& error, bool ran = true);
+    // What the operator reads when the database refused a statement to this
+    // connection's role.
+    QString permissionDeniedMessage(const QString& what, const QString& engineText) const;
     void requireConnected() const;
     void setInTransaction(bool open) { m_inTransaction = open; }
     // The connection went away: the next statement connects again.

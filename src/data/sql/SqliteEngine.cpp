@@ -1,13 +1,16 @@
 #include "data/sql/SqliteEngine.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSqlError>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QtDebug>
 
 #include "data/base/Error.h"
+#include "data/schema/RecordHistory.h"
 #include "data/schema/TableDefinitions.h"
 
 namespace marvesa {
@@ -174,6 +177,63 @@ void SqliteEngine::startSession() {
     }
     execPragma(QStringLiteral("PRAGMA journal_size_limit=%1").arg(kJournalSizeLimit),
                QStringLiteral("Impossibile preparare il database"));
+}
+
+void SqliteEngine::identify(const QString& account, const QString& computer) {
+    // Only a database that keeps the history (a file of an earlier version
+    // gets it from the data module, which then asks again).
+    const QString what = QStringLiteral("Impossibile preparare lo storico delle modifiche");
+    QSqlQuery q(database());
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND "
+                               "name = 'TBL_STORICO'")))
+        fail(what, engineText(q.lastError()));
+    const bool keepsHistory = q.next() && q.value(0).toInt() > 0;
+    q.finish();
+    if (!keepsHistory)
+        return;
+    const schema::SessionStatements s = schema::historySessionStatements();
+    const auto run = [&](const QString& sql) {
+        if (!q.exec(sql))
+            fail(what, engineText(q.lastError()));
+    };
+    for (const QString& sql : s.before)
+        run(sql);
+    if (!q.prepare(s.insert))
+        fail(what, engineText(q.lastError()));
+    q.addBindValue(account.isEmpty() ? QStringLiteral("?") : account);
+    q.addBindValue(computer);
+    if (!q.exec())
+        fail(what, engineText(q.lastError()));
+    for (const QString& sql : s.after)
+        run(sql);
+    q.finish();
+}
+
+void SqliteEngine::startErasing() {
+    // Deleted and overwritten content is overwritten with zeros, freed pages
+    // included, rather than left in the file's free space.
+    execPragma(QStringLiteral("PRAGMA secure_delete = ON"),
+               QStringLiteral("Impossibile preparare la cancellazione sicura"));
+}
+
+void SqliteEngine::finishErasing() {
+    QSqlQuery q(database());
+    q.exec(QStringLiteral("PRAGMA secure_delete = OFF"));
+    // The journal written ahead still holds the pages as they were before:
+    // written back into the file and cut to nothing. Another copy of the
+    // program reading at this moment may hold it a little: tried for a few
+    // seconds, then left to the next checkpoint.
+    QElapsedTimer waited;
+    waited.start();
+    do {
+        if (q.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")) && q.next() &&
+            q.value(0).toInt() == 0) {
+            break;
+        }
+        q.finish();
+        QThread::msleep(50);
+    } while (waited.elapsed() < 3000);
+    q.finish();
 }
 
 void SqliteEngine::execPragma(const QString& sql, const QString& what) {

@@ -73,6 +73,9 @@ protected:
     void startSession() override;
     void forgetSession() override;
     void forgetTables() override { forgetSession(); }
+    void identify(const QString& account, const QString& computer) override;
+    void startErasing() override;
+    void finishErasing() override;
     std::unique_ptr<QtSqlEngine> makeTwin() const override;
 
     void checkTable(const QString& table) override;

@@ -10,6 +10,7 @@
 
 #include "data/base/Error.h"
 #include "data/registry/FamilyCode.h"
+#include "data/registry/History.h"
 #include "data/sql/Engine.h"
 #include "data/sql/SqlText.h"
 #include "data/sql/WriteTransaction.h"
@@ -265,6 +266,10 @@ ImportOutcome storeImport(Engine& engine, const ImportPreview& preview,
             rejectedFile = rejectedRowsPath(preview.file.path);
             writeRejectedRows(rejectedFile, preview.file.headers, preview.rejected);
         }
+        // Recorded in the import's own transaction: who, when, how many
+        // members, which file.
+        recordEvent(engine, QString::fromLatin1(kEventImport), QStringLiteral("TBL_ANAGRAFICA"),
+                    outcome.members, preview.file.path);
         transaction.commit();
     } catch (...) {
         // Nothing was stored: neither is the list of rejected rows.

@@ -282,6 +282,13 @@ void DBGrid::deleteCurrentRow() {
     DataSet* ds = dataSet();
     if (!ds || !ds->active() || ds->currentRow() < 0)
         return;
+    if (m_deleteRefusal) {
+        const QString refusal = m_deleteRefusal();
+        if (!refusal.isEmpty()) {
+            Dialogs::inform(refusal);
+            return;
+        }
+    }
     if (!Dialogs::confirmDelete(QStringLiteral("Delete record?")))
         return;
     if (m_deleteHandler) {

@@ -37,6 +37,11 @@ public:
     // What Ctrl+Delete does after the confirmation; by default it deletes
     // the current row of the grid's table.
     void setDeleteHandler(std::function<void()> handler) { m_deleteHandler = std::move(handler); }
+    // Why Ctrl+Delete may not delete (the role of the database connection
+    // may not); a non-empty answer is shown instead of the confirmation.
+    void setDeleteRefusal(std::function<QString()> refusal) {
+        m_deleteRefusal = std::move(refusal);
+    }
 
     void setRowLines(bool on) {
         m_rowLines = on;
@@ -77,6 +82,7 @@ private:
 
     DataSetTableModel* m_model;
     std::function<void()> m_deleteHandler;
+    std::function<QString()> m_deleteRefusal;
     int m_currentColumn = 0;
     bool m_rowLines = false;
     bool m_focused = false;

@@ -19,6 +19,24 @@ void CommandButton::setWordWrap(bool on) {
     update();
 }
 
+void CommandButton::setRoleRefusal(const QString& refusal) {
+    if (refusal.isEmpty()) {
+        if (m_refused) {
+            setToolTip(m_ownToolTip);
+            setAccessibleDescription(m_ownDescription);
+            m_refused = false;
+        }
+        return;
+    }
+    if (!m_refused) {
+        m_ownToolTip = toolTip();
+        m_ownDescription = accessibleDescription();
+        m_refused = true;
+    }
+    setToolTip(refusal);
+    setAccessibleDescription(refusal);
+}
+
 void CommandButton::mousePressEvent(QMouseEvent* event) {
     const QWidget* f = QApplication::focusWidget();
     if (f && f != this && f->window() == window()) {

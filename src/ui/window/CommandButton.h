@@ -16,12 +16,21 @@ public:
     void setWordWrap(bool on);
     bool wordWrap() const { return m_wordWrap; }
 
+    // Why the role of the database connection may not use this command
+    // (empty: it may): shown as the tooltip and given to a screen reader as
+    // the description instead of the button's own, which comes back once
+    // the refusal is cleared.
+    void setRoleRefusal(const QString& refusal);
+
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
     bool m_wordWrap = false;
+    bool m_refused = false;
+    QString m_ownToolTip;
+    QString m_ownDescription;
 };
 
 }  // namespace marvesa

@@ -331,7 +331,7 @@ void TfrmMain::btnExportClick() {
     }
     // "Annulla": nothing was changed and no file made.
     if (outcome.cancelled) {
-        btnExport->setEnabled(true);
+        btnExport->setEnabled(roleRefusal(cbExport).isEmpty());
         return;
     }
     if (outcome.staged < 1) {
@@ -341,7 +341,7 @@ void TfrmMain::btnExportClick() {
         FileOpener& opener = g_exportServices.opener ? *g_exportServices.opener : desktop;
         opener.open(outcome.file);
     }
-    btnExport->setEnabled(true);
+    btnExport->setEnabled(roleRefusal(cbExport).isEmpty());
 }
 
 }  // namespace marvesa

@@ -15,6 +15,7 @@
 #include "ui/window/Commands.h"
 #include "ui/window/KeyboardAccess.h"
 #include "ui/window/OfficeCommands.h"
+#include "ui/window/PersonalDataCommands.h"
 #include "ui/window/Shape.h"
 #include "ui/window/WindowLayout.h"
 
@@ -166,6 +167,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QWidget(parent) {
     connectHandlers();
     // "Cerca", "Riepilogo" and the keyboard shortcuts of the commands.
     new OfficeCommands(*this);
+    // "Storico", "Anonimizza", "Cancella dati personali".
+    new PersonalDataCommands(*this);
     // The keys of the lists and the navigators.
     new KeyboardAccess(*this);
 
@@ -337,6 +340,9 @@ void TfrmMain::bindTo(TdmMarvesa& dm) {
     // with it, as "Elimina" does: a member without its family unit could
     // never be shown, exported or deleted again.
     DBGrid2->setDeleteHandler([&dm] { deleteFamilyUnitWithMembers(dm); });
+    // A role that may only read deletes nothing from the lists either.
+    for (DBGrid* grid : {DBGrid1, DBGrid2})
+        grid->setDeleteRefusal([&dm] { return dm.accessRights().storeRefusal(); });
     const QPointer<TfrmMain> window(this);
     dm.dsNUCLEO.setOnStateChange([window](DataSource* sender) {
         if (window)
@@ -369,13 +375,42 @@ std::array<CommandButton*, CommandButtonCount> TfrmMain::commandButtons() const 
             btnEditAnag,  btnAnagAnnulla, btnSaveAnag,  btnDelAnag,    btnExport,        btnExit};
 }
 
+QString TfrmMain::roleRefusal(int index) const {
+    if (!m_dm)
+        return QString();
+    const AccessRights& rights = m_dm->accessRights();
+    switch (index) {
+        case cbNewNucleo:
+        case cbEditNucleo:
+        case cbSaveNucleo:
+        case cbEliminaNucleo:
+        case cbNewAnag:
+        case cbEditAnag:
+        case cbSaveAnag:
+        case cbDelAnag:
+            return rights.storeRefusal();
+        case cbExport:
+            return rights.exportRefusal();
+        default:
+            // "Annulla" always gets a row out of editing; "Chiudi Programma"
+            // always ends the program.
+            return QString();
+    }
+}
+
 void TfrmMain::applyCommandStates(DataSetState state, CommandPanel panel) {
     const std::optional<CommandButtonStates> states = commandStatesFor(panel, state);
     if (!states)
         return;
     const auto buttons = commandButtons();
-    for (int i = 0; i < CommandButtonCount; ++i)
-        buttons[i]->setEnabled((*states)[i]);
+    for (int i = 0; i < CommandButtonCount; ++i) {
+        // The role's refusal holds through every change of state.
+        const QString refusal = roleRefusal(i);
+        buttons[i]->setEnabled((*states)[i] && refusal.isEmpty());
+        buttons[i]->setRoleRefusal(refusal);
+    }
+    if (PersonalDataCommands* personal = personalDataCommands(*this))
+        personal->applyAccessRights();
 }
 
 void TfrmMain::dsNUCLEOStateChange(DataSource* sender) {

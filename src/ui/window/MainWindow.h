@@ -84,6 +84,11 @@ public:
     // The command buttons in the controller's order.
     std::array<CommandButton*, CommandButtonCount> commandButtons() const;
 
+    // Why the data module's role may not use the command button `index`
+    // (CommandButtonIndex); empty when it may. Such a button stays disabled
+    // whatever the tables' states, with the reason as its tooltip.
+    QString roleRefusal(int index) const;
+
     // Family-unit panel.
     DBLabel* edtCodiceNucleo;
     DBNavigator* DBNavigator2;

@@ -232,6 +232,9 @@ void OfficeCommands::openImport() {
     TdmMarvesa* dm = m_window.dm();
     if (!dm || !dm->cnQuaz.isConnected())
         throw Error(QStringLiteral("Il database non è aperto"));
+    // Ctrl+I does nothing where the button is refused to the role.
+    if (!m_import->isEnabled())
+        return;
     if (m_importDialog && m_importDialog->isVisible()) {
         m_importDialog->raise();
         m_importDialog->activateWindow();

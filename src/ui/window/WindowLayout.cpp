@@ -417,6 +417,26 @@ const std::vector<OfficeButtonEntry>& officeButtons() {
     return table;
 }
 
+const std::vector<OfficeButtonEntry>& recordButtons() {
+    static const std::vector<OfficeButtonEntry> table = {
+        // name          caption      left top width height  tooltip
+        {"btnAnonimizza",
+         "Anonimizza",
+         {600, 18, 86, 21},
+         "Anonimizza i nuclei la cui ospitalità è terminata da più tempo di quanto i dati si "
+         "conservano (Ctrl+Maiusc+A)"},
+        {"btnStorico",
+         "Storico",
+         {692, 18, 72, 21},
+         "Storico delle modifiche del nucleo e dei suoi componenti (Ctrl+H)"},
+        {"btnCancellaDatiPersonali",
+         "Cancella dati personali",
+         {762, 374, 162, 21},
+         "Cancella, su sua richiesta, i dati personali del componente (Ctrl+Maiusc+Canc)"},
+    };
+    return table;
+}
+
 std::vector<GridColumn> familyGridColumns() {
     return {
         {QStringLiteral("CODICE_NUCLEO"), QStringLiteral("Codice Nucleo"), 0},

@@ -113,6 +113,13 @@ struct OfficeButtonEntry {
 };
 const std::vector<OfficeButtonEntry>& officeButtons();
 
+// The commands on the record history and on personal data, as small buttons
+// in the header bars: "Storico" and "Anonimizza" in the family-unit header,
+// left of "Cerca"; "Cancella dati personali" at the right end of the member
+// header. They never take the focus either (Ctrl+H, Ctrl+Maiusc+A,
+// Ctrl+Maiusc+Canc).
+const std::vector<OfficeButtonEntry>& recordButtons();
+
 // Columns of the two grids.
 std::vector<GridColumn> familyGridColumns();  // DBGrid2
 std::vector<GridColumn> memberGridColumns();  // DBGrid1
