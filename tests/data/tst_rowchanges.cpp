@@ -139,10 +139,16 @@ private slots:
         if (!other.onServer())
             QCOMPARE(other.count(u"TBL_SYS_MODIFICHE"_s), schema::kChangeLogKept);
 
-        // Emptied at once: read whole.
+        // Emptied at once: read whole. (The record history refuses
+        // TRUNCATE; the owner of the tables can still lift that guard.)
         heard.lines.clear();
-        other.exec(other.onServer() ? u"TRUNCATE TBL_ANAGRAFICA"_s
-                                    : u"DELETE FROM TBL_ANAGRAFICA WHERE 1 = 0"_s);
+        if (other.onServer()) {
+            other.exec(
+                u"ALTER TABLE TBL_ANAGRAFICA DISABLE TRIGGER \"TBL_ANAGRAFICA_NO_TRUNCATE\""_s);
+            other.exec(u"TRUNCATE TBL_ANAGRAFICA"_s);
+        } else {
+            other.exec(u"DELETE FROM TBL_ANAGRAFICA WHERE 1 = 0"_s);
+        }
         if (other.onServer()) {
             QTRY_COMPARE_WITH_TIMEOUT(heard.lines, QStringList{u"TBL_ANAGRAFICA *"_s}, 3000);
         } else {

@@ -141,6 +141,7 @@ private slots:
         QTest::keyClick(dialog->lines(), Qt::Key_Escape);
         QTRY_VERIFY(!commands->historyDialog());
 
+        // "Elimina": the family unit, then its members, in one transaction.
         f.dialogs.answerNext(DialogButton::Yes);
         click(w.btnEliminaNucleo);
         const QString host = u"|"_s + who(sql) + u"|"_s + QSysInfo::machineHostName() + u"|"_s;
@@ -154,13 +155,13 @@ private slots:
                          "CITTADINANZA,GRADO_PARENTELA,COMUNE,INDIRIZZO,DATA_INGRESSO,FRONTIERA,"
                          "TELEFONO,DATA_INSERIMENTO,NOME_OSPITANTE"_s,
                      u"TBL_ANAGRAFICA|U"_s + host + u"COGNOME"_s,
+                     u"TBL_NUCLEO|D"_s + host +
+                         u"CODICE_NUCLEO,DENOMINAZIONE,DATA_INSERIMENTO,NOME_OSPITANTE,COMUNE,"
+                         "INDIRIZZO,TELEFONO"_s,
                      u"TBL_ANAGRAFICA|D"_s + host +
                          u"CODICE_NUCLEO,COGNOME,NOME,SESSO,DATA_NASCITA,NAZIONE_NASCITA,"
                          "CITTADINANZA,GRADO_PARENTELA,COMUNE,INDIRIZZO,DATA_INGRESSO,FRONTIERA,"
                          "TELEFONO,DATA_INSERIMENTO,NOME_OSPITANTE"_s,
-                     u"TBL_NUCLEO|D"_s + host +
-                         u"CODICE_NUCLEO,DENOMINAZIONE,DATA_INSERIMENTO,NOME_OSPITANTE,COMUNE,"
-                         "INDIRIZZO,TELEFONO"_s,
                  }));
         QCOMPARE(sql.one(u"SELECT VALORI FROM TBL_STORICO WHERE ID_STORICO > ? ORDER BY "
                          "ID_STORICO LIMIT 1 OFFSET 2"_s,

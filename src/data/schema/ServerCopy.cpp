@@ -163,9 +163,12 @@ ServerDatabase copyToServer(const QString& file, const QString& connection) {
     // that would record each row again, or put this session's name on the
     // copied history rows, wait until the copy is done.
     const auto triggers = [&](const QString& what) {
-        for (const TableDef* t : allTables())
+        for (const TableDef* t : allTables()) {
+            if (!makes(serverDialect(), *t))
+                continue;
             session.run(QStringLiteral("ALTER TABLE %1 %2 TRIGGER USER")
                             .arg(quoteIdentifier(t->name), what));
+        }
     };
     triggers(QStringLiteral("DISABLE"));
     ServerDatabase copied{session.describe(), {}};
