@@ -16,7 +16,7 @@ source "$ROOT/scripts/check-format.sh"
 # Leaks: see scripts/lsan.supp.
 sanitizer_pass() {
     local dir="$ROOT/build-asan"
-    local flags="-O1 -g -DNDEBUG"
+    local flags="-O1 -g1 -DNDEBUG"
     cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$flags" -DCMAKE_C_FLAGS_RELWITHDEBINFO="$flags" \
         -DMARVESA_SANITIZE=ON -DMARVESA_BENCH=OFF >/dev/null

@@ -1,0 +1,1 @@
+// Nothing but the precompiled Qt headers the tests share (tests/CMakeLists.txt).
