@@ -50,5 +50,7 @@ ensure_packages() {
 build() {
     cmake -S "$ROOT" -B "$ROOT/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
     # shellcheck disable=SC2086  # one word per target
-    cmake --build "$ROOT/build" -j "$(nproc)" ${BUILD_TARGETS:+--target $BUILD_TARGETS}
+    # One job more than processors: a link or a file read never leaves a
+    # processor idle.
+    cmake --build "$ROOT/build" -j "$(($(nproc) + 1))" ${BUILD_TARGETS:+--target $BUILD_TARGETS}
 }
