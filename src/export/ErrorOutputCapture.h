@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace marvesa {
@@ -22,6 +23,11 @@ public:
     // "[WARNING]"), on one line each, and writes everything else back to
     // standard error.
     QString finish();
+
+    // What was caught, parted: the library's lines (returned, on one line
+    // each) and everything else (`others`, to be written back). The same on
+    // every platform (ErrorOutputCapture.cpp).
+    static QString libraryLines(const QByteArray& caught, QByteArray* others);
 
 private:
     int m_saved = -1;  // standard error as it was

@@ -45,18 +45,12 @@ QString ErrorOutputCapture::finish() {
     }
     close(m_file);
     m_file = -1;
-    QStringList library;
     QByteArray others;
-    for (const QByteArray& line : caught.split('\n')) {
-        if (line.startsWith("[ERROR]") || line.startsWith("[WARNING]"))
-            library << QString::fromLocal8Bit(line).trimmed();
-        else if (!line.isEmpty())
-            others += line + '\n';
-    }
+    const QString library = libraryLines(caught, &others);
     if (!others.isEmpty() && write(STDERR_FILENO, others.constData(), size_t(others.size())) < 0) {
         // Standard error is gone: nowhere to put them.
     }
-    return library.join(QLatin1Char(' '));
+    return library;
 }
 
 }  // namespace marvesa

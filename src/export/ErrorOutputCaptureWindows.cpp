@@ -44,17 +44,11 @@ QString ErrorOutputCapture::finish() {
     }
     _close(m_file);
     m_file = -1;
-    QStringList library;
     QByteArray others;
-    for (const QByteArray& line : caught.split('\n')) {
-        if (line.startsWith("[ERROR]") || line.startsWith("[WARNING]"))
-            library << QString::fromLocal8Bit(line).trimmed();
-        else if (!line.isEmpty())
-            others += line + '\n';
-    }
+    const QString library = libraryLines(caught, &others);
     if (!others.isEmpty())
         _write(_fileno(stderr), others.constData(), unsigned(others.size()));
-    return library.join(QLatin1Char(' '));
+    return library;
 }
 
 }  // namespace marvesa
