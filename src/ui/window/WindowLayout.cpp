@@ -422,12 +422,12 @@ const std::vector<OfficeButtonEntry>& recordButtons() {
         // name          caption      left top width height  tooltip
         {"btnAnonimizza",
          "Anonimizza",
-         {600, 18, 86, 21},
+         {528, 18, 86, 21},
          "Anonimizza i nuclei la cui ospitalità è terminata da più tempo di quanto i dati si "
          "conservano (Ctrl+Maiusc+A)"},
         {"btnStorico",
          "Storico",
-         {692, 18, 72, 21},
+         {614, 18, 72, 21},
          "Storico delle modifiche del nucleo e dei suoi componenti (Ctrl+H)"},
         {"btnCancellaDatiPersonali",
          "Cancella dati personali",
