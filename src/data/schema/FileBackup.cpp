@@ -69,7 +69,13 @@ void checkCopy(const QString& copy, const QString& shownCopy, const QString& sho
             problem = db.lastError().text();
         } else {
             QSqlQuery q(db);
+            // Read through a memory map rather than page by page: the check
+            // visits every index entry and every row, and copying each page
+            // it reads into the connection's own cache took twice as long.
+            // The map is only read, and goes with the connection.
+            const qint64 size = QFileInfo(copy).size();
             if (!q.exec(QStringLiteral("PRAGMA journal_mode=DELETE")) ||
+                !q.exec(QStringLiteral("PRAGMA mmap_size=%1").arg(size)) ||
                 !q.exec(QStringLiteral("PRAGMA integrity_check"))) {
                 problem = q.lastError().databaseText();
             } else {
