@@ -152,6 +152,17 @@ private slots:
         // same name within three years, so possible only.
         row("day digits reversed", "ROSSI", "MARIO", "12/05/1980", "ROSSI", "MARIO", "21/05/1980",
             "possibile");
+        // Two letters changed in a long surname, each for a letter the
+        // surname did not hold: the most two edits can change in the letters
+        // a part holds, still likely.
+        row("two new letters in a long surname", "MARKOVYCH", "OLENA", "01/02/1990", "MIRKOVYCZ",
+            "OLENA", "01/02/1990", "probabile");
+        // The same, written name first.
+        row("two new letters, names swapped", "MARKOVYCH", "OLENA", "01/02/1990", "OLENA",
+            "MIRKOVYCZ", "01/02/1990", "probabile");
+        // Day and month swapped where they are equal is the same date.
+        row("day equal to month, one digit of the year", "ROSSI", "MARIO", "05/05/1980", "ROSSI",
+            "MARIO", "05/05/1981", "probabile");
         // Two slips at once: a close name and a date two digits away.
         row("close name and far date", "ROSSI", "MARIO", "12/05/1980", "ROSI", "MARIO",
             "21/05/1980", "");

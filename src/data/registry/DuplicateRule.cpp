@@ -40,20 +40,27 @@ bool swappedOrder(const PersonFacts& a, const PersonFacts& b) {
            partsClose(a.key.name, a.nameLetters, b.key.surname, b.surnameLetters);
 }
 
-bool swappedDayAndMonth(const QDate& a, const QDate& b) {
-    return a.year() == b.year() && a.day() == b.month() && a.month() == b.day() && a != b;
+bool swappedDayAndMonth(const PersonFacts& a, const PersonFacts& b) {
+    return a.year == b.year && a.day == b.month && a.month == b.day && a.day != a.month;
 }
 
 // The digits of dd/mm/yyyy that differ.
-int digitsApart(const QDate& a, const QDate& b) {
-    const int x[8] = {a.day() / 10,    a.day() % 10,        a.month() / 10,     a.month() % 10,
-                      a.year() / 1000, a.year() / 100 % 10, a.year() / 10 % 10, a.year() % 10};
-    const int y[8] = {b.day() / 10,    b.day() % 10,        b.month() / 10,     b.month() % 10,
-                      b.year() / 1000, b.year() / 100 % 10, b.year() / 10 % 10, b.year() % 10};
+int digitsApart(const PersonFacts& a, const PersonFacts& b) {
+    const int x[8] = {a.day / 10,    a.day % 10,        a.month / 10,     a.month % 10,
+                      a.year / 1000, a.year / 100 % 10, a.year / 10 % 10, a.year % 10};
+    const int y[8] = {b.day / 10,    b.day % 10,        b.month / 10,     b.month % 10,
+                      b.year / 1000, b.year / 100 % 10, b.year / 10 % 10, b.year % 10};
     int different = 0;
     for (int i = 0; i < 8; ++i)
         different += x[i] != y[i];
     return different;
+}
+
+// Whether two parts' letter sets leave room for them to be close: an edit
+// adds or takes away at most two letters of the set, and no part is allowed
+// more than two edits. Most pairs of people are told apart here.
+bool lettersMayMatch(quint32 a, quint32 b) {
+    return int(qPopulationCount(a ^ b)) <= 4;
 }
 
 bool withinThreeYears(const QDate& a, const QDate& b) {
@@ -76,7 +83,10 @@ PersonFacts::PersonFacts(NameKey k, const QDate& b)
     : key(std::move(k)),
       birth(b),
       surnameLetters(lettersOf(key.surname)),
-      nameLetters(lettersOf(key.name)) {}
+      nameLetters(lettersOf(key.name)) {
+    if (birth.isValid())
+        birth.getDate(&year, &month, &day);
+}
 
 bool namesClose(const NameKey& a, const NameKey& b) {
     const PersonFacts x(a, QDate()), y(b, QDate());
@@ -87,8 +97,14 @@ Resemblance compare(const PersonFacts& a, const PersonFacts& b) {
     Resemblance r;
     if (a.key.isEmpty() || b.key.isEmpty())
         return r;
+    if (!(lettersMayMatch(a.surnameLetters, b.surnameLetters) &&
+          lettersMayMatch(a.nameLetters, b.nameLetters)) &&
+        !(lettersMayMatch(a.surnameLetters, b.nameLetters) &&
+          lettersMayMatch(a.nameLetters, b.surnameLetters)))
+        return r;
     const bool equalNames = a.key == b.key;
-    const bool swappedNames = !equalNames && a.key == b.key.swapped();
+    const bool swappedNames =
+        !equalNames && a.key.surname == b.key.name && a.key.name == b.key.surname;
     const bool bothDates = a.birth.isValid() && b.birth.isValid();
 
     if (bothDates) {
@@ -96,9 +112,9 @@ Resemblance compare(const PersonFacts& a, const PersonFacts& b) {
         QString dates;
         if (a.birth == b.birth)
             dates = QStringLiteral("stessa data di nascita");
-        else if (swappedDayAndMonth(a.birth, b.birth))
+        else if (swappedDayAndMonth(a, b))
             dates = QStringLiteral("data di nascita con giorno e mese scambiati");
-        else if (digitsApart(a.birth, b.birth) == 1)
+        else if (digitsApart(a, b) == 1)
             dates = QStringLiteral("data di nascita diversa per una cifra");
         if (!dates.isEmpty() &&
             (equalNames || swappedNames || sameOrder(a, b) || swappedOrder(a, b))) {

@@ -21,6 +21,12 @@ struct PersonFacts {
     QDate birth;
     quint32 surnameLetters = 0;
     quint32 nameLetters = 0;
+    // The birth date's day, month and year, read once (all 0 without one):
+    // an import compares each person with hundreds of others born on
+    // nearby dates.
+    int day = 0;
+    int month = 0;
+    int year = 0;
 };
 
 // How much two members look like one person.
