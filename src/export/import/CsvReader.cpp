@@ -24,17 +24,14 @@ const char16_t kHighControls[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x20
 
 const QByteArray kBom = QByteArrayLiteral("\xEF\xBB\xBF");
 
-bool isUtf8(const QByteArray& bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(bytes);
-    Q_UNUSED(text);
-    return !decoder.hasError();
+bool isUtf8(QByteArrayView bytes) {
+    return bytes.isValidUtf8();
 }
 
 // The separator of the header line: the one of ";", "," and tab that stands
 // there most often outside quotes (";" on a tie: Italian spreadsheets use it,
 // since "," is the decimal comma).
-QChar detectSeparator(const QByteArray& bytes) {
+QChar detectSeparator(QByteArrayView bytes) {
     int semicolons = 0, commas = 0, tabs = 0;
     bool quoted = false;
     for (const char c : bytes) {
@@ -54,31 +51,32 @@ QChar detectSeparator(const QByteArray& bytes) {
     return commas > semicolons ? QLatin1Char(',') : QLatin1Char(';');
 }
 
-// Collects libcsv's fields and records, with the line each record begins on.
+// Collects libcsv's fields, decoded as they come, and the records, with the
+// line each record begins on.
 struct Collector {
-    QString encoding;
-    std::vector<QByteArray> fields;
-    std::vector<std::pair<int, std::vector<QByteArray>>> records;
+    bool windows1252 = false;
+    QVector<ImportCell> cells;
+    std::vector<std::pair<int, QVector<ImportCell>>> records;
     int recordLine = 0;
     bool recordEnded = false;
 
     static void field(void* data, size_t size, void* self) {
-        static_cast<Collector*>(self)->fields.emplace_back(static_cast<const char*>(data),
-                                                           qsizetype(size));
+        auto* c = static_cast<Collector*>(self);
+        const QByteArrayView bytes(static_cast<const char*>(data), qsizetype(size));
+        c->cells.append(ImportCell{
+            c->windows1252 ? fromWindows1252(bytes) : QString::fromUtf8(bytes), QDate()});
     }
     static void record(int, void* self) {
         auto* c = static_cast<Collector*>(self);
-        c->records.emplace_back(c->recordLine, std::move(c->fields));
-        c->fields.clear();
+        const qsizetype width = c->cells.size();
+        c->records.emplace_back(c->recordLine, std::move(c->cells));
+        c->cells = QVector<ImportCell>();
+        c->cells.reserve(width);
         c->recordEnded = true;
     }
 };
 
-QString decode(const QByteArray& bytes, const QString& encoding) {
-    return encoding == kWindows1252 ? fromWindows1252(bytes) : QString::fromUtf8(bytes);
-}
-
-bool isBlankLine(const QByteArray& line) {
+bool isBlankLine(QByteArrayView line) {
     for (const char c : line) {
         if (c != '\r' && c != '\n' && c != ' ' && c != '\t')
             return false;
@@ -88,7 +86,7 @@ bool isBlankLine(const QByteArray& line) {
 
 }  // namespace
 
-QString fromWindows1252(const QByteArray& bytes) {
+QString fromWindows1252(QByteArrayView bytes) {
     QString out(bytes.size(), Qt::Uninitialized);
     QChar* p = out.data();
     for (const char c : bytes) {
@@ -100,10 +98,8 @@ QString fromWindows1252(const QByteArray& bytes) {
 
 TableFile readCsv(const QByteArray& source, const ReadOptions& options) {
     TableFile file;
-    QByteArray bytes = source;
-    const bool bom = bytes.startsWith(kBom);
-    if (bom)
-        bytes.remove(0, kBom.size());
+    const bool bom = source.startsWith(kBom);
+    const QByteArrayView bytes = QByteArrayView(source).sliced(bom ? kBom.size() : 0);
     file.encoding = !options.encoding.isEmpty() ? options.encoding
                     : (bom || isUtf8(bytes))    ? kUtf8
                                                 : kWindows1252;
@@ -121,20 +117,21 @@ TableFile readCsv(const QByteArray& source, const ReadOptions& options) {
     // Fed one line at a time, so that each record knows the line it begins
     // on (a quoted field may run over several).
     Collector collector;
+    collector.windows1252 = file.encoding == kWindows1252;
     collector.recordEnded = true;
     int line = 0;
     qsizetype from = 0;
     while (from < bytes.size()) {
         qsizetype end = bytes.indexOf('\n', from);
         end = end < 0 ? bytes.size() : end + 1;
-        const QByteArray piece = bytes.mid(from, end - from);
+        const QByteArrayView piece = bytes.sliced(from, end - from);
         ++line;
         const bool startsRecord = collector.recordEnded && !isBlankLine(piece);
         if (startsRecord) {
             collector.recordLine = line;
             collector.recordEnded = false;
         }
-        if (csv_parse(&parser, piece.constData(), size_t(piece.size()), Collector::field,
+        if (csv_parse(&parser, piece.data(), size_t(piece.size()), Collector::field,
                       Collector::record, &collector) != size_t(piece.size())) {
             throw Error(QStringLiteral("Il file CSV non si può leggere alla riga %1: %2")
                             .arg(line)
@@ -145,15 +142,13 @@ TableFile readCsv(const QByteArray& source, const ReadOptions& options) {
     csv_fini(&parser, Collector::field, Collector::record, &collector);
 
     bool header = true;
-    for (auto& [recordLine, fields] : collector.records) {
-        QVector<ImportCell> cells;
-        cells.reserve(qsizetype(fields.size()));
+    for (auto& [recordLine, cells] : collector.records) {
         bool blank = true;
-        for (const QByteArray& f : fields) {
-            ImportCell cell{decode(f, file.encoding), QDate()};
-            if (!cell.text.trimmed().isEmpty())
+        for (const ImportCell& c : cells) {
+            if (!c.text.trimmed().isEmpty()) {
                 blank = false;
-            cells << cell;
+                break;
+            }
         }
         if (header) {
             for (const ImportCell& c : cells)

@@ -61,6 +61,6 @@ TableFile readWorkbook(const QString& path);
 
 // Text in Windows-1252, the encoding of spreadsheets saved as CSV by the
 // office programs of Italian Windows computers; and back.
-QString fromWindows1252(const QByteArray& bytes);
+QString fromWindows1252(QByteArrayView bytes);
 
 }  // namespace marvesa
