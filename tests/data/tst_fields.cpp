@@ -25,6 +25,7 @@ private slots:
     void textAssignment();
     void dateTexts();
     void endOfHostingDate();
+    void capitals();
 };
 
 void TestFields::init() {
@@ -119,5 +120,14 @@ void TestFields::endOfHostingDate() {
     QVERIFY(Sql(m_path).one(u"SELECT TERMINE_ALLOGGIO FROM TBL_NUCLEO"_s).isNull());
 }
 
+// Capitals letter by letter, beyond the first plane too; a letter whose
+// capital would take another number of code units stays as it is.
+void TestFields::capitals() {
+    QCOMPARE(toCapitals(u"nicolò d'arco ǆ \U00010428x"_s), u"NICOLÒ D'ARCO Ǆ \U00010400X"_s);
+    QCOMPARE(toCapitals(u"ß"_s), u"ß"_s);
+    QCOMPARE(toCapitals(QString()), QString());
+}
+
 QTEST_GUILESS_MAIN(TestFields)
+
 #include "tst_fields.moc"

@@ -39,7 +39,12 @@ QString toCapitals(const QString& s) {
         char32_t upper = QChar::toUpper(c);
         if (QChar::requiresSurrogates(upper) != (units == 2))
             upper = c;
-        out += QString::fromUcs4(&upper, 1);
+        if (QChar::requiresSurrogates(upper)) {
+            out += QChar(QChar::highSurrogate(upper));
+            out += QChar(QChar::lowSurrogate(upper));
+        } else {
+            out += QChar(char16_t(upper));
+        }
         i += units;
     }
     return out;

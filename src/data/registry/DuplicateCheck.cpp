@@ -115,6 +115,10 @@ void storeKeys(Engine& engine, const std::vector<RegisteredPerson>& people) {
 }  // namespace
 
 void PeopleIndex::add(int ref, const PersonFacts& person) {
+    if (ref >= int(m_entries.size()))
+        m_entries.resize(size_t(ref) + 1);
+    m_entries[size_t(ref)].surnameLetters = person.surnameLetters;
+    m_entries[size_t(ref)].nameLetters = person.nameLetters;
     if (!person.key.isEmpty())
         m_byKey[person.key.stored()].append(ref);
     if (person.birth.isValid())

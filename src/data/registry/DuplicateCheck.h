@@ -90,8 +90,8 @@ public:
     // Adds a person under `ref`, the caller's number for it.
     void add(int ref, const PersonFacts& person);
     // Calls `candidate` once for each ref that may look like `person` (its
-    // name keys, either order, and its likely birth dates); compare() says
-    // whether it does.
+    // name keys, either order, and its likely birth dates, with letters
+    // close enough); compare() says whether it does.
     template <typename F>
     void forEachCandidate(const PersonFacts& person, F candidate) const {
         ++m_round;
@@ -99,12 +99,15 @@ public:
             if (!refs)
                 return;
             for (int ref : *refs) {
-                if (ref >= int(m_seen.size()))
-                    m_seen.resize(size_t(ref) + 1, 0);
-                if (m_seen[size_t(ref)] == m_round)
+                Entry& e = m_entries[size_t(ref)];
+                if (e.seen == m_round)
                     continue;
-                m_seen[size_t(ref)] = m_round;
-                candidate(ref);
+                e.seen = m_round;
+                // Told apart by the letters of the names, without a look at
+                // the caller's data.
+                if (lettersMayMatch(person.surnameLetters, person.nameLetters, e.surnameLetters,
+                                    e.nameLetters))
+                    candidate(ref);
             }
         };
         if (!person.key.isEmpty()) {
@@ -121,9 +124,14 @@ private:
         const auto it = h.constFind(k);
         return it == h.constEnd() ? nullptr : &it.value();
     }
+    struct Entry {
+        quint32 surnameLetters = 0;
+        quint32 nameLetters = 0;
+        unsigned seen = 0;
+    };
     QHash<QString, QVector<int>> m_byKey;
     QHash<qint64, QVector<int>> m_byDate;
-    mutable std::vector<unsigned> m_seen;
+    mutable std::vector<Entry> m_entries;
     mutable unsigned m_round = 0;
 };
 

@@ -56,13 +56,6 @@ int digitsApart(const PersonFacts& a, const PersonFacts& b) {
     return different;
 }
 
-// Whether two parts' letter sets leave room for them to be close: an edit
-// adds or takes away at most two letters of the set, and no part is allowed
-// more than two edits. Most pairs of people are told apart here.
-bool lettersMayMatch(quint32 a, quint32 b) {
-    return int(qPopulationCount(a ^ b)) <= 4;
-}
-
 bool withinThreeYears(const QDate& a, const QDate& b) {
     const QDate& earlier = std::min(a, b);
     const QDate& later = std::max(a, b);
@@ -97,10 +90,7 @@ Resemblance compare(const PersonFacts& a, const PersonFacts& b) {
     Resemblance r;
     if (a.key.isEmpty() || b.key.isEmpty())
         return r;
-    if (!(lettersMayMatch(a.surnameLetters, b.surnameLetters) &&
-          lettersMayMatch(a.nameLetters, b.nameLetters)) &&
-        !(lettersMayMatch(a.surnameLetters, b.nameLetters) &&
-          lettersMayMatch(a.nameLetters, b.surnameLetters)))
+    if (!lettersMayMatch(a.surnameLetters, a.nameLetters, b.surnameLetters, b.nameLetters))
         return r;
     const bool equalNames = a.key == b.key;
     const bool swappedNames =

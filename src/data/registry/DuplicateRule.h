@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <QtAlgorithms>
 
 #include "data/registry/NameKey.h"
 
@@ -28,6 +29,16 @@ struct PersonFacts {
     int month = 0;
     int year = 0;
 };
+
+// Whether names holding these letters (PersonFacts' sets) leave room for
+// the rule below to find them close, in either order: an edit adds or takes
+// away at most two letters of a part's set, and no part is allowed more than
+// two edits. Most pairs of people are told apart here alone.
+inline bool lettersMayMatch(quint32 aSurname, quint32 aName, quint32 bSurname, quint32 bName) {
+    const auto near = [](quint32 x, quint32 y) { return qPopulationCount(x ^ y) <= 4u; };
+    return (near(aSurname, bSurname) && near(aName, bName)) ||
+           (near(aSurname, bName) && near(aName, bSurname));
+}
 
 // How much two members look like one person.
 enum class Likeness { None, Possible, Likely };

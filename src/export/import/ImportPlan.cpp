@@ -400,15 +400,21 @@ ImportPreview planImport(Engine& engine, TableFile file, const ColumnMapping& ma
     PeopleIndex fileIndex;
     for (size_t i = 0; i < rows.size(); ++i) {
         const PlannedMember& m = *rows[i];
-        const QString person = personText(m.values.at(int(F::Surname)).toText(),
-                                          m.values.at(int(F::Name)).toText(), m.facts.birth);
+        // Written out only for a row that has a duplicate.
+        QString personShown;
+        const auto person = [&]() -> const QString& {
+            if (personShown.isNull())
+                personShown = personText(m.values.at(int(F::Surname)).toText(),
+                                         m.values.at(int(F::Name)).toText(), m.facts.birth);
+            return personShown;
+        };
         registryIndex.forEachCandidate(m.facts, [&](int j) {
             const Resemblance r = compare(m.facts, registryFacts[size_t(j)]);
             if (r.likeness == Likeness::None)
                 return;
             const RegisteredPerson& p = people[size_t(j)];
             preview.duplicates.push_back(
-                {m.line, person, r,
+                {m.line, person(), r,
                  personText(p.surname, p.name, p.birth) + QStringLiteral(", nucleo ") +
                      familyText(p.familyCode, p.description, p.host, p.municipality),
                  p.memberId, 0});
@@ -419,7 +425,7 @@ ImportPreview planImport(Engine& engine, TableFile file, const ColumnMapping& ma
             if (r.likeness == Likeness::None)
                 return;
             preview.duplicates.push_back(
-                {m.line, person, r,
+                {m.line, person(), r,
                  personText(other.values.at(int(F::Surname)).toText(),
                             other.values.at(int(F::Name)).toText(), other.facts.birth) +
                      QStringLiteral(", riga %1 del file").arg(other.line),
