@@ -187,6 +187,19 @@ private slots:
         run = tool(location, u"BEGIN; UPDATE TBL_NUCLEO SET DENOMINAZIONE = 'X'; ROLLBACK;"_s);
         QVERIFY2(run.code == 0, qPrintable(run.err));
         QCOMPARE(lastHistoryRow(sql), before);
+        if (onServer()) {
+            // A session's own temporary TBL_STORICO, which it finds before
+            // the real one, does not take the history of its changes.
+            run =
+                tool(location,
+                     u"CREATE TEMP TABLE TBL_STORICO (TABELLA text, ID_RIGA bigint, CODICE_NUCLEO "
+                     "text, OPERAZIONE text, VALORI text); INSERT INTO TBL_NUCLEO (CODICE_NUCLEO) "
+                     "VALUES ('QX8'); DELETE FROM TBL_NUCLEO WHERE CODICE_NUCLEO = 'QX8';"_s);
+            QVERIFY2(run.code == 0, qPrintable(run.err));
+            QCOMPARE(sql.count(u"TBL_STORICO"_s,
+                               u"ID_STORICO > %1 AND CODICE_NUCLEO = 'QX8'"_s.arg(before)),
+                     2);
+        }
     }
 
     // No history row can be changed or deleted, by the database's own tool

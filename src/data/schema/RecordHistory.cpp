@@ -163,10 +163,17 @@ QStringList sqliteGuards() {
 
 // ---------------------------------------------------------------- server
 
-// One function for every table that keeps a history: it compares the whole
-// old and new rows as JSON, so a column added later is recorded without a
-// change here. The history row goes into TBL_STORICO of the table's own
-// schema, named in full: a temporary table of the same name cannot take it.
+// One function for every table that keeps a history: it reads the whole old
+// and new rows as JSON, so a column added later is recorded without a change
+// here. An insert or a delete records every column that holds a value; an
+// update compares the two rows column by column.
+//
+// The history row goes into TBL_STORICO of the tables' own schema: the
+// function runs with that schema, then pg_temp, as its search path
+// (kServerRowFunctionPath), so that a temporary table of the same name,
+// which a session would otherwise find first, cannot take it. The statement
+// is planned once per session, where a statement naming the schema at each
+// call was planned again for every row.
 const char* const kServerRowFunction = R"(CREATE OR REPLACE FUNCTION marvesa_storico_riga()
 RETURNS trigger LANGUAGE plpgsql AS $$
 DECLARE
@@ -178,19 +185,35 @@ BEGIN
   IF TG_OP <> 'INSERT' THEN vecchi := to_jsonb(OLD); END IF;
   IF TG_OP <> 'DELETE' THEN nuovi := to_jsonb(NEW); END IF;
   riga := coalesce(nuovi, vecchi);
-  SELECT coalesce(jsonb_object_agg(k, jsonb_build_array(vecchi -> k, nuovi -> k)), '{}'::jsonb)
-    INTO valori
-    FROM jsonb_object_keys(riga) AS k
-   WHERE k <> TG_ARGV[0] AND k NOT IN ('CHIAVE_RIGA', 'CHIAVE_NOMINATIVO')
-     AND coalesce(vecchi -> k, 'null'::jsonb) IS DISTINCT FROM coalesce(nuovi -> k, 'null'::jsonb);
-  IF TG_OP = 'UPDATE' AND valori = '{}'::jsonb THEN
-    RETURN NULL;
+  IF TG_OP = 'UPDATE' THEN
+    SELECT coalesce(jsonb_object_agg(k, jsonb_build_array(vecchi -> k, nuovi -> k)), '{}'::jsonb)
+      INTO valori
+      FROM jsonb_object_keys(riga) AS k
+     WHERE k <> TG_ARGV[0] AND k NOT IN ('CHIAVE_RIGA', 'CHIAVE_NOMINATIVO')
+       AND coalesce(vecchi -> k, 'null'::jsonb) IS DISTINCT FROM coalesce(nuovi -> k, 'null'::jsonb);
+    IF valori = '{}'::jsonb THEN
+      RETURN NULL;
+    END IF;
+  ELSE
+    SELECT coalesce(jsonb_object_agg(e.key, CASE WHEN TG_OP = 'INSERT'
+                                                 THEN jsonb_build_array(NULL, e.value)
+                                                 ELSE jsonb_build_array(e.value, NULL) END),
+                    '{}'::jsonb)
+      INTO valori
+      FROM jsonb_each(jsonb_strip_nulls(riga) - TG_ARGV[0] - 'CHIAVE_RIGA' - 'CHIAVE_NOMINATIVO') AS e;
   END IF;
-  EXECUTE format('INSERT INTO %I."TBL_STORICO" ("TABELLA", "ID_RIGA", "CODICE_NUCLEO", '
-                 '"OPERAZIONE", "VALORI") VALUES ($1, $2, $3, $4, $5)', TG_TABLE_SCHEMA)
-    USING TG_TABLE_NAME, (riga ->> TG_ARGV[0])::bigint, riga ->> 'CODICE_NUCLEO',
-          left(TG_OP, 1), valori::text;
+  INSERT INTO "TBL_STORICO" ("TABELLA", "ID_RIGA", "CODICE_NUCLEO", "OPERAZIONE", "VALORI")
+  VALUES (TG_TABLE_NAME, (riga ->> TG_ARGV[0])::bigint, riga ->> 'CODICE_NUCLEO', left(TG_OP, 1),
+          valori::text);
   RETURN NULL;
+END $$)";
+
+// The search path of marvesa_storico_riga(): the schema the tables are made
+// in (the current one of the connection making them), then pg_temp.
+const char* const kServerRowFunctionPath = R"(DO $$
+BEGIN
+  EXECUTE format('ALTER FUNCTION marvesa_storico_riga() SET search_path = %I, pg_temp',
+                 current_schema());
 END $$)";
 
 // Who, when and from where: whatever the row says, the server's own facts.
@@ -259,8 +282,9 @@ QStringList serverTableTriggers() {
 
 QStringList serverHistoryStatements() {
     QStringList statements{
-        QString::fromUtf8(kServerRowFunction), QString::fromUtf8(kServerWhoFunction),
-        QString::fromUtf8(kServerGuardFunction), QString::fromUtf8(kServerNoTruncateFunction)};
+        QString::fromUtf8(kServerRowFunction), QString::fromUtf8(kServerRowFunctionPath),
+        QString::fromUtf8(kServerWhoFunction), QString::fromUtf8(kServerGuardFunction),
+        QString::fromUtf8(kServerNoTruncateFunction)};
     statements << serverTableTriggers();
     statements << QStringLiteral(
                       "CREATE TRIGGER \"TBL_STORICO_CHI\" BEFORE INSERT ON %1 FOR EACH ROW "
@@ -300,6 +324,12 @@ QStringList historyTriggersAgain(SqlDialect dialect, int version) {
         statements << sqliteTableTriggers(*t, version);
     }
     return statements;
+}
+
+QStringList historyRowFunctionAgain(SqlDialect dialect) {
+    if (dialect != SqlDialect::PostgreSQL)
+        return {};
+    return {QString::fromUtf8(kServerRowFunction), QString::fromUtf8(kServerRowFunctionPath)};
 }
 
 QStringList historyOpenForErasure(SqlDialect dialect) {

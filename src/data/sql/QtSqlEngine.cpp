@@ -396,6 +396,7 @@ void QtSqlEngine::commit() {
         failWith(QStringLiteral("Impossibile salvare le modifiche"), error);
     }
     m_inTransaction = false;
+    transactionEnded();
 }
 
 void QtSqlEngine::rollback() {
@@ -418,6 +419,7 @@ void QtSqlEngine::rollback() {
     // The database may already have rolled back by itself after certain
     // errors (a full disk): the failure of this statement then means nothing.
     QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+    transactionEnded();
 }
 
 }  // namespace marvesa

@@ -211,6 +211,8 @@ protected:
     // Starts the write transaction of beginWrite(): the connection is
     // open, no transaction is, `lockTable` exists. Calls setInTransaction().
     virtual void startTransaction(const QString& lockTable) = 0;
+    // The transaction is over (committed or rolled back); never throws.
+    virtual void transactionEnded() {}
 
     // ------------------------------------------------------------------
     // For the engines' own statements.

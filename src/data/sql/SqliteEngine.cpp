@@ -352,6 +352,13 @@ void SqliteEngine::startTransaction(const QString&) {
         failWith(QStringLiteral("Impossibile iniziare la transazione"), error);
     }
     setInTransaction(true);
+    QSqlQuery(database()).exec(QStringLiteral("PRAGMA cache_size=-%1").arg(kWriteCacheKiB));
+}
+
+void SqliteEngine::transactionEnded() {
+    QSqlDatabase db = database();
+    if (db.isOpen())
+        QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size=-%1").arg(kReadCacheKiB));
 }
 
 // ------------------------------------------------------------------

@@ -66,6 +66,14 @@ public:
     // as itself for good.
     static constexpr qint64 kJournalSizeLimit = 8 * 1024 * 1024;
 
+    // Pages a write transaction may keep in memory (KiB), and the cache
+    // outside one (SQLite's own default). An import or an export changes a
+    // hundred megabytes and more; with the small cache SQLite writes changed
+    // pages out to the journal before the commit, some of them again and
+    // again. The large cache is given back when the transaction ends.
+    static constexpr int kWriteCacheKiB = 64 * 1024;
+    static constexpr int kReadCacheKiB = 2000;
+
 protected:
     QString driverName() const override { return QStringLiteral("QSQLITE"); }
     void configure(QSqlDatabase& db) const override;
@@ -90,6 +98,7 @@ protected:
                            QString* index) const override;
     bool isDiskFull(const QSqlError& error) const override;
     void startTransaction(const QString& lockTable) override;
+    void transactionEnded() override;
 
 private:
     // A failure while opening: a read-only folder or file named as such.

@@ -217,7 +217,6 @@ ImportOutcome storeImport(Engine& engine, const ImportPreview& preview,
     try {
         // The family units' lock: no other desk draws or stores a code
         // meanwhile, and the codes read here stay free until the commit.
-        if (qEnvironmentVariableIsSet("XCACHE")) engine.exec(QStringLiteral("PRAGMA cache_size=-") + qEnvironmentVariable("XCACHE"));
         WriteTransaction transaction(engine, QStringLiteral("TBL_NUCLEO"));
         QSet<QString> taken = storedCodes(engine);
         const auto isTaken = [&taken](const QString& c) { return taken.contains(c); };
