@@ -60,14 +60,26 @@ constexpr int kMostDates = 2 + 8 * 9;
 
 // One look-up for both kinds of candidate: the name keys (either order), or
 // a birth date on one of the likely days. The days are always kMostDates
-// ranges (repeated when fewer), so that the statement is prepared once.
+// ranges (repeated when fewer), so that the statement is prepared once. It
+// reads the members alone, which the rule needs (a few hundred of them in a
+// large registry); the family units are joined for those it keeps
+// (matchSql()), rather than for every candidate (a server planned the join
+// of a few hundred rows as a reading of every family unit).
 const QString& candidatesSql() {
     static const QString sql = [] {
-        QString s = kPeople + QStringLiteral(" WHERE a.\"CHIAVE_NOMINATIVO\" IN (?, ?)");
+        QString s = QStringLiteral(
+            "SELECT a.\"ID_ANAGRAFICA\", a.\"COGNOME\", a.\"NOME\", a.\"DATA_NASCITA\" FROM "
+            "\"TBL_ANAGRAFICA\" a WHERE a.\"CHIAVE_NOMINATIVO\" IN (?, ?)");
         for (int i = 0; i < kMostDates; ++i)
             s += QStringLiteral(" OR (a.\"DATA_NASCITA\" >= ? AND a.\"DATA_NASCITA\" < ?)");
         return s;
     }();
+    return sql;
+}
+
+// One member the rule kept, with the family unit of its code.
+const QString& matchSql() {
+    static const QString sql = kPeople + QStringLiteral(" WHERE a.\"ID_ANAGRAFICA\" = ?");
     return sql;
 }
 
@@ -176,17 +188,25 @@ std::vector<DuplicateMatch> find(Engine& engine, const QString& surname, const Q
             days.isEmpty() ? QDate(1, 1, 1) : days.at(std::min(i, int(days.size()) - 1));
         values << dayBound(d) << (days.isEmpty() ? dayBound(d) : dayBound(d.addDays(1)));
     }
-    QSet<qint64> seen;
+    std::vector<std::pair<qint64, Resemblance>> kept;
     engine.select(candidatesSql(), values, [&](const QVector<QVariant>& row) {
-        RegisteredPerson other = personOf(row);
-        if (other.memberId == self || seen.contains(other.memberId))
+        const qint64 id = row.at(0).toLongLong();
+        if (id == self)
             return true;
-        seen.insert(other.memberId);
-        const Resemblance r = compare(person, other.facts());
+        const PersonFacts other(NameKey::of(row.at(1).toString(), row.at(2).toString()),
+                                dateOf(row.at(3)));
+        Resemblance r = compare(person, other);
         if (r.likeness != Likeness::None)
-            matches.push_back({std::move(other), r});
+            kept.emplace_back(id, std::move(r));
         return true;
     });
+    for (auto& [id, resemblance] : kept) {
+        // A code several family units carry lists the member once.
+        engine.select(matchSql(), {id}, [&](const QVector<QVariant>& row) {
+            matches.push_back({personOf(row), std::move(resemblance)});
+            return false;
+        });
+    }
     if (self > 0 && !matches.empty()) {
         QSet<qint64> different;
         engine.select(QStringLiteral("SELECT \"ID_ANAGRAFICA_1\", \"ID_ANAGRAFICA_2\" FROM "
