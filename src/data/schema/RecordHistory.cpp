@@ -226,13 +226,16 @@ DECLARE
   programma text := coalesce(current_setting('application_name', true), '');
   indirizzo text := host(inet_client_addr());
 BEGIN
-  IF NEW."OPERAZIONE" IN ('IMPORTA', 'ANONIMIZZA')
-     AND NOT pg_has_role(session_user, (SELECT relowner FROM pg_class WHERE oid = TG_RELID),
-                         'MEMBER')
-     AND NOT EXISTS (SELECT 1 FROM pg_roles r WHERE r.rolname = 'marvesa_amministratore'
-                     AND pg_has_role(session_user, r.oid, 'MEMBER')) THEN
-    RAISE EXCEPTION 'Solo il ruolo marvesa_amministratore può importare o anonimizzare i dati'
-      USING ERRCODE = '42501';
+  -- The roles are looked up for those two events alone: asked in one
+  -- condition with the test of the event, they were for every row.
+  IF NEW."OPERAZIONE" IN ('IMPORTA', 'ANONIMIZZA') THEN
+    IF NOT pg_has_role(session_user, (SELECT relowner FROM pg_class WHERE oid = TG_RELID),
+                       'MEMBER')
+       AND NOT EXISTS (SELECT 1 FROM pg_roles r WHERE r.rolname = 'marvesa_amministratore'
+                       AND pg_has_role(session_user, r.oid, 'MEMBER')) THEN
+      RAISE EXCEPTION 'Solo il ruolo marvesa_amministratore può importare o anonimizzare i dati'
+        USING ERRCODE = '42501';
+    END IF;
   END IF;
   NEW."QUANDO" := CURRENT_TIMESTAMP(0) AT TIME ZONE 'UTC';
   NEW."UTENTE" := session_user;
@@ -326,10 +329,11 @@ QStringList historyTriggersAgain(SqlDialect dialect, int version) {
     return statements;
 }
 
-QStringList historyRowFunctionAgain(SqlDialect dialect) {
+QStringList historyFunctionsAgain(SqlDialect dialect) {
     if (dialect != SqlDialect::PostgreSQL)
         return {};
-    return {QString::fromUtf8(kServerRowFunction), QString::fromUtf8(kServerRowFunctionPath)};
+    return {QString::fromUtf8(kServerRowFunction), QString::fromUtf8(kServerRowFunctionPath),
+            QString::fromUtf8(kServerWhoFunction)};
 }
 
 QStringList historyOpenForErasure(SqlDialect dialect) {

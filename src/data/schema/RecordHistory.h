@@ -46,10 +46,10 @@ QStringList historyStatements(SqlDialect dialect, int version);
 // row and need nothing (an empty list).
 QStringList historyTriggersAgain(SqlDialect dialect, int version);
 
-// A server's function that writes the history rows, made again as this
-// program writes it (version 5: the same rows, written several times
-// faster); nothing on a file.
-QStringList historyRowFunctionAgain(SqlDialect dialect);
+// A server's functions that write the history rows and say who wrote them,
+// made again as this program writes them (version 5: the same rows, written
+// several times faster); nothing on a file.
+QStringList historyFunctionsAgain(SqlDialect dialect);
 
 // Run inside the anonymisation's write transaction, before it rewrites the
 // history rows of the people it erases and after: open and close TBL_STORICO
