@@ -11,11 +11,11 @@
 // in one transaction, each timed, and the whole against its target. Then
 // the real window (offscreen) on the filled database: "Nuovo", the fields
 // filled, "Salva" pressed with the warning answered "Torna alla modifica",
-// timed from the click until the window is back, for people with and without
-// likely duplicates. With --server, the same on the database
-// marvesa_bench_import (dropped and made again) of the server CONNECTION
-// names. Prints the figures with their targets; exit status 1 when one is
-// missed.
+// timed from the click until the window is back, for people with and
+// without likely duplicates, and the duplicate check alone against its
+// target. With --server, the same on the database marvesa_bench_import
+// (dropped and made again) of the server CONNECTION names. Prints the
+// figures with their targets; exit status 1 when one is missed.
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -217,6 +217,7 @@ int main(int argc, char* argv[]) {
     QApplication::processEvents();
     std::vector<RegisteredPerson> people = duplicates::everyone(dm.cnQuaz.engine());
     std::vector<qint64> clicks, checks;
+    qint64 firstClick = 0;
     for (int i = 0; i < 40; ++i) {
         const RegisteredPerson& p = people[size_t(i) * people.size() / 40];
         // Half the people as registered (a likely duplicate), half new.
@@ -241,6 +242,8 @@ int main(int argc, char* argv[]) {
         QTest::mouseClick(window.btnSaveAnag, Qt::LeftButton);
         QApplication::processEvents();
         clicks.push_back(t.nsecsElapsed());
+        if (i == 0)
+            firstClick = clicks.back();
         if (i % 2 && back.shown == shownBefore)
             out << QStringLiteral("  (nessun avviso per %1 %2?)\n").arg(surname, name);
         if (m.isEditing())
@@ -260,9 +263,15 @@ int main(int argc, char* argv[]) {
                .arg(ms(clicks[clicks.size() / 2]), 0, 'f', 1)
                .arg(ms(checks[checks.size() / 2]), 0, 'f', 1)
                .arg(ms(checks.back()), 0, 'f', 1);
+    // The target is the check's; the whole click also stores the member (or
+    // shows the warning) and is given with it.
+    out << QStringLiteral(
+               "  \"Salva\" intero, il più lento: %1 ms (il primo della sessione: %2 ms)\n")
+               .arg(ms(clicks.back()), 0, 'f', 1)
+               .arg(ms(firstClick), 0, 'f', 1);
     targets.report(QStringLiteral("Controllo dei doppioni a \"Salva\" su %1 componenti (il più "
                                   "lento)")
                        .arg(people.size()),
-                   ms(clicks.back()), QStringLiteral("ms"), 20, 1);
+                   ms(checks.back()), QStringLiteral("ms"), 20, 1);
     return targets.finish();
 }
