@@ -182,8 +182,11 @@ bool PostgresEngine::connectionLost() const {
     const QSqlDatabase db = database();
     if (!db.isOpen())
         return true;
+    // Qt names the handle's type as the compiler does: "pg_conn*", the
+    // structure PGconn stands for ("PGconn*" in older versions).
     const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "PGconn*") != 0)
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
         return false;
     PGconn* conn = *static_cast<PGconn* const*>(handle.constData());
     return !conn || PQstatus(conn) == CONNECTION_BAD;
