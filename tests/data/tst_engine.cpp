@@ -109,6 +109,7 @@ private slots:
     void databaseHeldByAnotherCopy();
     void tablesAndIndexesAsDeclared();
     void fullDisk();
+    void writeTransactionsGiveTheirCacheBack();
 };
 
 void TestEngine::initDbMakesTheDatabaseAndRefusesAnExistingPath() {
@@ -505,6 +506,42 @@ void TestEngine::fullDisk() {
     engine.execDirect(u"PRAGMA max_page_count = 1000000"_s, u"prova"_s);
     t.post();
     QCOMPARE(Sql(path).count(u"TBL_NUCLEO"_s, u"length(DENOMINAZIONE) = 200"_s), stored + 1);
+}
+
+// A write transaction may keep many changed pages in memory until it ends
+// (an import changes a hundred megabytes); committed or rolled back, the
+// connection is back to its small cache, so that a copy of the program that
+// once imported does not hold the memory for the rest of the day.
+void TestEngine::writeTransactionsGiveTheirCacheBack() {
+    QTemporaryDir dir;
+    const QString path = newDatabase(dir);
+    SqliteEngine engine(path);
+    engine.connect();
+    const auto cacheKiB = [&] {
+        int size = 0;
+        engine.select(u"PRAGMA cache_size"_s, {}, [&](const QVector<QVariant>& row) {
+            size = -row.at(0).toInt();
+            return false;
+        });
+        return size;
+    };
+    QCOMPARE(cacheKiB(), SqliteEngine::kReadCacheKiB);
+    engine.beginWrite(u"TBL_NUCLEO"_s);
+    QCOMPARE(cacheKiB(), SqliteEngine::kWriteCacheKiB);
+    // More than the small cache holds, stored whole at the commit.
+    const QString wide(2000, u'x');
+    for (int i = 0; i < 3000; ++i) {
+        engine.exec(u"INSERT INTO TBL_NUCLEO (CODICE_NUCLEO, DENOMINAZIONE) VALUES (?, ?)"_s,
+                    {u"QX%1"_s.arg(i), wide});
+    }
+    engine.commit();
+    QCOMPARE(cacheKiB(), SqliteEngine::kReadCacheKiB);
+    QCOMPARE(Sql(path).count(u"TBL_NUCLEO"_s), 3000);
+    engine.beginWrite(u"TBL_NUCLEO"_s);
+    engine.exec(u"DELETE FROM TBL_NUCLEO"_s);
+    engine.rollback();
+    QCOMPARE(cacheKiB(), SqliteEngine::kReadCacheKiB);
+    QCOMPARE(Sql(path).count(u"TBL_NUCLEO"_s), 3000);
 }
 
 // Every table, column, default and index of the definitions is made in a new
