@@ -44,21 +44,6 @@ Cell textCell(const QVariant& v) {
     return Cell::ofText(storedText(v));
 }
 
-// The date-time a stored date column holds; invalid when it holds
-// something else.
-QDateTime storedDateTime(const QVariant& v) {
-    switch (v.typeId()) {
-        case QMetaType::QDateTime:
-            return v.toDateTime();
-        case QMetaType::QDate:
-            return naiveDateTime(v.toDate());
-        case QMetaType::QString:
-            return dateTimeFromStorage(v.toString());
-        default:
-            return QDateTime();
-    }
-}
-
 Cell dateCell(const QVariant& v) {
     if (v.isNull())
         return Cell::empty();

@@ -157,6 +157,21 @@ QString dateTimeToStorage(const QDateTime& dt) {
     return QString(reinterpret_cast<const QChar*>(out), 19);
 }
 
+QDateTime storedDateTime(const QVariant& stored) {
+    if (stored.isNull())
+        return QDateTime();
+    switch (stored.typeId()) {
+        case QMetaType::QDateTime: {
+            const QDateTime dt = stored.toDateTime();
+            return naiveDateTime(dt.date(), dt.time());
+        }
+        case QMetaType::QDate:
+            return naiveDateTime(stored.toDate());
+        default:
+            return dateTimeFromStorage(stored.toString());
+    }
+}
+
 QDateTime dateTimeFromStorage(const QString& text) {
     const QString s = text.trimmed();
     const int y = digitsAt(s, 0, 4), mo = digitsAt(s, 5, 2), d = digitsAt(s, 8, 2);

@@ -62,6 +62,11 @@ QDateTime naiveDateTime(const QDate& date, const QTime& time = QTime(0, 0));
 QString dateTimeToStorage(const QDateTime& dt);
 QDateTime dateTimeFromStorage(const QString& text);
 
+// A date-time column as a query hands it over: the stored text on a file, a
+// QDateTime (or QDate) on a server, read as a naive date-time. Invalid for
+// NULL and for anything that is no date.
+QDateTime storedDateTime(const QVariant& stored);
+
 // The conversion error for a value of kind `from` read as `to` ("OleStr" or
 // "Double").
 [[noreturn]] void throwConversionError(const QString& from, const QString& to);

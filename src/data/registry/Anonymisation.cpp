@@ -46,16 +46,8 @@ QString holdsPersonalData(const QString& table, const QString& alias) {
     return QLatin1Char('(') + any.join(QStringLiteral(" OR ")) + QLatin1Char(')');
 }
 
-QDate dateOf(const QVariant& stored) {
-    if (stored.isNull())
-        return QDate();
-    if (stored.typeId() == QMetaType::QDateTime)
-        return stored.toDateTime().date();
-    return dateTimeFromStorage(stored.toString()).date();
-}
-
 QString displayDate(const QVariant& stored) {
-    const QDate d = dateOf(stored);
+    const QDate d = storedDateTime(stored).date();
     return d.isValid() ? d.toString(QStringLiteral("dd/MM/yyyy")) : QStringLiteral("(nessuna)");
 }
 
@@ -217,7 +209,8 @@ private:
     static bool isPerson(const Row& row, const QVariantMap& person) {
         return sameText(row.at(1), person.value(QStringLiteral("COGNOME"))) &&
                sameText(row.at(2), person.value(QStringLiteral("NOME"))) &&
-               dateOf(row.at(3)) == dateOf(person.value(QStringLiteral("DATA_NASCITA")));
+               storedDateTime(row.at(3)).date() ==
+                   storedDateTime(person.value(QStringLiteral("DATA_NASCITA"))).date();
     }
 
     QtSqlEngine& m_engine;
@@ -261,7 +254,7 @@ std::vector<DueFamilyUnit> dueFamilyUnits(Engine& engine, const QDate& today, in
                  holdsPersonalData(kAnagrafica, QStringLiteral("a")));
     std::vector<DueFamilyUnit> due;
     engine.select(sql, {cutoffText, cutoffText}, [&](const Row& row) {
-        const QDate end = dateOf(row.at(5));
+        const QDate end = storedDateTime(row.at(5)).date();
         if (!end.isValid() || end >= cutoff)
             return true;
         DueFamilyUnit u;

@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "data/base/Value.h"
+#include "data/registry/RegistryRows.h"
 #include "data/sql/Engine.h"
 
 namespace marvesa {
@@ -22,24 +23,12 @@ const QString kPeople = QStringLiteral(
     "n.\"COMUNE\" FROM \"TBL_ANAGRAFICA\" a LEFT JOIN \"TBL_NUCLEO\" n "
     "ON n.\"CODICE_NUCLEO\" = a.\"CODICE_NUCLEO\" AND n.\"CODICE_NUCLEO\" <> ''");
 
-// A date column as select() hands it over: the stored text on a file, a
-// date-time on a server.
-QDate dateOf(const QVariant& v) {
-    if (v.isNull())
-        return QDate();
-    if (v.typeId() == QMetaType::QDateTime)
-        return v.toDateTime().date();
-    if (v.typeId() == QMetaType::QDate)
-        return v.toDate();
-    return dateTimeFromStorage(v.toString()).date();
-}
-
 RegisteredPerson personOf(const QVector<QVariant>& row) {
     RegisteredPerson p;
     p.memberId = row.at(0).toLongLong();
     p.surname = row.at(1).toString();
     p.name = row.at(2).toString();
-    p.birth = dateOf(row.at(3));
+    p.birth = storedDateTime(row.at(3)).date();
     p.familyCode = row.at(4).toString();
     p.familyId = row.at(5).toLongLong();
     p.description = row.at(6).toString();
@@ -50,9 +39,7 @@ RegisteredPerson personOf(const QVector<QVariant>& row) {
 
 // A day as both databases compare it with a stored date-time: the stored
 // text of that day begins with it, and a server reads it as its midnight.
-QString dayBound(const QDate& d) {
-    return d.toString(QStringLiteral("yyyy-MM-dd"));
-}
+using registry_rows::isoDay;
 
 // The most dates likelyBirthDates() gives: the date, the swapped one, and
 // eight digits with nine others each.
@@ -186,7 +173,7 @@ std::vector<DuplicateMatch> find(Engine& engine, const QString& surname, const Q
         // No birth date: a range no date falls in.
         const QDate d =
             days.isEmpty() ? QDate(1, 1, 1) : days.at(std::min(i, int(days.size()) - 1));
-        values << dayBound(d) << (days.isEmpty() ? dayBound(d) : dayBound(d.addDays(1)));
+        values << isoDay(d) << (days.isEmpty() ? isoDay(d) : isoDay(d.addDays(1)));
     }
     std::vector<std::pair<qint64, Resemblance>> kept;
     engine.select(candidatesSql(), values, [&](const QVector<QVariant>& row) {
@@ -194,7 +181,7 @@ std::vector<DuplicateMatch> find(Engine& engine, const QString& surname, const Q
         if (id == self)
             return true;
         const PersonFacts other(NameKey::of(row.at(1).toString(), row.at(2).toString()),
-                                dateOf(row.at(3)));
+                                storedDateTime(row.at(3)).date());
         Resemblance r = compare(person, other);
         if (r.likeness != Likeness::None)
             kept.emplace_back(id, std::move(r));

@@ -21,21 +21,10 @@ QVariant orNull(const QString& text) {
     return text.isEmpty() ? QVariant() : QVariant(text);
 }
 
-// QUANDO as stored: the text of the file, a date-time of the server; UTC.
-QDateTime utcOf(const QVariant& v) {
-    if (v.isNull())
-        return QDateTime();
-    if (v.typeId() == QMetaType::QDateTime) {
-        const QDateTime dt = v.toDateTime();
-        return naiveDateTime(dt.date(), dt.time());
-    }
-    return dateTimeFromStorage(v.toString());
-}
-
 HistoryEntry entryOf(const QVector<QVariant>& row) {
     HistoryEntry e;
     e.id = row.at(0).toLongLong();
-    e.when = utcOf(row.at(1));
+    e.when = storedDateTime(row.at(1));  // UTC
     e.user = row.at(2).toString();
     e.computer = row.at(3).toString();
     e.table = row.at(4).toString();

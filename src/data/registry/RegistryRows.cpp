@@ -8,9 +8,7 @@
 namespace marvesa::registry_rows {
 
 QDate storedDate(const QVariant& value) {
-    if (value.isNull())
-        return QDate();
-    return dateTimeFromStorage(value.toString()).date();
+    return storedDateTime(value).date();
 }
 
 QString isoDay(const QDate& day) {
