@@ -7,18 +7,51 @@
 
 #include <QDate>
 #include <QFile>
+#include <QHash>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
 #include <QTextStream>
 #include <QVariant>
+#include <algorithm>
+#include <vector>
 
 #include "data/base/Error.h"
 #include "data/base/Value.h"
 #include "data/sql/PostgresEngine.h"
 
 namespace marvesa::bench {
+
+// The options of a benchmark's command line, each "--name value".
+class Options {
+public:
+    explicit Options(const QStringList& args) {
+        for (int i = 1; i + 1 < args.size(); i += 2)
+            m_values.insert(args.at(i), args.at(i + 1));
+    }
+    // The number given for `name`, or `fallback`.
+    int number(const char* name, int fallback) const {
+        const QString v = m_values.value(QLatin1String(name));
+        return v.isNull() ? fallback : v.toInt();
+    }
+    // The text given for `name`, or `fallback`.
+    QString text(const char* name, const QString& fallback = QString()) const {
+        return m_values.value(QLatin1String(name), fallback);
+    }
+
+private:
+    QHash<QString, QString> m_values;
+};
+
+// The middle one of `values` once sorted (0 for none).
+template <typename T>
+T median(std::vector<T> values) {
+    if (values.empty())
+        return T(0);
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
 
 // Peak resident memory of the process so far (VmHWM), in kB.
 inline long peakMemoryKb() {

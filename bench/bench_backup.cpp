@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchDialogs.h"
 #include "BenchSupport.h"
 #include "data/registry/DataModule.h"
 #include "data/schema/FileBackup.h"
@@ -38,24 +39,6 @@ using namespace marvesa;
 using namespace marvesa::bench;
 
 namespace {
-
-// No box may wait for an answer here: each is printed and answered.
-class PrintedDialogs : public Dialogs {
-public:
-    DialogButton ask(const DialogRequest& request) override {
-        QTextStream(stderr) << "Messaggio: " << request.text << '\n';
-        ++shown;
-        return request.buttons.isEmpty() ? DialogButton::Ok : request.buttons.first();
-    }
-    int shown = 0;
-};
-
-double median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 double maximum(const std::vector<double>& v) {
     return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
@@ -87,17 +70,11 @@ int main(int argc, char* argv[]) {
     QTextStream out(stdout);
     int families = 30000, members = 100000, runs = 3;
     QString keep;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--families"))
-            families = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--members"))
-            members = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--runs"))
-            runs = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--keep"))
-            keep = args[i + 1];
-    }
+    const Options options(app.arguments());
+    families = options.number("--families", families);
+    members = options.number("--members", members);
+    runs = options.number("--runs", runs);
+    keep = options.text("--keep", keep);
     if (families < 2 || members < 0 || runs < 1) {
         QTextStream(stderr)
             << "Uso: bench_backup [--families N] [--members M] [--runs R] [--keep DIR]\n";

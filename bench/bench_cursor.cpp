@@ -56,17 +56,11 @@ int main(int argc, char* argv[]) {
     QTextStream out(stdout);
     int families = 30000, members = 100000, moves = 2000;
     QString keep;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--families"))
-            families = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--members"))
-            members = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--moves"))
-            moves = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--keep"))
-            keep = args[i + 1];
-    }
+    const Options options(app.arguments());
+    families = options.number("--families", families);
+    members = options.number("--members", members);
+    moves = options.number("--moves", moves);
+    keep = options.text("--keep", keep);
     if (families < 2 || members < 0 || moves < 1) {
         QTextStream(stderr)
             << "Uso: bench_cursor [--families N] [--members M] [--moves K] [--keep DIR]\n";

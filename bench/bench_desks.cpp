@@ -31,6 +31,7 @@
 #include <functional>
 #include <vector>
 
+#include "BenchDialogs.h"
 #include "BenchSupport.h"
 #include "data/registry/DataModule.h"
 #include "data/schema/FileDatabase.h"
@@ -43,22 +44,6 @@ using namespace marvesa;
 using namespace marvesa::bench;
 
 namespace {
-
-// No box may wait for an answer here: each is printed and answered.
-class PrintedDialogs : public Dialogs {
-public:
-    DialogButton ask(const DialogRequest& request) override {
-        QTextStream(stderr) << "Messaggio: " << request.text << '\n';
-        return request.buttons.isEmpty() ? DialogButton::Ok : request.buttons.first();
-    }
-};
-
-double median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // Runs the event loop until `shown` holds; the time waited in ms, or -1
 // after 10 s.
@@ -99,19 +84,12 @@ int main(int argc, char* argv[]) {
     QTextStream out(stdout);
     int families = 30000, members = 100000, changes = 30;
     QString keep, server;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--families"))
-            families = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--members"))
-            members = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--changes"))
-            changes = args[i + 1].toInt();
-        else if (args[i] == QLatin1String("--keep"))
-            keep = args[i + 1];
-        else if (args[i] == QLatin1String("--server"))
-            server = args[i + 1];
-    }
+    const Options options(app.arguments());
+    families = options.number("--families", families);
+    members = options.number("--members", members);
+    changes = options.number("--changes", changes);
+    keep = options.text("--keep", keep);
+    server = options.text("--server", server);
     if (families < 2 || members < 0 || changes < 4) {
         QTextStream(stderr)
             << "Uso: bench_desks [--families N] [--members M] [--changes K>=4] [--keep DIR] "

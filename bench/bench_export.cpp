@@ -28,6 +28,7 @@
 #include <QTextStream>
 #include <memory>
 
+#include "BenchDialogs.h"
 #include "BenchSupport.h"
 #include "app/Application.h"
 #include "app/Program.h"
@@ -55,17 +56,6 @@ public:
     void open(const QString& path) override {
         handedOverNs = clock ? clock->nsecsElapsed() : -1;
         file = path;
-    }
-};
-
-// A message box would wait for a click that never comes: each is printed.
-class PrintedDialogs : public Dialogs {
-public:
-    int shown = 0;
-    DialogButton ask(const DialogRequest& request) override {
-        ++shown;
-        QTextStream(stderr) << "bench_export: finestra di messaggio: " << request.text << "\n";
-        return request.buttons.isEmpty() ? DialogButton::Ok : request.buttons.first();
     }
 };
 

@@ -56,6 +56,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchDialogs.h"
 #include "BenchSupport.h"
 #include "data/registry/DataModule.h"
 #include "data/schema/FileDatabase.h"
@@ -91,16 +92,6 @@ void sleepUntil(qint64 us) {
     if (wait > 0)
         QThread::usleep(quint64(wait));
 }
-
-// No box may wait for an answer: each is printed and answered with its
-// first button.
-class PrintedDialogs : public Dialogs {
-public:
-    DialogButton ask(const DialogRequest& request) override {
-        QTextStream(stderr) << "bench_load: finestra di messaggio: " << request.text << '\n';
-        return request.buttons.isEmpty() ? DialogButton::Ok : request.buttons.first();
-    }
-};
 
 qint64 idAt(const DataSet& t, int row, int column) {
     return qint64(t.valueAt(row, column).toDouble());

@@ -89,17 +89,11 @@ int main(int argc, char* argv[]) {
     QTextStream out(stdout);
     int families = 30000, members = 100000;
     QString keep, server;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--families"))
-            families = args[i + 1].toInt();
-        if (args[i] == QLatin1String("--members"))
-            members = args[i + 1].toInt();
-        if (args[i] == QLatin1String("--keep"))
-            keep = args[i + 1];
-        if (args[i] == QLatin1String("--server"))
-            server = args[i + 1];
-    }
+    const Options options(app.arguments());
+    families = options.number("--families", families);
+    members = options.number("--members", members);
+    keep = options.text("--keep", keep);
+    server = options.text("--server", server);
     QTemporaryDir dir;
     QString path = dir.filePath(QStringLiteral("dbQuaz.mdb"));
     schema::createDatabase(path);

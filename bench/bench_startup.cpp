@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "BenchDialogs.h"
 #include "BenchSupport.h"
 #include "app/Application.h"
 #include "app/Program.h"
@@ -39,15 +40,6 @@ using namespace marvesa;
 using namespace marvesa::bench;
 
 namespace {
-
-// A box would wait for a click that never comes: each is printed.
-class PrintedDialogs : public Dialogs {
-public:
-    DialogButton ask(const DialogRequest& request) override {
-        QTextStream(stderr) << "bench_startup: finestra di messaggio: " << request.text << "\n";
-        return request.buttons.isEmpty() ? DialogButton::Ok : request.buttons.first();
-    }
-};
 
 const char* const kShown = "MOSTRATA";
 
@@ -78,11 +70,6 @@ struct Registry {
     double targetMs;
     double targetMb;
 };
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 void measure(const QString& program, const QString& folder, const Registry& r, int runs,
              Targets& targets, QTextStream& out) {
