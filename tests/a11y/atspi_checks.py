@@ -7,6 +7,7 @@ import re
 import pyatspi
 
 from atspi_session import SessionError, has_state, labels_of, text_of
+from test_run import Report
 
 # The twelve command buttons, in the controller's order, with the names a
 # screen reader reads.
@@ -49,29 +50,11 @@ FIRST_MEMBER = {
 CODE = re.compile(r"^QX[0-9]+$")
 
 
-class WindowChecks:
+class WindowChecks(Report):
     def __init__(self, session):
+        super().__init__()
         self.s = session
-        self.passed = 0
-        self.failed = 0
         self._controls = {}  # the window's controls live as long as it does
-
-    # ------------------------------------------------------------- reporting
-
-    def check(self, condition, what, detail=""):
-        if condition:
-            self.passed += 1
-            print("PASS: %s" % what)
-        else:
-            self.fail("%s %s" % (what, detail))
-        return condition
-
-    def equal(self, actual, expected, what):
-        return self.check(actual == expected, what, "(got %r, expected %r)" % (actual, expected))
-
-    def fail(self, what):
-        self.failed += 1
-        print("FAIL: %s" % what)
 
     # ------------------------------------------------------------ the tree
 

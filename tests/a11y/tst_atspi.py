@@ -13,11 +13,10 @@ cannot start fails the test.
 
 import argparse
 import os
-import re
-import signal
-import subprocess
 import sys
 import time
+
+from test_run import run_in_dbus_session
 
 LIMIT_SECONDS = 90  # the whole run, whatever happens
 
@@ -25,23 +24,8 @@ LIMIT_SECONDS = 90  # the whole run, whatever happens
 def outer(args):
     """Starts the D-Bus session and the test inside it, in a process group
     of their own that is ended when the time runs out."""
-    command = ["dbus-run-session", "--", sys.executable, os.path.abspath(__file__), "--inner",
-               "--marvesa", args.marvesa, "--initdb", args.initdb]
-    try:
-        run = subprocess.Popen(command, start_new_session=True)
-    except FileNotFoundError:
-        print("FAIL: dbus-run-session is not installed (package dbus-daemon)")
-        return 1
-    try:
-        return run.wait(LIMIT_SECONDS + 10)
-    except subprocess.TimeoutExpired:
-        print("FAIL: the test did not end within %d seconds" % (LIMIT_SECONDS + 10))
-        return 1
-    finally:
-        try:
-            os.killpg(run.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
+    return run_in_dbus_session(__file__, ["--inner", "--marvesa", args.marvesa,
+                                          "--initdb", args.initdb], LIMIT_SECONDS + 10)
 
 
 # ------------------------------------------------------------------ the test

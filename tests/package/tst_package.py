@@ -23,7 +23,6 @@ import argparse
 import glob
 import os
 import re
-import signal
 import sqlite3
 import stat
 import struct
@@ -37,46 +36,13 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 APP_ID = "org.marvesa.Marvesa"
 WINDOW = "Gestione Emergenza Marvesa"
 
+sys.path.insert(0, os.path.join(HERE, "..", "a11y"))
+from test_run import Report, run_in_dbus_session  # noqa: E402
+
 
 def outer(args):
-    command = ["dbus-run-session", "--", sys.executable, os.path.abspath(__file__), "--inner",
-               "--folder", args.folder, "--version", args.version]
-    try:
-        run = subprocess.Popen(command, start_new_session=True)
-    except FileNotFoundError:
-        print("FAIL: dbus-run-session is not installed (package dbus-daemon)")
-        return 1
-    try:
-        return run.wait(LIMIT_SECONDS + 10)
-    except subprocess.TimeoutExpired:
-        print("FAIL: the test did not end within %d seconds" % (LIMIT_SECONDS + 10))
-        return 1
-    finally:
-        try:
-            os.killpg(run.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-
-
-class Checks:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-
-    def check(self, condition, what, detail=""):
-        if condition:
-            self.passed += 1
-            print("PASS: %s" % what)
-        else:
-            self.fail("%s %s" % (what, detail))
-        return condition
-
-    def equal(self, actual, expected, what):
-        return self.check(actual == expected, what, "(got %r, expected %r)" % (actual, expected))
-
-    def fail(self, what):
-        self.failed += 1
-        print("FAIL: %s" % what)
+    return run_in_dbus_session(__file__, ["--inner", "--folder", args.folder,
+                                          "--version", args.version], LIMIT_SECONDS + 10)
 
 
 def run(command, **kwargs):
@@ -358,7 +324,7 @@ def inner(args):
     import atspi_session as a
 
     a.start_time_limit(LIMIT_SECONDS)
-    c = Checks()
+    c = Report()
     started = time.monotonic()
     debs = glob.glob(os.path.join(args.folder, "marvesa_%s_*.deb" % args.version))
     root = tempfile.TemporaryDirectory(prefix="marvesa-package-")
