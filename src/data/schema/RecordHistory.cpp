@@ -66,19 +66,23 @@ QString sqliteTriggerName(const TableDef& table, QChar operation) {
     return q(table.name + QStringLiteral("_STORICO_") + operation);
 }
 
-// The JSON object of the columns that changed: "k": [old, new] for each,
-// through a list of one-row selects (SQLite builds no object from a
-// variable list of keys otherwise).
+// The JSON object of the columns that changed, "k": [old, new] for each, as
+// text: a piece for each column, empty unless it changed, joined and
+// stripped of the first separator. (Built with json_group_object over a
+// select for each column, the history of an import took as long as its
+// rows.)
 QString sqliteValues(const TableDef& table, int version, QChar operation) {
     QStringList parts;
     for (const ColumnDef* c : recordedColumns(table, version)) {
         const QString column = q(c->name);
-        const QString oldValue = operation == QLatin1Char('I')
-                                     ? QStringLiteral("NULL")
-                                     : sqliteValue(QStringLiteral("old"), *c);
-        const QString newValue = operation == QLatin1Char('D')
-                                     ? QStringLiteral("NULL")
-                                     : sqliteValue(QStringLiteral("new"), *c);
+        const QString oldValue =
+            operation == QLatin1Char('I')
+                ? QStringLiteral("'null'")
+                : QStringLiteral("json_quote(%1)").arg(sqliteValue(QStringLiteral("old"), *c));
+        const QString newValue =
+            operation == QLatin1Char('D')
+                ? QStringLiteral("'null'")
+                : QStringLiteral("json_quote(%1)").arg(sqliteValue(QStringLiteral("new"), *c));
         QString condition;
         switch (operation.toLatin1()) {
             case 'I':
@@ -91,11 +95,12 @@ QString sqliteValues(const TableDef& table, int version, QChar operation) {
                 condition = QStringLiteral("new.%1 IS NOT old.%1").arg(column);
                 break;
         }
-        parts << QStringLiteral("SELECT '%1' AS k, json_array(%2, %3) AS v WHERE %4")
-                     .arg(c->name, oldValue, newValue, condition);
+        parts << QStringLiteral(
+                     "CASE WHEN %1 THEN ', \"%2\": [' || %3 || ', ' || %4 || ']' "
+                     "ELSE '' END")
+                     .arg(condition, c->name, oldValue, newValue);
     }
-    return QStringLiteral("(SELECT json_group_object(k, json(v)) FROM (%1))")
-        .arg(parts.join(QStringLiteral(" UNION ALL ")));
+    return QStringLiteral("'{' || substr(%1, 3) || '}'").arg(parts.join(QStringLiteral(" || ")));
 }
 
 QStringList sqliteTableTriggers(const TableDef& table, int version) {
@@ -304,6 +309,74 @@ QStringList serverHistoryStatements() {
     return statements;
 }
 
+// An insert's history rows, all written by one statement when the insert
+// ends: the rows it stored are read from its transition table (marvesa_nuove)
+// and their values written as JSON text column by column, named at the
+// version the function is made for. Written row by row through
+// marvesa_storico_riga(), the history of 100,000 imported members took
+// twice as long as storing them; this takes a fifth of it. Updates and
+// deletes keep the row function, which compares the old and new rows.
+//
+// A NULL column is left out (concat_ws skips it), as in the row function.
+QString serverInsertedValues(const TableDef& table, int version) {
+    QStringList parts;
+    for (const ColumnDef* c : recordedColumns(table, version)) {
+        parts << QStringLiteral(
+                     "CASE WHEN %1 IS NOT NULL THEN '\"%2\": [null, ' || "
+                     "to_json(%1)::text || ']' END")
+                     .arg(q(c->name), c->name);
+    }
+    return QStringLiteral("'{' || concat_ws(', ', %1) || '}'").arg(parts.join(u", "));
+}
+
+QStringList serverInsertFunction(int version) {
+    QString branches;
+    for (const TableDef* t : tablesWithHistory()) {
+        branches += QStringLiteral(
+                        "  %1 TG_TABLE_NAME = '%2' THEN\n"
+                        "    INSERT INTO %3 (\"TABELLA\", \"ID_RIGA\", "
+                        "\"CODICE_NUCLEO\", \"OPERAZIONE\", \"VALORI\")\n"
+                        "    SELECT '%2', %4, %5, 'I', %6 FROM marvesa_nuove;\n")
+                        .arg(branches.isEmpty() ? QStringLiteral("IF") : QStringLiteral("ELSIF"),
+                             t->name, historyTable(), q(counterOf(*t).name),
+                             hasFamilyCode(*t) ? QStringLiteral("\"CODICE_NUCLEO\"")
+                                               : QStringLiteral("NULL"),
+                             serverInsertedValues(*t, version));
+    }
+    const QString function =
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION marvesa_storico_inserite()\n"
+            "RETURNS trigger LANGUAGE plpgsql AS $$\nBEGIN\n%1"
+            "  ELSE\n    RAISE EXCEPTION 'marvesa_storico_inserite(): la tabella % "
+            "non tiene lo storico', TG_TABLE_NAME;\n  END IF;\n  RETURN NULL;\nEND $$")
+            .arg(branches);
+    // The same search path as the row function's, for the same reason.
+    const QString path = QStringLiteral(
+        "DO $$\nBEGIN\n  EXECUTE format('ALTER FUNCTION marvesa_storico_inserite() SET "
+        "search_path = %I, pg_temp', current_schema());\nEND $$");
+    return {function, path};
+}
+
+// Version 6: the tables' inserts write their history with the function
+// above, once per statement; the row function keeps updates and deletes.
+QStringList serverInsertTriggers(int version) {
+    QStringList statements = serverInsertFunction(version);
+    for (const TableDef* t : tablesWithHistory()) {
+        const QString rowTrigger = q(t->name + QStringLiteral("_STORICO"));
+        statements << QStringLiteral("DROP TRIGGER IF EXISTS %1 ON %2").arg(rowTrigger, q(t->name))
+                   << QStringLiteral(
+                          "CREATE TRIGGER %1 AFTER UPDATE OR DELETE ON %2 FOR EACH ROW "
+                          "EXECUTE FUNCTION marvesa_storico_riga('%3')")
+                          .arg(rowTrigger, q(t->name), counterOf(*t).name)
+                   << QStringLiteral(
+                          "CREATE TRIGGER %1 AFTER INSERT ON %2 REFERENCING NEW TABLE "
+                          "AS marvesa_nuove FOR EACH STATEMENT EXECUTE FUNCTION "
+                          "marvesa_storico_inserite()")
+                          .arg(q(t->name + QStringLiteral("_STORICO_I")), q(t->name));
+    }
+    return statements;
+}
+
 }  // namespace
 
 QStringList historyStatements(SqlDialect dialect, int version) {
@@ -317,7 +390,7 @@ QStringList historyStatements(SqlDialect dialect, int version) {
 
 QStringList historyTriggersAgain(SqlDialect dialect, int version) {
     if (dialect == SqlDialect::PostgreSQL)
-        return {};
+        return serverInsertFunction(version);
     QStringList statements;
     for (const TableDef* t : tablesWithHistory()) {
         for (const QChar operation : {QLatin1Char('I'), QLatin1Char('U'), QLatin1Char('D')}) {
@@ -327,6 +400,12 @@ QStringList historyTriggersAgain(SqlDialect dialect, int version) {
         statements << sqliteTableTriggers(*t, version);
     }
     return statements;
+}
+
+QStringList historyRecordedFaster(SqlDialect dialect, int version) {
+    if (dialect != SqlDialect::PostgreSQL)
+        return historyTriggersAgain(dialect, version);
+    return serverInsertTriggers(version);
 }
 
 QStringList historyFunctionsAgain(SqlDialect dialect) {

@@ -5,6 +5,7 @@
 #include <QVariant>
 #include <QVector>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -69,6 +70,21 @@ public:
     virtual ~BusyObserver() = default;
     virtual void busyWaitStarted() = 0;
     virtual void busyWaitEnded() = 0;
+};
+
+// Stores many new rows of one table inside the open write transaction,
+// handed over one at a time, each with the values of the writer's columns in
+// order (bound as insert() binds them; the other columns take their
+// defaults). The engine sends them as many at once as it can take: a file a
+// statement for a few hundred, a server one COPY for them all. finish()
+// stores the last and throws marvesa::Error for a row refused; a writer
+// dropped unfinished stores nothing more, and its transaction must be
+// rolled back. While a writer is open, the connection runs nothing else.
+class RowWriter {
+public:
+    virtual ~RowWriter() = default;
+    virtual void add(const QVector<QVariant>& values) = 0;
+    virtual void finish() = 0;
 };
 
 // What the table cursors need of the database engine. Every value travels as
@@ -191,6 +207,11 @@ public:
     using RowHandler = std::function<bool(const QVector<QVariant>& row)>;
     virtual void select(const QString& sql, const QVector<QVariant>& values,
                         const RowHandler& onRow) = 0;
+
+    // A writer of many new rows of `table` (see RowWriter), for a write
+    // transaction already open.
+    virtual std::unique_ptr<RowWriter> insertRows(const QString& table,
+                                                  const QStringList& columns) = 0;
 
     // The observer of waits for a database held by another copy of the
     // program (null: nobody). The engine does not own it. An engine that

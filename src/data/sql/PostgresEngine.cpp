@@ -179,17 +179,32 @@ void PostgresEngine::forgetSession() {
 }
 
 bool PostgresEngine::connectionLost() const {
-    const QSqlDatabase db = database();
-    if (!db.isOpen())
+    if (!database().isOpen())
         return true;
+    PGconn* conn = connectionHandle();
+    return conn && PQstatus(conn) == CONNECTION_BAD;
+}
+
+PGconn* PostgresEngine::connectionHandle() const {
+    const QSqlDatabase db = database();
+    if (!db.isValid() || !db.driver())
+        return nullptr;
     // Qt names the handle's type as the compiler does: "pg_conn*", the
     // structure PGconn stands for ("PGconn*" in older versions).
     const QVariant handle = db.driver()->handle();
     if (!handle.isValid() ||
         (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
-        return false;
-    PGconn* conn = *static_cast<PGconn* const*>(handle.constData());
-    return !conn || PQstatus(conn) == CONNECTION_BAD;
+        return nullptr;
+    return *static_cast<PGconn* const*>(handle.constData());
+}
+
+void PostgresEngine::drainResults(PGconn* conn) {
+    // The driver leaves the end of a statement's results unread until the
+    // next statement.
+    if (PQtransactionStatus(conn) != PQTRANS_ACTIVE)
+        return;
+    while (PGresult* rest = PQgetResult(conn))
+        PQclear(rest);
 }
 
 QString PostgresEngine::lostConnectionMessage(bool ran) const {
@@ -415,15 +430,9 @@ void PostgresEngine::heard(const QString& channel, bool own, const QString& payl
 }
 
 void PostgresEngine::takeWaitingNotices() {
-    if (!isConnected() || reconnectPending())
+    if (!isConnected() || reconnectPending() || m_copying)
         return;
-    // The driver names the handle's type after libpq's struct.
-    const QVariant handle = database().driver()->handle();
-    if (!handle.isValid() || (qstrcmp(handle.typeName(), "PGconn*") != 0 &&
-                              qstrcmp(handle.typeName(), "pg_conn*") != 0)) {
-        return;
-    }
-    PGconn* conn = *static_cast<PGconn* const*>(handle.constData());
+    PGconn* conn = connectionHandle();
     if (!conn || PQstatus(conn) != CONNECTION_OK)
         return;
     PQconsumeInput(conn);

@@ -8,6 +8,9 @@
 #include "data/sql/QtSqlEngine.h"
 #include "data/sql/ServerAddress.h"
 
+// libpq's connection (PGconn), for what the driver does not do.
+struct pg_conn;
+
 namespace marvesa {
 
 // The database engine over a PostgreSQL server, through Qt's QPSQL driver:
@@ -33,6 +36,11 @@ public:
     void watchChanges(std::function<void(const QStringList& tables)> changed) override;
     void watchRows(std::function<void(const CommittedChanges& changes)> changed) override;
     SqlDialect dialect() const override { return SqlDialect::PostgreSQL; }
+    // One COPY ... FROM STDIN for all the rows (PostgresCopy.cpp): the
+    // server reads them as they arrive, with no statement to parse for each
+    // batch, while the program prepares the next.
+    std::unique_ptr<RowWriter> insertRows(const QString& table,
+                                          const QStringList& columns) override;
 
     static constexpr int kFirstLockWaitMs = 100;
 
@@ -81,6 +89,14 @@ protected:
     void startTransaction(const QString& lockTable) override;
 
 private:
+    friend class PostgresCopyWriter;
+
+    // The driver's libpq connection; null when it has none.
+    pg_conn* connectionHandle() const;
+    // Reads the rest of results the driver left unread, so that the
+    // connection can take a statement of libpq's own.
+    static void drainResults(pg_conn* conn);
+
     struct TableInfo {
         QString counter;                      // the identity column
         QHash<QString, QString> serverTypes;  // as the server declares them
@@ -109,6 +125,9 @@ private:
     // Whether a session was opened before: notices sent while the
     // connection was away are lost.
     bool m_hadSession = false;
+    // A COPY of insertRows() holds the connection: nothing else may read
+    // from it meanwhile.
+    bool m_copying = false;
 };
 
 }  // namespace marvesa

@@ -299,6 +299,10 @@ void QtSqlEngine::run(QSqlQuery& query, const QString& what, const QString& tabl
 void QtSqlEngine::failStatement(QSqlQuery& query, const QString& what, const QString& table) {
     const QSqlError error = query.lastError();
     query.finish();
+    failError(error, what, table);
+}
+
+void QtSqlEngine::failError(const QSqlError& error, const QString& what, const QString& table) {
     const QString text = engineText(error);
     if (connectionLost())
         failWith(what, error);

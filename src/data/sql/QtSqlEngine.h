@@ -67,6 +67,10 @@ public:
     void rollback() override;
     bool inTransaction() const override { return m_inTransaction; }
     qint64 exec(const QString& sql, const QVector<QVariant>& values = {}) override;
+    // Multi-row INSERT statements, kRowsPerInsert rows each.
+    std::unique_ptr<RowWriter> insertRows(const QString& table,
+                                          const QStringList& columns) override;
+    static constexpr int kRowsPerInsert = 200;
     void select(const QString& sql, const QVector<QVariant>& values,
                 const RowHandler& onRow) override;
 
@@ -230,6 +234,9 @@ protected:
     bool runWaiting(QSqlQuery& query, const std::function<bool()>& attempt, int limitMs);
     // The failure of `query`, as run() reports it.
     [[noreturn]] void failStatement(QSqlQuery& query, const QString& what, const QString& table);
+    // The same for a failure the engine met outside a prepared statement.
+    [[noreturn]] void failError(const QSqlError& error, const QString& what,
+                                const QString& table = QString());
     // `what` (the operation, in the operator's words) followed by the
     // cause; a cause the database did not give is said to be unknown.
     [[noreturn]] void fail(const QString& what, const QString& engineText) const;

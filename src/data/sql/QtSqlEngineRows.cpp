@@ -222,4 +222,57 @@ void QtSqlEngine::remove(const QString& table, qint64 id) {
     q.finish();
 }
 
+// ------------------------------------------------------------------
+// Many rows at once.
+
+namespace {
+
+// Rows gathered into INSERT statements of kRowsPerInsert rows each: one
+// statement (prepared once and kept) for many rows, the last one shorter.
+class BatchRowWriter final : public RowWriter {
+public:
+    BatchRowWriter(QtSqlEngine& engine, const QString& table, const QStringList& columns)
+        : m_engine(engine) {
+        QStringList quoted;
+        for (const QString& c : columns)
+            quoted << quoteIdentifier(c);
+        m_head = QStringLiteral("INSERT INTO ") + quoteIdentifier(table) + QStringLiteral(" (") +
+                 quoted.join(QStringLiteral(", ")) + QStringLiteral(") VALUES ");
+        m_tuple = QLatin1Char('(') + QStringList(columns.size(), QStringLiteral("?")).join(u", ") +
+                  QLatin1Char(')');
+        m_values.reserve(columns.size() * QtSqlEngine::kRowsPerInsert);
+    }
+
+    void add(const QVector<QVariant>& values) override {
+        m_values += values;
+        if (++m_rows == QtSqlEngine::kRowsPerInsert)
+            flush();
+    }
+    void finish() override { flush(); }
+
+private:
+    void flush() {
+        if (m_rows == 0)
+            return;
+        m_engine.exec(m_head + QStringList(m_rows, m_tuple).join(QStringLiteral(", ")), m_values);
+        m_values.clear();
+        m_rows = 0;
+    }
+
+    QtSqlEngine& m_engine;
+    QString m_head;
+    QString m_tuple;
+    QVector<QVariant> m_values;
+    int m_rows = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<RowWriter> QtSqlEngine::insertRows(const QString& table,
+                                                   const QStringList& columns) {
+    requireConnected();
+    checkTable(table);
+    return std::make_unique<BatchRowWriter>(*this, table, columns);
+}
+
 }  // namespace marvesa

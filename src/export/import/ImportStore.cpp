@@ -22,9 +22,6 @@ namespace {
 
 using F = ImportField;
 
-// Rows per INSERT: one statement (and one round trip to a server) for many.
-constexpr int kRowsPerStatement = 200;
-
 QVariant stored(const Value& v) {
     switch (v.kind()) {
         case Value::Kind::Null:
@@ -50,44 +47,6 @@ QVariant storedAsRead(const QVariant& v) {
         return dateTimeToStorage(v.toDateTime());
     return v;
 }
-
-// Inserts rows many at a time; the statement for a full batch is prepared
-// once by the engine and kept.
-class BatchInsert {
-public:
-    BatchInsert(Engine& engine, const QString& table, const QStringList& columns)
-        : m_engine(engine), m_table(table), m_columns(columns) {}
-
-    void add(const QVector<QVariant>& row) {
-        m_values += row;
-        if (++m_rows == kRowsPerStatement)
-            flush();
-    }
-    void flush() {
-        if (m_rows == 0)
-            return;
-        QStringList quoted;
-        for (const QString& c : m_columns)
-            quoted << quoteIdentifier(c);
-        const QString tuple = QLatin1Char('(') +
-                              QStringList(m_columns.size(), QStringLiteral("?")).join(u", ") +
-                              QLatin1Char(')');
-        m_engine.exec(QStringLiteral("INSERT INTO ") + quoteIdentifier(m_table) +
-                          QStringLiteral(" (") + quoted.join(QStringLiteral(", ")) +
-                          QStringLiteral(") VALUES ") +
-                          QStringList(m_rows, tuple).join(QStringLiteral(", ")),
-                      m_values);
-        m_values.clear();
-        m_rows = 0;
-    }
-
-private:
-    Engine& m_engine;
-    QString m_table;
-    QStringList m_columns;
-    QVector<QVariant> m_values;
-    int m_rows = 0;
-};
 
 const QStringList kFamilyColumns{QStringLiteral("CODICE_NUCLEO"),   QStringLiteral("DENOMINAZIONE"),
                                  QStringLiteral("NOME_OSPITANTE"),  QStringLiteral("COMUNE"),
@@ -220,8 +179,12 @@ ImportOutcome storeImport(Engine& engine, const ImportPreview& preview,
         WriteTransaction transaction(engine, QStringLiteral("TBL_NUCLEO"));
         QSet<QString> taken = storedCodes(engine);
         const auto isTaken = [&taken](const QString& c) { return taken.contains(c); };
-        BatchInsert families(engine, QStringLiteral("TBL_NUCLEO"), kFamilyColumns);
-        BatchInsert members(engine, QStringLiteral("TBL_ANAGRAFICA"), kMemberColumns);
+        // First each family unit's code and the host data its members copy
+        // (a stored unit's, read now), and the new units; then the members.
+        // A writer of many rows keeps the connection to itself.
+        std::vector<std::pair<QString, QVector<QVariant>>> codeAndHost;
+        codeAndHost.reserve(preview.families.size());
+        std::vector<QVector<QVariant>> newFamilies;
         for (const PlannedFamily& family : preview.families) {
             QString code;
             QVector<QVariant> host;
@@ -239,18 +202,31 @@ ImportOutcome storeImport(Engine& engine, const ImportPreview& preview,
                 for (F f : {F::Description, F::Host, F::Municipality, F::Address, F::Telephone,
                             F::EndOfHosting})
                     row << stored(family.values.at(int(f)));
-                families.add(row);
-                ++outcome.families;
+                newFamilies.push_back(std::move(row));
                 for (F f : kHostFields)
                     host << stored(family.values.at(int(f)));
             }
-            for (const PlannedMember& m : family.members) {
+            codeAndHost.emplace_back(code, std::move(host));
+        }
+        {
+            const std::unique_ptr<RowWriter> families =
+                engine.insertRows(QStringLiteral("TBL_NUCLEO"), kFamilyColumns);
+            for (const QVector<QVariant>& row : newFamilies)
+                families->add(row);
+            families->finish();
+        }
+        outcome.families = int(newFamilies.size());
+        const std::unique_ptr<RowWriter> members =
+            engine.insertRows(QStringLiteral("TBL_ANAGRAFICA"), kMemberColumns);
+        for (size_t i = 0; i < preview.families.size(); ++i) {
+            const auto& [code, host] = codeAndHost[i];
+            for (const PlannedMember& m : preview.families[i].members) {
                 QVector<QVariant> row{code};
                 for (F f : kMemberFields)
                     row << stored(m.values.at(int(f)));
                 row << host;
                 row << m.facts.key.stored();
-                members.add(row);
+                members->add(row);
                 ++outcome.members;
                 if (progress && ++done % 1000 == 0 && !progress(done, total)) {
                     outcome.cancelled = true;
@@ -258,8 +234,7 @@ ImportOutcome storeImport(Engine& engine, const ImportPreview& preview,
                 }
             }
         }
-        families.flush();
-        members.flush();
+        members->finish();
         if (progress && !progress(total, total))
             return ImportOutcome{0, 0, QString(), true};
         if (!preview.rejected.empty()) {
