@@ -15,6 +15,7 @@
 #include "data/schema/SchemaUpgrade.h"
 #include "data/schema/ServerDatabase.h"
 #include "data/sql/EngineFactory.h"
+#include "data/sql/PostgresEngine.h"
 #include "support/DataTestSupport.h"
 
 using namespace marvesa;
@@ -205,6 +206,124 @@ private slots:
     // No history row can be changed or deleted, by the database's own tool
     // or by the owner; the one change allowed is the program's connection
     // putting its user on the row its own change has just written.
+    // Many rows stored at once (an import; a server sends them in one
+    // COPY): every value arrives as it was given, those that COPY's text
+    // format escapes included, and each row leaves its history row with the
+    // same values. A row refused fails the whole, and the connection goes on;
+    // a writer given up half-way stores nothing. On a server, the notices
+    // looked for while a COPY holds the connection leave it alone.
+    void manyRowsAtOnce() {
+        QTemporaryDir dir;
+        const QString location = newDatabase(dir);
+        Sql sql(location);
+        auto engine = openEngine(location);
+        const QStringList columns{u"CODICE_NUCLEO"_s, u"COGNOME"_s, u"NOME"_s, u"NOTE"_s,
+                                  u"DATA_NASCITA"_s};
+        const QStringList awkward{u"tab\there"_s,       u"line\nbreak"_s, u"cr\r\nlf"_s,
+                                  u"back\\slash \\N"_s, u"\\N"_s,         u"\"quoted\" 'x'"_s,
+                                  u"NICOLÒ Città"_s,    u"Олена"_s,       u""_s};
+        const int rows = 2 * QtSqlEngine::kRowsPerInsert + 50;
+        const auto rowOf = [&](int i) {
+            return QVector<QVariant>{
+                u"QX%1"_s.arg(i % 7), u"COGNOME%1"_s.arg(i), awkward.at(i % awkward.size()),
+                i % 5 == 0 ? QVariant() : QVariant(awkward.at((i + 3) % awkward.size())),
+                i % 4 == 0
+                    ? QVariant()
+                    : QVariant(u"1980-05-%1T00:00:00"_s.arg(1 + i % 28, 2, 10, QChar(u'0')))};
+        };
+        int heard = 0;
+        if (onServer())
+            engine->watchRows([&heard](const CommittedChanges&) { ++heard; });
+        const qint64 before = lastHistoryRow(sql);
+        engine->beginWrite(u"TBL_NUCLEO"_s);
+        {
+            const std::unique_ptr<RowWriter> writer =
+                engine->insertRows(u"TBL_ANAGRAFICA"_s, columns);
+            for (int i = 0; i < rows; ++i) {
+                writer->add(rowOf(i));
+                // The notices' poll runs meanwhile.
+                if (i == rows / 2)
+                    QTest::qWait(PostgresEngine::kNoticePollMs + 100);
+            }
+            writer->finish();
+        }
+        engine->commit();
+        Q_UNUSED(heard);
+
+        const QList<QVariantList> stored = sql.rows(
+            u"SELECT CODICE_NUCLEO, COGNOME, NOME, NOTE, DATA_NASCITA FROM "
+            "TBL_ANAGRAFICA ORDER BY ID_ANAGRAFICA"_s);
+        QCOMPARE(stored.size(), rows);
+        for (int i = 0; i < rows; ++i) {
+            const QVector<QVariant> given = rowOf(i);
+            for (int c = 0; c < columns.size(); ++c) {
+                const QVariant& v = stored.at(i).at(c);
+                const QString shown = v.isNull() ? u"<NULL>"_s : v.toString();
+                const QString expected =
+                    given.at(c).isNull() ? u"<NULL>"_s : given.at(c).toString();
+                QVERIFY2(shown == expected, qPrintable(u"row %1, %2: %3 for %4"_s.arg(i).arg(
+                                                columns.at(c), shown, expected)));
+            }
+        }
+        // The history: a row for each, the values as stored, NULL left out.
+        const QList<QVariantList> history = sql.rows(
+            u"SELECT OPERAZIONE, VALORI FROM TBL_STORICO WHERE ID_STORICO > ? ORDER BY "
+            "ID_STORICO"_s,
+            {before});
+        QCOMPARE(history.size(), rows);
+        for (int i = 0; i < rows; ++i) {
+            QCOMPARE(history.at(i).at(0).toString(), u"I"_s);
+            const QJsonObject values =
+                QJsonDocument::fromJson(history.at(i).at(1).toString().toUtf8()).object();
+            const QVector<QVariant> given = rowOf(i);
+            for (int c = 0; c < 4; ++c) {
+                QCOMPARE(values.contains(columns.at(c)), !given.at(c).isNull());
+                if (!given.at(c).isNull()) {
+                    QCOMPARE(values.value(columns.at(c)).toArray(),
+                             (QJsonArray{QJsonValue(), given.at(c).toString()}));
+                }
+            }
+            QCOMPARE(values.contains(u"DATA_NASCITA"_s), !given.at(4).isNull());
+        }
+
+        // A row refused (a row key twice): nothing of the rows, and the
+        // connection goes on.
+        const int historyRows = sql.count(u"TBL_STORICO"_s);
+        engine->beginWrite(u"TBL_NUCLEO"_s);
+        try {
+            const std::unique_ptr<RowWriter> writer =
+                engine->insertRows(u"TBL_ANAGRAFICA"_s, {u"COGNOME"_s, u"CHIAVE_RIGA"_s});
+            for (int i = 0; i < 20; ++i)
+                writer->add({u"DOPPIO"_s, i == 10 ? u"k-3"_s : u"k-%1"_s.arg(i)});
+            writer->finish();
+            QFAIL("a row key stored twice");
+        } catch (const UniqueViolation& e) {
+            // The index a server names; the column a file does.
+            QVERIFY2(e.index().contains(u"CHIAVE_RIGA"_s), qPrintable(e.index()));
+            QVERIFY2(QString::fromUtf8(e.what()).startsWith(
+                         u"Impossibile salvare le righe nella tabella TBL_ANAGRAFICA"_s) ||
+                         !onServer(),
+                     e.what());
+        }
+        engine->rollback();
+        // Given up half-way: nothing either.
+        engine->beginWrite(u"TBL_NUCLEO"_s);
+        {
+            const std::unique_ptr<RowWriter> writer =
+                engine->insertRows(u"TBL_ANAGRAFICA"_s, {u"COGNOME"_s});
+            for (int i = 0; i < 300; ++i)
+                writer->add({u"LASCIATO"_s});
+        }
+        engine->rollback();
+        QCOMPARE(sql.count(u"TBL_ANAGRAFICA"_s, u"COGNOME IN ('DOPPIO', 'LASCIATO')"_s), 0);
+        QCOMPARE(sql.count(u"TBL_STORICO"_s), historyRows);
+        const qint64 id = engine->insert(u"TBL_ANAGRAFICA"_s, {u"COGNOME"_s}, {u"DOPO"_s});
+        QCOMPARE(sql.one(u"SELECT COGNOME FROM TBL_ANAGRAFICA WHERE ID_ANAGRAFICA = ?"_s, {id})
+                     .toString(),
+                 u"DOPO"_s);
+        QCOMPARE(sql.count(u"TBL_STORICO"_s), historyRows + 1);
+    }
+
     void theHistoryOnlyGrows() {
         QTemporaryDir dir;
         const QString location = newDatabase(dir);
