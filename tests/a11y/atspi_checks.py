@@ -406,12 +406,45 @@ class WindowChecks(Report):
         self.s.keys("Tab")
         self.wait_focus(since, "chart", "Grafico delle persone ospitate per comune",
                         "Riepilogo: Tab reaches the chart")
+        self.duplicates_dialog(dialog)
         self.s.keys("Escape")
         self.s.wait(lambda: not any(w is not None and w.getRoleName() == "dialog"
                                     and has_state(w, pyatspi.STATE_SHOWING)
                                     for w in self.s.children(self.s.app)),
                     "Esc closes 'Riepilogo'")
         self.check(True, "Riepilogo: Esc closes it")
+
+    def duplicates_dialog(self, summary):
+        """'Doppioni' from 'Riepilogo': the pair of the registry read cell by
+        cell, the count and the choices by name; Esc closes it."""
+        button = self.s.find(summary, "push button", "Doppioni")
+        self.check(button is not None and button.description
+                   == "Le coppie di componenti che sono probabilmente la stessa persona",
+                   "Riepilogo: the button 'Doppioni' by name and description")
+        if button is None:
+            return
+        button.queryAction().doAction(0)
+        dialog = self.s.wait(lambda: self.s.top_level("dialog", "Doppioni"), "'Doppioni' opens")
+        self.s.focus_newest_window()
+        pairs = self.s.find(dialog, name="Coppie di probabili doppioni")
+        self.check(pairs is not None, "Doppioni: the list of pairs by name")
+        cells = [n.name for n in self.s.find_all(pairs, depth=2, into_lists=True)
+                 if n.getRoleName() in ("table cell", "tree item", "list item")] if pairs else []
+        self.check(sum("ROSSI ANNA" in c for c in cells) >= 2
+                   and any("QX100" in c for c in cells) and any("QX200" in c for c in cells),
+                   "Doppioni: both members of the pair and their family units read",
+                   "(got %r)" % cells[:12])
+        self.check(self.s.find(dialog, "label", "1 coppia di probabili doppioni.") is not None,
+                   "Doppioni: the count by name")
+        for name in ("Non è la stessa persona", "Vai al primo", "Vai al secondo", "Chiudi"):
+            node = self.s.find(dialog, "push button", name)
+            self.check(node is not None and has_state(node, pyatspi.STATE_ENABLED),
+                       "Doppioni: the button %r by name, enabled" % name)
+        self.s.keys("Escape")
+        self.s.wait(lambda: self.s.top_level("dialog", "Doppioni") is None,
+                    "Esc closes 'Doppioni'")
+        self.check(True, "Doppioni: Esc closes it")
+        self.s.focus_newest_window()  # back to 'Riepilogo'
 
     def history_dialog(self):
         """Ctrl+H: "Storico" of the family unit shown, each line of the list

@@ -35,7 +35,10 @@ FAMILIES = [
      [("ROSSI", "ANNA", "F", "1980-03-04T00:00:00", "Capo Nucleo", "Allergia alla penicillina"),
       ("ROSSI", "LUCA", "M", "2010-07-08T00:00:00", "Figlio/Figlia", "")]),
     ("QX200", "VERDI", "GINO NERI", "Udine", "VIA DANTE 3", "0432 654321", "2025-06-30T00:00:00",
-     [("VERDI", "PIA", "F", "1990-01-02T00:00:00", "Coniuge", "")]),
+     [("VERDI", "PIA", "F", "1990-01-02T00:00:00", "Coniuge", ""),
+      # ROSSI ANNA of QX100 again, her birth date with day and month
+      # swapped: the pair "Doppioni" lists.
+      ("ROSSI", "ANNA", "F", "1980-04-03T00:00:00", "Coniuge", "")]),
     ("QX300", "NERI", "LIA BLU", "Abano Terme", "PIAZZA GARIBALDI 7", "049 555111", None, []),
 ]
 
