@@ -179,6 +179,7 @@ class WindowChecks(Report):
         self.message_boxes()
         self.lists_and_navigators()
         self.new_member()
+        self.duplicate_warning()
         self.search_dialog()
         self.summary_dialog()
         self.history_dialog()
@@ -362,6 +363,44 @@ class WindowChecks(Report):
         self.control("push button", "Annulla componente").queryAction().doAction(0)
         self.wait_states(BROWSING, "member insert, Annulla: back to browsing")
 
+    def duplicate_warning(self):
+        """"Salva componente" of ROSSI ANNA, who is likely QX200's ROSSI ANNA
+        too: the warning read before anything is stored, the other member
+        cell by cell with her family unit, the choices by name; "Torna alla
+        modifica" goes back to the fields."""
+        self.control("push button", "Modifica componente").queryAction().doAction(0)
+        self.wait_states(MEMBER_EDITING, "member edit: the twelve buttons by name and state")
+        self.control("push button", "Salva componente").queryAction().doAction(0)
+        dialog = self.s.wait(lambda: self.s.top_level("dialog", "Possibili doppioni"),
+                             "'Salva componente': the duplicate warning opens")
+        self.s.focus_newest_window()
+        for caption, shown in (("Cognome", "ROSSI"), ("Nome", "ANNA"),
+                               ("Data Nascita", "04/03/1980")):
+            # A label's name is what a screen reader reads of it.
+            self.check(self.s.find(dialog, "label", caption + " " + shown) is not None,
+                       "Possibili doppioni: the member to store, %r read with its value"
+                       % caption)
+        others = self.s.find(dialog, name="Componenti simili nel registro",
+                             predicate=lambda n: n.getRoleName() != "panel")
+        cells = [n.name for n in self.s.find_all(others, depth=2, into_lists=True)
+                 if n.getRoleName() in ("table cell", "tree item", "list item")] if others else []
+        self.check("03/04/1980" in cells and any("QX200" in c for c in cells)
+                   and "ANNA" in cells,
+                   "Possibili doppioni: the other member and her family unit, cell by cell",
+                   "(got %r)" % cells[:14])
+        for name in ("Salva comunque", "Vai al componente", "Torna alla modifica"):
+            self.check(self.s.find(dialog, "push button", name) is not None,
+                       "Possibili doppioni: the button %r by name" % name)
+        back = self.s.find(dialog, "push button", "Torna alla modifica")
+        if back is not None:
+            back.queryAction().doAction(0)
+        self.s.wait(lambda: self.s.top_level("dialog", "Possibili doppioni") is None,
+                    "'Torna alla modifica' closes the warning")
+        self.s.focus_newest_window()
+        self.wait_states(MEMBER_EDITING, "Torna alla modifica: still editing, nothing stored")
+        self.control("push button", "Annulla componente").queryAction().doAction(0)
+        self.wait_states(BROWSING, "member edit, Annulla: back to browsing")
+
     def search_dialog(self):
         self.s.keys("ctrl+f")
         dialog = self.s.wait(lambda: self.s.top_level("dialog", "Cerca"), "'Cerca' opens")
@@ -378,8 +417,9 @@ class WindowChecks(Report):
         cells = listed()
         self.check("ANNA" in cells and "LUCA" in cells, "Cerca: the results are read",
                    "(got %r)" % cells[:12])
-        status = self.s.find(dialog, "label", "Esito della ricerca")
-        self.check(status is not None, "Cerca: the outcome line by name")
+        status = self.s.find(dialog, "label", predicate=lambda n: re.match(
+            r"^Esito della ricerca: \d+ risultat[oi]\.$", n.name or ""))
+        self.check(status is not None, "Cerca: the outcome line read with its count")
         self.s.keys("Escape")
         self.s.wait(lambda: self.s.top_level("dialog", "Cerca") is None, "Esc closes 'Cerca'")
         self.check(True, "Cerca: Esc closes it")
@@ -461,8 +501,9 @@ class WindowChecks(Report):
         self.check(len(items) >= 2 and items[-1].endswith("creato il nucleo familiare QX100")
                    and ", un altro programma: " in items[-1],
                    "Storico: each line read whole", "(got %r)" % items)
-        self.check(self.s.find(dialog, "label", "Righe dello storico") is not None,
-                   "Storico: the count of lines by name")
+        count = "Righe dello storico: %d modifiche." % len(items)
+        self.check(self.s.find(dialog, "label", count) is not None,
+                   "Storico: the count of lines read with its caption", "(%r)" % count)
         self.s.keys("Escape")
         self.s.wait(lambda: self.s.top_level("dialog", title) is None, "Esc closes 'Storico'")
         self.check(True, "Storico: Esc closes it")

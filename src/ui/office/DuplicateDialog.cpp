@@ -74,7 +74,9 @@ DuplicateDialog::DuplicateDialog(const DuplicateReviewRequest& request, QWidget*
     auto* form = new QFormLayout(mine);
     const auto row = [&](const QString& caption, const QString& value) {
         QLabel* v = valueLabel(value, mine);
-        v->setAccessibleName(caption);
+        // Read as the window's family-code labels are: the caption, then the
+        // value (a label's name is all a screen reader reads of it).
+        v->setAccessibleName(caption + QLatin1Char(' ') + value);
         form->addRow(caption, v);
     };
     row(QStringLiteral("Cognome"), request.surname);

@@ -71,6 +71,8 @@ void HistoryDialog::showLines(const QStringList& lines, const QString& emptyText
     m_status->setText(lines.isEmpty()     ? emptyText
                       : lines.size() == 1 ? QStringLiteral("1 modifica.")
                                           : QStringLiteral("%1 modifiche.").arg(lines.size()));
+    // A screen reader speaks a label by its name: the caption and the count.
+    m_status->setAccessibleName(QStringLiteral("Righe dello storico: ") + m_status->text());
 }
 
 QStringList HistoryDialog::shownLines() const {

@@ -121,18 +121,22 @@ void SearchDialog::fill() {
     m_results->setUpdatesEnabled(true);
 
     const int n = int(m_result.hits.size());
+    QString status;
     if (!isSearchable(m_field->text())) {
-        m_status->setText(QStringLiteral("Scrivere almeno due caratteri."));
+        status = QStringLiteral("Scrivere almeno due caratteri.");
     } else if (n == 0) {
-        m_status->setText(QStringLiteral("Nessun risultato."));
+        status = QStringLiteral("Nessun risultato.");
     } else if (m_result.truncated) {
-        m_status->setText(QStringLiteral("Mostrati i primi %1 risultati: continuare a scrivere per "
-                                         "restringere la ricerca.")
-                              .arg(n));
+        status = QStringLiteral(
+                     "Mostrati i primi %1 risultati: continuare a scrivere per "
+                     "restringere la ricerca.")
+                     .arg(n);
     } else {
-        m_status->setText(n == 1 ? QStringLiteral("1 risultato.")
-                                 : QStringLiteral("%1 risultati.").arg(n));
+        status = n == 1 ? QStringLiteral("1 risultato.") : QStringLiteral("%1 risultati.").arg(n);
     }
+    m_status->setText(status);
+    // A screen reader speaks a label by its name: the caption and the outcome.
+    m_status->setAccessibleName(QStringLiteral("Esito della ricerca: ") + status);
 }
 
 void SearchDialog::choose() {
