@@ -1,7 +1,9 @@
 """What tst_atspi.py checks in the tree: the window's controls by name, role
 and value in browse, insert and edit states, the family-code labels, a walk
-with Tab, a message box, the lists and "Cerca"."""
+with Tab, a message box, the lists, "Cerca", "Riepilogo" and "Doppioni", the
+duplicate warning at "Salva componente", "Storico" and "Importa"."""
 
+import os
 import re
 
 import pyatspi
@@ -183,6 +185,7 @@ class WindowChecks(Report):
         self.search_dialog()
         self.summary_dialog()
         self.history_dialog()
+        self.import_dialog()
 
     def browse_state(self):
         self.wait_states(BROWSING, "browse: the twelve buttons by name and state")
@@ -507,3 +510,60 @@ class WindowChecks(Report):
         self.s.keys("Escape")
         self.s.wait(lambda: self.s.top_level("dialog", title) is None, "Esc closes 'Storico'")
         self.check(True, "Storico: Esc closes it")
+
+    def import_dialog(self):
+        """Ctrl+I, a list typed into the file chooser: the preview read by
+        name (what would be added, the reading's choices, each column's
+        choice, the tables of rejected rows and of duplicates), the choices by
+        name; "Annulla" stores nothing."""
+        path = os.path.join(self.s.folder.name, "elenco.csv")
+        headers = ("Denominazione nucleo familiare;Cognome;Nome;Sesso;Data di Nascita;"
+                   "Nazione di Nascita;Cittadinanza;Grado di Parentela;Comune;Indirizzo;"
+                   "Ospitante;Telefono per contatti;Termine disponibiltà alloggio;"
+                   "Data Ingresso;Frontiera;Priorità per necessità specifiche")
+        family = "BIANCHI;{};{};F;04/03/1980;Albania;Albania;Capo Nucleo;Udine;VIA PO 2;" \
+                 "ADA RE;0432 1;;01/03/2022;POLONIA;"
+        with open(path, "w", encoding="utf-8") as f:
+            f.write("\r\n".join([headers, family.format("ROSSI", "ANNA"),
+                                  family.format("", "SENZA COGNOME")]) + "\r\n")
+        self.s.focus_newest_window()  # back to the window once "Storico" closed
+        self.s.keys("ctrl+i")
+        chooser = self.s.wait(lambda: self.s.top_level("dialog", "Importa"),
+                              "Ctrl+I: the file chooser opens")
+        self.s.focus_newest_window()
+        self.s.type_text(path)
+        self.s.keys("Return")
+        self.s.wait(lambda: self.s.top_level("dialog", "Importa") not in (None, chooser)
+                    and self.s.find(self.s.top_level("dialog", "Importa"), "push button",
+                                    "Annulla") is not None,
+                    "the file chosen: the preview opens")
+        dialog = self.s.top_level("dialog", "Importa")
+        self.s.focus_newest_window()
+        summary = self.s.find(dialog, "label", predicate=lambda n: n.name.startswith(
+            "Da aggiungere: "))
+        self.equal(summary.name if summary else None,
+                   "Da aggiungere: 1 nuclei familiari e 1 componenti. Righe scartate: 1. "
+                   "Possibili doppioni: 1 righe (probabili: 1).",
+                   "Importa: what would be added, read by name")
+        for caption, shown in (("Codifica", "UTF-8"), ("Separatore", None)):
+            node = self.s.find(dialog, "combo box", predicate=lambda n, c=caption:
+                               c in labels_of(n) or n.name == c)
+            self.check(node is not None, "Importa: the choice %r by its caption" % caption)
+        cognome = self.s.find(dialog, "combo box",
+                              predicate=lambda n: "Cognome" in (labels_of(n) or [n.name])[0])
+        self.check(cognome is not None and "Cognome" in cognome.name,
+                   "Importa: the column chosen for 'Cognome', read with its field",
+                   "(got %r)" % (cognome.name if cognome else None))
+        tables = [n.name for n in self.s.find_all(dialog, "table")]
+        self.check(any(t.startswith("Righe scartate") for t in tables)
+                   and any(t.startswith("Possibili doppioni") for t in tables),
+                   "Importa: the tables of rejected rows and of duplicates by name",
+                   "(got %r)" % tables)
+        for name in ("Importa", "Annulla"):
+            self.check(self.s.find(dialog, "push button", name) is not None,
+                       "Importa: the button %r by name" % name)
+        self.s.find(dialog, "push button", "Annulla").queryAction().doAction(0)
+        self.s.wait(lambda: self.s.top_level("dialog", "Importa") is None,
+                    "'Annulla' closes 'Importa'")
+        self.check(not os.path.exists(os.path.join(self.s.folder.name, "elenco-scartate.csv")),
+                   "Importa, Annulla: nothing written, no list of rejected rows")
