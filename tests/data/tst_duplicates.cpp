@@ -284,6 +284,49 @@ private slots:
                                      QStringLiteral("ROSSI 05/12 / ROSSI 12/05")}));
     }
 
+    // A common name: everyone the rule keeps is listed once, with their own
+    // family unit, however many they are (they are read many at a time),
+    // those written in Cyrillic letters too.
+    void aCommonNameListsEveryoneOnce() {
+        QTemporaryDir dir;
+        const QString path = newDatabase(dir);
+        Sql sql(path);
+        const int people = 130;
+        QSet<qint64> expected;
+        for (int i = 0; i < people; ++i) {
+            const QString code = QStringLiteral("QX%1").arg(100 + i % 17);
+            if (i < 17)
+                addFamily(sql, code, QStringLiteral("FAMIGLIA %1").arg(i));
+            // Born within three years of 01/01/1990: possible at least.
+            expected.insert(addPerson(
+                sql, code, i % 10 == 0 ? QStringLiteral("КОВАЛЕНКО") : QStringLiteral("KOVALENKO"),
+                i % 10 == 0 ? QStringLiteral("ОЛЕНА") : QStringLiteral("OLENA"),
+                stored(day("01/01/1990").addDays(i * 7))));
+        }
+        addPerson(sql, QStringLiteral("QX100"), QStringLiteral("KOVALENKO"),
+                  QStringLiteral("OLENA"), stored(day("15/06/1950")));
+        auto engine = openEngine(path);
+        const std::vector<DuplicateMatch> matches = duplicates::find(
+            *engine, QStringLiteral("Kovalenko"), QStringLiteral("Olena"), day("01/01/1990"));
+        QSet<qint64> listed;
+        for (const DuplicateMatch& m : matches) {
+            QVERIFY2(!listed.contains(m.other.memberId), "a member listed twice");
+            listed.insert(m.other.memberId);
+            QVERIFY2(expected.contains(m.other.memberId),
+                     qPrintable(m.other.surname + u' ' + m.other.name + u' ' +
+                                m.other.birth.toString(QStringLiteral("dd/MM/yyyy"))));
+            const QString code = sql.one(QStringLiteral("SELECT CODICE_NUCLEO FROM TBL_ANAGRAFICA "
+                                                        "WHERE ID_ANAGRAFICA = ?"),
+                                         {m.other.memberId})
+                                     .toString();
+            QCOMPARE(m.other.familyCode, code);
+            QCOMPARE(m.other.description,
+                     QStringLiteral("FAMIGLIA %1").arg(code.mid(2).toInt() - 100));
+        }
+        QCOMPARE(listed, expected);
+        QCOMPARE(matches.front().resemblance.likeness, Likeness::Likely);
+    }
+
     // A name changed by another tool (sqlite3, psql) empties its key through
     // the trigger; the program makes it again before it looks anyone up.
     // Changing other columns, or the key along with the name, leaves it.

@@ -1,6 +1,7 @@
 #include "data/registry/DuplicateCheck.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <algorithm>
 #include <tuple>
 
@@ -55,8 +56,9 @@ constexpr int kMostDates = 2 + 8 * 9;
 const QString& candidatesSql() {
     static const QString sql = [] {
         QString s = QStringLiteral(
-            "SELECT a.\"ID_ANAGRAFICA\", a.\"COGNOME\", a.\"NOME\", a.\"DATA_NASCITA\" FROM "
-            "\"TBL_ANAGRAFICA\" a WHERE a.\"CHIAVE_NOMINATIVO\" IN (?, ?)");
+            "SELECT a.\"ID_ANAGRAFICA\", a.\"COGNOME\", a.\"NOME\", a.\"DATA_NASCITA\", "
+            "a.\"CHIAVE_NOMINATIVO\" FROM \"TBL_ANAGRAFICA\" a WHERE a.\"CHIAVE_NOMINATIVO\" IN "
+            "(?, ?)");
         for (int i = 0; i < kMostDates; ++i)
             s += QStringLiteral(" OR (a.\"DATA_NASCITA\" >= ? AND a.\"DATA_NASCITA\" < ?)");
         return s;
@@ -64,9 +66,16 @@ const QString& candidatesSql() {
     return sql;
 }
 
-// One member the rule kept, with the family unit of its code.
+// The members the rule kept, with the family unit of their code, kMatchesPerQuery
+// at a time (a common name keeps hundreds: one query for each was most of the
+// wait at "Salva"). A shorter list repeats its last member.
+constexpr int kMatchesPerQuery = 50;
+
 const QString& matchSql() {
-    static const QString sql = kPeople + QStringLiteral(" WHERE a.\"ID_ANAGRAFICA\" = ?");
+    static const QString sql =
+        kPeople + QStringLiteral(" WHERE a.\"ID_ANAGRAFICA\" IN (") +
+        QStringList(kMatchesPerQuery, QStringLiteral("?")).join(QStringLiteral(", ")) +
+        QLatin1Char(')');
     return sql;
 }
 
@@ -180,18 +189,31 @@ std::vector<DuplicateMatch> find(Engine& engine, const QString& surname, const Q
         const qint64 id = row.at(0).toLongLong();
         if (id == self)
             return true;
-        const PersonFacts other(NameKey::of(row.at(1).toString(), row.at(2).toString()),
+        // The key the database keeps (filled above), or made again from the
+        // names where another tool emptied it since (or where the column's
+        // width cut it).
+        const QString stored = row.at(4).toString();
+        const PersonFacts other(stored.isEmpty() || stored.size() >= kNameKeyWidth
+                                    ? NameKey::of(row.at(1).toString(), row.at(2).toString())
+                                    : NameKey::fromStored(stored),
                                 storedDateTime(row.at(3)).date());
         Resemblance r = compare(person, other);
         if (r.likeness != Likeness::None)
             kept.emplace_back(id, std::move(r));
         return true;
     });
-    for (auto& [id, resemblance] : kept) {
-        // A code several family units carry lists the member once.
-        engine.select(matchSql(), {id}, [&](const QVector<QVariant>& row) {
-            matches.push_back({personOf(row), std::move(resemblance)});
-            return false;
+    QHash<qint64, Resemblance*> resemblanceOf;
+    for (auto& [id, resemblance] : kept)
+        resemblanceOf.insert(id, &resemblance);
+    for (size_t from = 0; from < kept.size(); from += kMatchesPerQuery) {
+        QVector<QVariant> ids;
+        for (size_t i = from; i < from + kMatchesPerQuery; ++i)
+            ids << kept[std::min(i, kept.size() - 1)].first;
+        engine.select(matchSql(), ids, [&](const QVector<QVariant>& row) {
+            // A code several family units carry lists the member once.
+            if (Resemblance* r = resemblanceOf.take(row.at(0).toLongLong()))
+                matches.push_back({personOf(row), std::move(*r)});
+            return true;
         });
     }
     if (self > 0 && !matches.empty()) {
