@@ -133,7 +133,14 @@ int main(int argc, char* argv[]) {
             for (const TableDef* t : schema::allTables()) {
                 if (t->changeLog)
                     continue;  // a file's own
-                if (dump(fromFile, *t) != dump(onServer, *t))
+                const QStringList inFile = dump(fromFile, *t);
+                QStringList copy = dump(onServer, *t);
+                // The server's history ends with the copy's own event, an
+                // import of the file's rows.
+                if (t->name == QLatin1String("TBL_STORICO") && copy.size() == inFile.size() + 1 &&
+                    copy.last().contains(QLatin1String("|IMPORTA|")))
+                    copy.removeLast();
+                if (inFile != copy)
                     throw Error(
                         QStringLiteral("--copy-from: la tabella %1 differisce").arg(t->name));
                 ++tables;

@@ -327,6 +327,56 @@ private slots:
         QCOMPARE(matches.front().resemblance.likeness, Likeness::Likely);
     }
 
+    // A thousand keys and more filled at once (rows another tool stored):
+    // the statistics gathered while they were empty are gathered again, or
+    // every look-up would read the whole table. A file nobody gathered any
+    // statistics on is left without.
+    void manyKeysFilledRefreshTheStatistics() {
+        QTemporaryDir dir;
+        const QString path = newDatabase(dir);
+        Sql sql(path);
+        addFamily(sql, QStringLiteral("QX1"), QStringLiteral("ROSSI"));
+        sql.exec(onServer()
+                     ? QStringLiteral("INSERT INTO TBL_ANAGRAFICA (CODICE_NUCLEO, COGNOME, NOME) "
+                                      "SELECT 'QX1', 'COGNOME' || i, 'NOME' FROM "
+                                      "generate_series(1, 1200) AS i")
+                     : QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                                      "FROM n WHERE i < 1200) INSERT INTO TBL_ANAGRAFICA "
+                                      "(CODICE_NUCLEO, COGNOME, NOME) SELECT 'QX1', 'COGNOME' || "
+                                      "i, 'NOME' FROM n"));
+        const auto keysAllEmpty = [&] {
+            if (onServer()) {
+                return sql.one(QStringLiteral("SELECT null_frac FROM pg_stats WHERE tablename = "
+                                              "'TBL_ANAGRAFICA' AND attname = "
+                                              "'CHIAVE_NOMINATIVO'"))
+                           .toDouble() > 0.99;
+            }
+            // Rows per distinct key of the index on (key, birth date).
+            return sql
+                .one(QStringLiteral("SELECT stat FROM sqlite_stat1 WHERE idx = "
+                                    "'IDX_ANAGRAFICA_CHIAVE_NOMINATIVO'"))
+                .toString()
+                .startsWith(QStringLiteral("1200 1200"));
+        };
+        if (!onServer()) {
+            // Never gathered: none made.
+            auto engine = openEngine(path);
+            duplicates::find(*engine, QStringLiteral("ROSSI"), QStringLiteral("MARIO"), QDate());
+            QCOMPARE(
+                sql.count(QStringLiteral("sqlite_master"), QStringLiteral("name = 'sqlite_stat1'")),
+                0);
+            sql.exec(QStringLiteral("UPDATE TBL_ANAGRAFICA SET CHIAVE_NOMINATIVO = NULL"));
+        }
+        sql.exec(QStringLiteral("ANALYZE"));
+        QVERIFY(keysAllEmpty());
+        auto engine = openEngine(path);
+        duplicates::find(*engine, QStringLiteral("ROSSI"), QStringLiteral("MARIO"), QDate());
+        QCOMPARE(sql.count(QStringLiteral("TBL_ANAGRAFICA"),
+                           QStringLiteral("CHIAVE_NOMINATIVO IS NULL")),
+                 0);
+        QVERIFY(!keysAllEmpty());
+    }
+
     // A name changed by another tool (sqlite3, psql) empties its key through
     // the trigger; the program makes it again before it looks anyone up.
     // Changing other columns, or the key along with the name, leaves it.

@@ -95,6 +95,7 @@ std::pair<qint64, qint64> ordered(qint64 a, qint64 b) {
 
 // Rows stored per statement when keys are filled.
 constexpr int kKeysPerStatement = 100;
+constexpr size_t kKeysBeforeStatistics = 1000;
 
 void storeKeys(Engine& engine, const std::vector<RegisteredPerson>& people) {
     for (size_t from = 0; from < people.size(); from += kKeysPerStatement) {
@@ -149,6 +150,11 @@ int fillMissingKeys(Engine& engine) {
                       return true;
                   });
     storeKeys(engine, missing);
+    // Keys filled by the thousand (an upgrade, rows another tool stored):
+    // statistics gathered while they were empty would have every look-up
+    // read the whole table.
+    if (missing.size() >= kKeysBeforeStatistics)
+        engine.refreshStatistics(QStringLiteral("TBL_ANAGRAFICA"));
     return int(missing.size());
 }
 

@@ -208,6 +208,13 @@ public:
     virtual void select(const QString& sql, const QVector<QVariant>& values,
                         const RowHandler& onRow) = 0;
 
+    // Gathers again what the database knows of the values of `table`'s
+    // columns, which its planner reads to choose an index: after many rows
+    // changed at once, statistics gathered before would have it read the
+    // whole table instead. Where the database keeps none (a file nobody ran
+    // ANALYZE on) it does nothing; a role that may not does nothing either.
+    virtual void refreshStatistics(const QString& table) = 0;
+
     // A writer of many new rows of `table` (see RowWriter), for a write
     // transaction already open.
     virtual std::unique_ptr<RowWriter> insertRows(const QString& table,

@@ -71,6 +71,7 @@ public:
     std::unique_ptr<RowWriter> insertRows(const QString& table,
                                           const QStringList& columns) override;
     static constexpr int kRowsPerInsert = 200;
+    void refreshStatistics(const QString& table) override;
     void select(const QString& sql, const QVector<QVariant>& values,
                 const RowHandler& onRow) override;
 
@@ -217,6 +218,9 @@ protected:
     virtual void startTransaction(const QString& lockTable) = 0;
     // The transaction is over (committed or rolled back); never throws.
     virtual void transactionEnded() {}
+    // Whether the database keeps statistics to gather again (a file only
+    // once somebody ran ANALYZE on it).
+    virtual bool keepsStatistics() { return true; }
 
     // ------------------------------------------------------------------
     // For the engines' own statements.

@@ -268,6 +268,15 @@ private:
 
 }  // namespace
 
+void QtSqlEngine::refreshStatistics(const QString& table) {
+    requireConnected();
+    checkTable(table);
+    if (keepsStatistics()) {
+        execDirect(QStringLiteral("ANALYZE ") + quoteIdentifier(table),
+                   QStringLiteral("Impossibile aggiornare le statistiche del database"));
+    }
+}
+
 std::unique_ptr<RowWriter> QtSqlEngine::insertRows(const QString& table,
                                                    const QStringList& columns) {
     requireConnected();

@@ -60,6 +60,16 @@ bool SqliteEngine::isDiskFull(const QSqlError& error) const {
     return resultCode(error) == 13;
 }
 
+bool SqliteEngine::keepsStatistics() {
+    bool kept = false;
+    select(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = 'sqlite_stat1'"), {},
+           [&](const QVector<QVariant>& row) {
+               kept = row.value(0).toInt() > 0;
+               return false;
+           });
+    return kept;
+}
+
 bool SqliteEngine::isUniqueViolation(const QSqlError&, const QString& text, QString* index) const {
     static const QLatin1String kUnique("UNIQUE constraint failed: ");
     if (!text.startsWith(kUnique))

@@ -76,6 +76,9 @@ public:
 
 protected:
     QString driverName() const override { return QStringLiteral("QSQLITE"); }
+    // Only once sqlite_stat1 exists: without it SQLite plans by rules of
+    // thumb that never go stale.
+    bool keepsStatistics() override;
     void configure(QSqlDatabase& db) const override;
     [[noreturn]] void failOpening(const QSqlError& error) const override;
     void startSession() override;
