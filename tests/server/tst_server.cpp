@@ -213,6 +213,7 @@ private slots:
             // Each statement's rows are announced, after an insert, an update,
             // a delete; an emptied table as a whole. The members' name key is
             // emptied when a name changes without it. The history of the rows
+            // (an insert's once per statement, updates and deletes row by row)
             // and, on the history, who wrote it and that it only grows.
             QStringList triggers;
             if (t->announcesChanges) {
@@ -222,7 +223,8 @@ private slots:
             if (t->name == u"TBL_ANAGRAFICA"_s)
                 triggers << u"TBL_ANAGRAFICA_CHIAVE_NOMINATIVO"_s;
             if (t->keepsHistory)
-                triggers << t->name + u"_STORICO"_s << t->name + u"_NO_TRUNCATE"_s;
+                triggers << t->name + u"_STORICO"_s << t->name + u"_STORICO_I"_s
+                         << t->name + u"_NO_TRUNCATE"_s;
             if (t == &schema::storico()) {
                 triggers << u"TBL_STORICO_CHI"_s << u"TBL_STORICO_SOLO_AGGIUNTE"_s
                          << u"TBL_STORICO_NO_TRUNCATE"_s;
