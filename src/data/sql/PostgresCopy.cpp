@@ -19,8 +19,6 @@ namespace {
 // work while the other does, small enough to keep little in memory.
 constexpr qsizetype kPieceBytes = 256 * 1024;
 
-const QString kWhat = QStringLiteral("Impossibile salvare le righe nella tabella %1");
-
 // A value in COPY's text format: \N for NULL; a backslash, a tab, a line
 // break and a carriage return escaped, as the format reads them.
 void appendValue(QByteArray& out, const QVariant& v) {
@@ -79,7 +77,7 @@ public:
     ~PostgresCopyWriter() override {
         if (!m_open)
             return;
-        m_engine.m_copying = false;
+        setOpen(false);
         // Given up half-way (an error elsewhere, the clerk's "Annulla"): the
         // server ends the COPY with an error, and its transaction with it.
         if (PQputCopyEnd(m_conn, "interrotto dal programma") == 1) {
@@ -94,14 +92,13 @@ public:
         if (PQresultStatus(r) != PGRES_COPY_IN)
             fail(r);
         PQclear(r);
-        m_open = true;
-        m_engine.m_copying = true;
+        setOpen(true);
     }
 
     void add(const QVector<QVariant>& values) override {
         if (values.size() != m_columns) {
             throw Error(
-                kWhat.arg(m_table),
+                rowsNotStoredMessage(m_table),
                 QStringLiteral("%1 valori per %2 colonne").arg(values.size()).arg(m_columns));
         }
         for (int i = 0; i < values.size(); ++i) {
@@ -118,8 +115,7 @@ public:
         if (!m_open)
             return;
         send();
-        m_open = false;
-        m_engine.m_copying = false;
+        setOpen(false);
         if (PQputCopyEnd(m_conn, nullptr) != 1)
             fail(nullptr);
         // One result for the COPY: its success, or the row the server refused.
@@ -135,12 +131,17 @@ public:
     }
 
 private:
+    // The engine's connection is the COPY's while it is open.
+    void setOpen(bool open) {
+        m_open = open;
+        m_engine.m_copying = open;
+    }
+
     void send() {
         if (m_piece.isEmpty())
             return;
         if (PQputCopyData(m_conn, m_piece.constData(), int(m_piece.size())) != 1) {
-            m_open = false;
-            m_engine.m_copying = false;
+            setOpen(false);
             fail(nullptr);
         }
         m_piece.clear();
@@ -160,8 +161,8 @@ private:
         }
         if (text.isEmpty())
             text = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
-        m_engine.failError(QSqlError(QString(), text, QSqlError::StatementError, code), kWhat,
-                           m_table);
+        m_engine.failError(QSqlError(QString(), text, QSqlError::StatementError, code),
+                           rowsNotStoredMessage(m_table));
     }
 
     PostgresEngine& m_engine;

@@ -232,7 +232,7 @@ namespace {
 class BatchRowWriter final : public RowWriter {
 public:
     BatchRowWriter(QtSqlEngine& engine, const QString& table, const QStringList& columns)
-        : m_engine(engine) {
+        : m_engine(engine), m_what(rowsNotStoredMessage(table)) {
         QStringList quoted;
         for (const QString& c : columns)
             quoted << quoteIdentifier(c);
@@ -240,6 +240,7 @@ public:
                  quoted.join(QStringLiteral(", ")) + QStringLiteral(") VALUES ");
         m_tuple = QLatin1Char('(') + QStringList(columns.size(), QStringLiteral("?")).join(u", ") +
                   QLatin1Char(')');
+        m_full = statement(QtSqlEngine::kRowsPerInsert);
         m_values.reserve(columns.size() * QtSqlEngine::kRowsPerInsert);
     }
 
@@ -251,17 +252,23 @@ public:
     void finish() override { flush(); }
 
 private:
+    QString statement(int rows) const {
+        return m_head + QStringList(rows, m_tuple).join(QStringLiteral(", "));
+    }
     void flush() {
         if (m_rows == 0)
             return;
-        m_engine.exec(m_head + QStringList(m_rows, m_tuple).join(QStringLiteral(", ")), m_values);
+        m_engine.exec(m_rows == QtSqlEngine::kRowsPerInsert ? m_full : statement(m_rows), m_values,
+                      m_what);
         m_values.clear();
         m_rows = 0;
     }
 
     QtSqlEngine& m_engine;
+    QString m_what;
     QString m_head;
     QString m_tuple;
+    QString m_full;  // the statement of a whole batch
     QVector<QVariant> m_values;
     int m_rows = 0;
 };

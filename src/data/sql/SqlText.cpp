@@ -35,6 +35,10 @@ QString engineText(const QSqlError& error) {
     return oneLine(text);
 }
 
+QString rowsNotStoredMessage(const QString& table) {
+    return QStringLiteral("Impossibile salvare le righe nella tabella %1").arg(table);
+}
+
 QString busyMessage() {
     return QStringLiteral(
         "Un'altra postazione sta salvando dati nel database e lo tiene occupato: l'operazione non "

@@ -22,4 +22,8 @@ QString engineText(const QSqlError& error);
 // than a statement may wait.
 QString busyMessage();
 
+// What the operator reads before the cause when rows stored many at once
+// (Engine::insertRows) are refused, on either engine.
+QString rowsNotStoredMessage(const QString& table);
+
 }  // namespace marvesa
